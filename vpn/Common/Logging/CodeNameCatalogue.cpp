@@ -1,0 +1,124 @@
+#include "vpn/Common/Logging/CodeNameCatalogue.h"
+
+#include <array>
+#include <iterator>
+
+namespace
+{
+
+const char* const kGlobalRows[] = {
+    "GLOBAL_SUCCESS",
+    "GLOBAL_ERROR_NOT_IMPLEMENTED",
+    "GLOBAL_ERROR_BAD_PARAMETER",
+    "GLOBAL_ERROR_BAD_HANDLE",
+    "GLOBAL_ERROR_MEMALLOC_FAILED",
+    "GLOBAL_ERROR_NULL_POINTER",
+    "GLOBAL_ERROR_INSUFFICIENT_BUFFER",
+    "GLOBAL_ERROR_NOT_INITIALIZED",
+    "GLOBAL_ERROR_ALREADY_INITIALIZED",
+    "GLOBAL_ERROR_UNEXPECTED",
+    "GLOBAL_ERROR_NO_INSTANCE",
+    "GLOBAL_ERROR_UNKNOWN",
+};
+
+const char* const kServicesRows[] = {
+    "SERVICES_SUCCESS",
+    "SERVICES_ERROR_NOT_IMPLEMENTED",
+    "SERVICES_ERROR_BAD_PARAMETER",
+    "SERVICES_ERROR_BAD_HANDLE",
+    "SERVICES_ERROR_MEMALLOC_FAILED",
+    "SERVICES_ERROR_NULL_POINTER",
+    "SERVICES_ERROR_INSUFFICIENT_BUFFER",
+    "SERVICES_ERROR_NOT_INITIALIZED",
+    "SERVICES_ERROR_ALREADY_INITIALIZED",
+    "SERVICES_ERROR_UNEXPECTED",
+    "SERVICES_ERROR_OPEN_SC_MANAGER_FAILED",
+    "SERVICES_ERROR_OPEN_SERVICE_FAILED",
+    "SERVICES_ERROR_QUERY_SERVICE_FAILED",
+    "SERVICES_ERROR_SERVICE_DOES_NOT_EXIST",
+    "SERVICES_ERROR_START_SERVICE_FAILED",
+    "SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED",
+    "SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED",
+    "SERVICES_ERROR_DESIRED_STATE_TIMEOUT",
+    "SERVICES_ERROR_UNKNOWN",
+};
+
+const char* const kDummyRows[] = {
+    "DUMMY_ERROR_NOT_IMPLEMENTED",
+};
+
+const char* const kStoragePathRows[] = {
+    "CSTORAGEPATH_SUCCESS",
+    "CSTORAGEPATH_ERROR_NOT_IMPLEMENTED",
+    "CSTORAGEPATH_ERROR_BAD_PARAMETER",
+    "CSTORAGEPATH_ERROR_BAD_HANDLE",
+    "CSTORAGEPATH_ERROR_MEMALLOC_FAILED",
+    "CSTORAGEPATH_ERROR_NULL_POINTER",
+    "CSTORAGEPATH_ERROR_INSUFFICIENT_BUFFER",
+    "CSTORAGEPATH_ERROR_NOT_INITIALIZED",
+    "CSTORAGEPATH_ERROR_ALREADY_INITIALIZED",
+    "CSTORAGEPATH_ERROR_UNEXPECTED",
+    "CSTORAGEPATH_ERROR_NO_INSTANCE",
+    "CSTORAGEPATH_ERROR_UNKNOWN",
+};
+
+const char* const kThreadLocalStorageRows[] = {
+    "THREADLOCALSTORAGE_SUCCESS",
+    "THREADLOCALSTORAGE_ERROR_NOT_IMPLEMENTED",
+    "THREADLOCALSTORAGE_ERROR_BAD_PARAMETER",
+    "THREADLOCALSTORAGE_ERROR_BAD_HANDLE",
+    "THREADLOCALSTORAGE_ERROR_MEMALLOC_FAILED",
+    "THREADLOCALSTORAGE_ERROR_NULL_POINTER",
+    "THREADLOCALSTORAGE_ERROR_INSUFFICIENT_BUFFER",
+    "THREADLOCALSTORAGE_ERROR_NOT_INITIALIZED",
+    "THREADLOCALSTORAGE_ERROR_ALREADY_INITIALIZED",
+    "THREADLOCALSTORAGE_ERROR_UNEXPECTED",
+    "THREADLOCALSTORAGE_ERROR_GET_VALUE_FAILED:There was an error getting data from the TLS slot",
+    "THREADLOCALSTORAGE_ERROR_NO_DATA_SET:Attempted to get data from TLS slot before data was set",
+    "THREADLOCALSTORAGE_ERROR_SET_VALUE_FAILED:There was an error setting data to the TLS slot",
+    "THREADLOCALSTORAGE_ERROR_UNKNOWN",
+};
+
+const char* const kXmlLocalPolicyRows[] = {
+    "XMLLOCALPWPOLMGR_SUCCESS",
+    "XMLLOCALPWPOLMGR_ERROR_NOT_IMPLEMENTED",
+    "XMLLOCALPWPOLMGR_ERROR_BAD_PARAMETER",
+    "XMLLOCALPWPOLMGR_ERROR_BAD_HANDLE",
+    "XMLLOCALPWPOLMGR_ERROR_MEMALLOC_FAILED",
+    "XMLLOCALPWPOLMGR_ERROR_NULL_POINTER",
+    "XMLLOCALPWPOLMGR_ERROR_INSUFFICIENT_BUFFER",
+    "XMLLOCALPWPOLMGR_ERROR_NOT_INITIALIZED",
+    "XMLLOCALPWPOLMGR_ERROR_ALREADY_INITIALIZED",
+    "XMLLOCALPWPOLMGR_ERROR_UNEXPECTED",
+    "XMLLOCALPWPOLMGR_ERROR_NO_INSTANCE",
+    "XMLLOCALPWPOLMGR_ERROR_UNKNOWN",
+};
+
+template <size_t N>
+constexpr CodeNameModule Module(const char* const (&rows)[N])
+{
+    return CodeNameModule{static_cast<std::uint32_t>(N), rows};
+}
+
+// The slots of the other components of the product stay empty: their codes get no description.
+std::array<CodeNameModule, kCodeNameSlotCount> BuildCatalogue()
+{
+    std::array<CodeNameModule, kCodeNameSlotCount> slots{};
+    slots[ResultModule::Global] = Module(kGlobalRows);
+    slots[ResultModule::Services] = Module(kServicesRows);
+    slots[135] = Module(kDummyRows);
+    slots[ResultModule::CStoragePath] = Module(kStoragePathRows);
+    slots[137] = Module(kDummyRows);
+    slots[138] = Module(kDummyRows);
+    slots[ResultModule::ThreadLocalStorage] = Module(kThreadLocalStorageRows);
+    slots[ResultModule::XmlLocalPWPolMgr] = Module(kXmlLocalPolicyRows);
+    return slots;
+}
+
+} // namespace
+
+const CodeNameModule* CodeNameCatalogue()
+{
+    static const std::array<CodeNameModule, kCodeNameSlotCount> catalogue = BuildCatalogue();
+    return catalogue.data();
+}

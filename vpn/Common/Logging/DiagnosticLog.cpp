@@ -1,0 +1,250 @@
+#include "vpn/Common/Logging/DiagnosticLog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "vpn/Common/Logging/CodeNameCatalogue.h"
+#include "vpn/Common/Logging/EventLogLogger.h"
+#include "vpn/Common/Logging/MessageCatalogue.h"
+#include "vpn/Common/Utility/ManualLock.h"
+#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+
+namespace
+{
+
+constexpr size_t kCallerTextSize = 1024;
+constexpr size_t kEntryTextSize = 2048;
+constexpr size_t kDescriptionSize = 2048;
+
+struct LogState
+{
+    long referenceCount = 0;
+    std::unique_ptr<ILogger> sink;
+    const CodeNameModule* codeNames = nullptr;
+    std::uint32_t codeNameSlots = 0;
+    CUniqueDataModule wininet;
+    CUniqueDataModule winhttp;
+};
+
+LogState& State()
+{
+    static LogState state;
+    return state;
+}
+
+CManualLock& Lock()
+{
+    static CManualLock lock;
+    return lock;
+}
+
+HMODULE LoadMessageModule(const wchar_t* name)
+{
+    return pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+const char* DescribeOwnCode(ResultCode code)
+{
+    const LogState& state = State();
+    if (state.codeNames == nullptr || state.codeNameSlots == 0)
+    {
+        return nullptr;
+    }
+    const std::uint32_t module = (code >> 16) & 0xFF;
+    if (module >= state.codeNameSlots)
+    {
+        return nullptr;
+    }
+    const CodeNameModule& slot = state.codeNames[module];
+    if (slot.rows == nullptr || slot.rowCount == 0)
+    {
+        return nullptr;
+    }
+    const std::uint32_t index = code & 0xFFFF;
+    if (index < slot.rowCount && slot.rows[index] != nullptr)
+    {
+        return slot.rows[index];
+    }
+    return slot.rows[slot.rowCount - 1];
+}
+
+} // namespace
+
+ResultCode OpenDiagnosticLog()
+{
+    CManualLock::CScopedLock hold(Lock());
+    LogState& state = State();
+    ++state.referenceCount;
+    state.codeNames = CodeNameCatalogue();
+    state.codeNameSlots = kCodeNameSlotCount;
+    if (state.sink)
+    {
+        return GLOBAL_SUCCESS;
+    }
+
+    state.sink.reset(new (std::nothrow) CEventLogLogger());
+
+    state.wininet.reset(LoadMessageModule(L"wininet.dll"));
+    if (!state.wininet.valid())
+    {
+        return GLOBAL_ERROR_NOT_INITIALIZED;
+    }
+    state.winhttp.reset(LoadMessageModule(L"winhttp.dll"));
+    return state.winhttp.valid() ? GLOBAL_SUCCESS : GLOBAL_ERROR_NOT_INITIALIZED;
+}
+
+void CloseDiagnosticLog()
+{
+    LogState& state = State();
+    {
+        CManualLock::CScopedLock hold(Lock());
+        if (state.referenceCount == 0)
+        {
+            return;
+        }
+        if (--state.referenceCount > 0)
+        {
+            return;
+        }
+    }
+    state.sink.reset();
+    state.wininet.reset();
+    state.winhttp.reset();
+}
+
+int FormatBounded(char* buffer, size_t size, const char* format, va_list args)
+{
+    if (buffer == nullptr || format == nullptr)
+    {
+        return static_cast<int>(size);
+    }
+    const int count = ::_vsnprintf(buffer, size, format, args);
+    buffer[size - 1] = '\0';
+    return count >= 0 ? count : static_cast<int>(size);
+}
+
+ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args)
+{
+    const MessageRecord& record = FindMessageRecord(messageId);
+    char text[kEntryTextSize] = {};
+    const int count = FormatBounded(text, sizeof(text), record.format, args);
+    ILogger* sink = State().sink.get();
+    if (sink == nullptr)
+    {
+        return static_cast<ResultCode>(count);
+    }
+    return sink->log(record.severity, text, record.name, messageId, static_cast<int>(level));
+}
+
+ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...)
+{
+    va_list args;
+    va_start(args, level);
+    const ResultCode result = LogCatalogueMessageV(messageId, level, args);
+    va_end(args);
+    return result;
+}
+
+void LogDebugMessage(const char* function, const char* file, int line, char level, const char* format, ...)
+{
+    char callerText[kCallerTextSize] = {};
+    if (format != nullptr)
+    {
+        va_list args;
+        va_start(args, format);
+        FormatBounded(callerText, sizeof(callerText), format, args);
+        va_end(args);
+    }
+    (void)LogCatalogueMessage(MID_DEBUG_MESSAGE, level, function, file, line, callerText);
+}
+
+void LogReturnCode(const char* function, const char* file, int line, char level, const char* invokedFunction,
+                   ResultCode code, const char* description, const char* format, ...)
+{
+    char callerText[kCallerTextSize] = {};
+    if (format != nullptr)
+    {
+        va_list args;
+        va_start(args, format);
+        FormatBounded(callerText, sizeof(callerText), format, args);
+        va_end(args);
+    }
+
+    const char* trailingText = callerText;
+    char systemText[kDescriptionSize] = {};
+    if (description == nullptr)
+    {
+        if (code == 0 && format != nullptr)
+        {
+            description = callerText;
+            trailingText = "";
+        }
+        else if (code == 0)
+        {
+            description = "unknown";
+        }
+        else
+        {
+            description = DescribeResultCode(code, systemText, sizeof(systemText));
+            if (description == nullptr)
+            {
+                description = "unknown";
+            }
+        }
+    }
+    (void)LogCatalogueMessage(MID_DEBUG_RETURN_CODE, level, function, file, line, invokedFunction, code, code,
+                              description, trailingText);
+}
+
+const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narrowSize)
+{
+    if ((code & 0xFE000000u) == 0xFE000000u)
+    {
+        return DescribeOwnCode(code);
+    }
+
+    const LogState& state = State();
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
+    HMODULE source = nullptr;
+    if ((code & 0x00FD0000u) == 0x00FD0000u)
+    {
+        source = state.wininet.get();
+        code &= 0xFFFF;
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    else if ((code & 0x00FC0000u) == 0x00FC0000u)
+    {
+        source = state.winhttp.get();
+        code &= 0xFFFF;
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    else
+    {
+        flags |= FORMAT_MESSAGE_FROM_SYSTEM;
+    }
+
+    if ((flags & FORMAT_MESSAGE_FROM_HMODULE) != 0 && source == nullptr)
+    {
+        return "WINDOWS_ERROR_CODE";
+    }
+
+    wchar_t* message = nullptr;
+    const DWORD length =
+        pw::Api().FormatMessageW(flags, source, code, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+    CUniqueLocalMemory messageOwner(message);
+    if (length == 0 || message == nullptr)
+    {
+        return "WINDOWS_ERROR_CODE";
+    }
+    // Two bytes per UTF-16 unit, terminator included.
+    const size_t needed = (static_cast<size_t>(length) + 1) * 2;
+    if (needed > narrowSize)
+    {
+        return nullptr;
+    }
+    return ToNarrow(narrowBuffer, message, static_cast<int>(needed), CP_THREAD_ACP);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// The process-wide diagnostic log. Entries are catalogue messages handed to the event-log sink.
+// The log is reference counted: every OpenDiagnosticLog is matched by one CloseDiagnosticLog.
+// An entry written while the log is closed is formatted and dropped; a failure of the log is
+// never reported to its callers.
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include <windows.h>
+
+#include "vpn/Common/Logging/ResultCodes.h"
+
+[[nodiscard]] ResultCode OpenDiagnosticLog();
+void CloseDiagnosticLog();
+
+// Keeps the log open for its lifetime.
+class DiagnosticLogScope
+{
+public:
+    explicit DiagnosticLogScope(ResultCode& openResult) { openResult = OpenDiagnosticLog(); }
+    ~DiagnosticLogScope() { CloseDiagnosticLog(); }
+    DiagnosticLogScope(const DiagnosticLogScope&) = delete;
+    DiagnosticLogScope& operator=(const DiagnosticLogScope&) = delete;
+};
+
+// A free-text entry. function: the caller as "Class::method" or a bare function name; file: the
+// caller's source file name; level: 'E', 'W', 'I' (or 'T'); format may be null.
+void LogDebugMessage(const char* function, const char* file, int line, char level, const char* format, ...);
+
+// A failed call. invokedFunction: what failed ("::OpenSCManager", "ISAXXMLReader::parse", ...);
+// code: the code it gave; description: replaces the code's own description when not null.
+void LogReturnCode(const char* function, const char* file, int line, char level, const char* invokedFunction,
+                   ResultCode code, const char* description, const char* format, ...);
+
+// Formats catalogue message messageId with the arguments and hands it to the sink.
+ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...);
+ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args);
+
+// Bounded printf-style formatting: at most size - 1 characters and always a terminator.
+int FormatBounded(char* buffer, size_t size, const char* format, va_list args);
+
+// A description of a non-zero result code: the code's catalogue name for the system's own codes,
+// the message table text for Windows codes ("WINDOWS_ERROR_CODE" when the table has none). Codes of
+// the wininet and winhttp message modules are reduced to their low 16 bits in code. A system text is
+// converted into narrowBuffer. Returns null when there is no description.
+const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narrowSize);

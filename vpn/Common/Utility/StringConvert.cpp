@@ -1,0 +1,53 @@
+#include "vpn/Common/Utility/StringConvert.h"
+
+#include <vector>
+
+char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage)
+{
+    if (destination == nullptr || source == nullptr)
+    {
+        return nullptr;
+    }
+    if (size > 0)
+    {
+        destination[0] = '\0';
+    }
+    const int written = ::WideCharToMultiByte(codePage, 0, source, -1, destination, size, nullptr, nullptr);
+    return written > 0 ? destination : nullptr;
+}
+
+CNarrowText::CNarrowText(const std::wstring& text) : CNarrowText(text.c_str())
+{
+}
+
+CNarrowText::CNarrowText(const wchar_t* text)
+{
+    if (text == nullptr)
+    {
+        return;
+    }
+    const size_t units = wcslen(text) + 1;
+    std::vector<char> buffer(units * 2);
+    if (ToNarrow(buffer.data(), text, static_cast<int>(buffer.size()), CP_THREAD_ACP) != nullptr)
+    {
+        m_buffer = buffer.data();
+        m_ok = true;
+    }
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+    {
+        return std::string();
+    }
+    const int length = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+    {
+        return std::string();
+    }
+    std::string result(static_cast<size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &result[0], needed, nullptr, nullptr);
+    return result;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Converts a zero-terminated wide string into destination (size bytes) in the given code page.
+// Returns destination, or nullptr when a pointer is null or the conversion fails; the first byte
+// of destination is cleared before converting.
+char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage);
+
+// The narrow form of a wide value for a "%s" of a log format: the thread's ANSI code page, two
+// bytes per UTF-16 unit. Empty optional (null c_str) when the text cannot be converted.
+class CNarrowText
+{
+public:
+    explicit CNarrowText(const std::wstring& text);
+    explicit CNarrowText(const wchar_t* text);
+    // The converted text, or nullptr when the conversion failed.
+    const char* c_str() const { return m_ok ? m_buffer.c_str() : nullptr; }
+
+private:
+    std::string m_buffer;
+    bool m_ok = false;
+};
+
+// UTF-8 bytes of a wide string (unpaired surrogates become U+FFFD).
+std::string ToUtf8(const std::wstring& text);

@@ -1,0 +1,83 @@
+#pragma once
+
+// The one seam between the product and the platform. Every Win32, COM and C runtime function that
+// the product calls is reached through this table, which holds the real functions by default.
+// A test may replace an entry to make a call fail, return a chosen value or record its arguments,
+// and restores the table afterwards (see ScopedPlatformApi in the test support library).
+
+#include <windows.h>
+#include <objbase.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+namespace pw
+{
+
+struct PlatformApi
+{
+    // Kernel objects, files and directories
+    std::function<BOOL(HANDLE)> CloseHandle;
+    std::function<DWORD(LPCWSTR)> GetFileAttributesW;
+    std::function<BOOL(LPCWSTR, LPSECURITY_ATTRIBUTES)> CreateDirectoryW;
+    std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> CreateFileW;
+    std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
+    std::function<BOOL(HANDLE)> FlushFileBuffers;
+    std::function<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW;
+    std::function<BOOL(LPCWSTR)> DeleteFileW;
+    std::function<int(const wchar_t*, struct _stat*)> wstat;
+
+    // Modules and message tables
+    std::function<HMODULE(LPCWSTR)> LoadLibraryW;
+    std::function<HMODULE(LPCWSTR, HANDLE, DWORD)> LoadLibraryExW;
+    std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
+    std::function<BOOL(HMODULE)> FreeLibrary;
+    std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, va_list*)> FormatMessageW;
+    std::function<HLOCAL(HLOCAL)> LocalFree;
+
+    // Thread-local storage and time
+    std::function<DWORD()> TlsAlloc;
+    std::function<BOOL(DWORD)> TlsFree;
+    std::function<void(DWORD)> Sleep;
+
+    // Event log
+    std::function<HANDLE(LPCSTR, LPCSTR)> RegisterEventSourceA;
+    std::function<BOOL(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID)> ReportEventA;
+    std::function<BOOL(HANDLE)> DeregisterEventSource;
+
+    // Access tokens and SIDs
+    std::function<BOOL(HANDLE, DWORD, BOOL, PHANDLE)> OpenThreadToken;
+    std::function<BOOL(HANDLE, DWORD, PHANDLE)> OpenProcessToken;
+    std::function<BOOL(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)> GetTokenInformation;
+    std::function<HGLOBAL(UINT, SIZE_T)> GlobalAlloc;
+    std::function<HGLOBAL(HGLOBAL)> GlobalFree;
+    std::function<BOOL(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                       PSID*)>
+        AllocateAndInitializeSid;
+    std::function<BOOL(PSID, PSID)> EqualSid;
+    std::function<PVOID(PSID)> FreeSid;
+
+    // Service control manager
+    std::function<SC_HANDLE(LPCWSTR, LPCWSTR, DWORD)> OpenSCManagerW;
+    std::function<SC_HANDLE(SC_HANDLE, LPCWSTR, DWORD)> OpenServiceW;
+    std::function<BOOL(SC_HANDLE)> CloseServiceHandle;
+    std::function<BOOL(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD)> QueryServiceStatusEx;
+    std::function<BOOL(SC_HANDLE, DWORD, LPCWSTR*)> StartServiceW;
+    std::function<BOOL(SC_HANDLE, DWORD, LPSERVICE_STATUS)> ControlService;
+    std::function<BOOL(SC_HANDLE, LPQUERY_SERVICE_CONFIGW, DWORD, LPDWORD)> QueryServiceConfigW;
+    std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCWSTR, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR)>
+        ChangeServiceConfigW;
+
+    // COM
+    std::function<HRESULT(LPVOID, DWORD)> CoInitializeEx;
+    std::function<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> CoCreateInstance;
+    std::function<void()> CoUninitialize;
+};
+
+// The live table. Product code calls through it: Api().CreateFileW(...).
+PlatformApi& Api();
+
+// A table of the real platform functions.
+PlatformApi RealPlatformApi();
+
+} // namespace pw

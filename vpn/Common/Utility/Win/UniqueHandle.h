@@ -1,0 +1,139 @@
+#pragma once
+
+// Small owners of platform handles. Each holder's empty value is what the API returns on failure,
+// so the result of an open can be stored directly and tested with valid().
+
+#include <windows.h>
+
+#include <utility>
+
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+
+template <typename Traits>
+class CUniqueHandle
+{
+public:
+    using pointer = typename Traits::pointer;
+
+    CUniqueHandle() = default;
+    explicit CUniqueHandle(pointer handle) : m_handle(handle) {}
+    ~CUniqueHandle() { reset(); }
+    CUniqueHandle(CUniqueHandle&& other) noexcept : m_handle(other.release()) {}
+    CUniqueHandle& operator=(CUniqueHandle&& other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    CUniqueHandle(const CUniqueHandle&) = delete;
+    CUniqueHandle& operator=(const CUniqueHandle&) = delete;
+
+    pointer get() const { return m_handle; }
+    bool valid() const { return m_handle != Traits::invalid(); }
+    // For APIs that return the handle through an out-parameter.
+    pointer* put()
+    {
+        reset();
+        return &m_handle;
+    }
+    pointer release() { return std::exchange(m_handle, Traits::invalid()); }
+    void reset(pointer handle = Traits::invalid())
+    {
+        if (valid())
+        {
+            Traits::close(m_handle);
+        }
+        m_handle = handle;
+    }
+
+private:
+    pointer m_handle = Traits::invalid();
+};
+
+struct KernelHandleTraits // process, thread, token: null on failure
+{
+    using pointer = HANDLE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().CloseHandle(h); }
+};
+
+struct FileHandleTraits // CreateFileW: INVALID_HANDLE_VALUE on failure
+{
+    using pointer = HANDLE;
+    static pointer invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) { (void)pw::Api().CloseHandle(h); }
+};
+
+struct LocalMemoryTraits // buffers that the system allocates with LocalAlloc
+{
+    using pointer = HLOCAL;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().LocalFree(h); }
+};
+
+struct GlobalMemoryTraits
+{
+    using pointer = HGLOBAL;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().GlobalFree(h); }
+};
+
+struct SidTraits // AllocateAndInitializeSid
+{
+    using pointer = PSID;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().FreeSid(h); }
+};
+
+struct ServiceHandleTraits // OpenSCManagerW, OpenServiceW
+{
+    using pointer = SC_HANDLE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().CloseServiceHandle(h); }
+};
+
+struct DataModuleTraits // modules loaded as data files for their message tables
+{
+    using pointer = HMODULE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().FreeLibrary(h); }
+};
+
+using CUniqueKernelHandle = CUniqueHandle<KernelHandleTraits>;
+using CUniqueFileHandle = CUniqueHandle<FileHandleTraits>;
+using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
+using CUniqueGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
+using CUniqueSid = CUniqueHandle<SidTraits>;
+using CUniqueServiceHandle = CUniqueHandle<ServiceHandleTraits>;
+using CUniqueDataModule = CUniqueHandle<DataModuleTraits>;
+
+// Holds one reference to a COM object; releases it when destroyed.
+template <typename T>
+class CComHolder
+{
+public:
+    CComHolder() = default;
+    explicit CComHolder(T* p) : m_p(p) {}
+    ~CComHolder() { reset(); }
+    CComHolder(const CComHolder&) = delete;
+    CComHolder& operator=(const CComHolder&) = delete;
+
+    T* get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    T** put()
+    {
+        reset();
+        return &m_p;
+    }
+    void reset(T* p = nullptr)
+    {
+        if (m_p != nullptr)
+        {
+            m_p->Release();
+        }
+        m_p = p;
+    }
+
+private:
+    T* m_p = nullptr;
+};

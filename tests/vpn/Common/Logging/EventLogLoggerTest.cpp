@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RecordingEventLog.h"
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Logging/EventLogLogger.h"
+
+namespace
+{
+struct Expected
+{
+    int severity;
+    int level;
+    WORD type;
+    WORD category;
+    DWORD eventId;
+};
+
+// One entry of message id 2 through a fresh sink; returns what ReportEventA received.
+EventLogEntry Report(int severity, int level)
+{
+    RecordingEventLog log(false);
+    CEventLogLogger sink;
+    EXPECT_EQ(GLOBAL_SUCCESS, sink.log(severity, "text", "MID_DEBUG_RETURN_CODE", 2, level));
+    EXPECT_EQ(1u, log.entries().size());
+    return log.entries().empty() ? EventLogEntry{} : log.entries().front();
+}
+} // namespace
+
+TEST(EventLogEntryKind, MessageSeverityDecidesBeforeTheLevelCharacter)
+{
+    const std::vector<Expected> cases = {
+        {0, 'I', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},       {3, 'W', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
+        {4, 'E', EVENTLOG_WARNING_TYPE, 0, 0xA4000002},     {5, 'E', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
+        {6, 'W', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
+    };
+    for (const Expected& c : cases)
+    {
+        const EventLogEntry entry = Report(c.severity, c.level);
+        EXPECT_EQ(c.type, entry.type) << "severity " << c.severity;
+        EXPECT_EQ(c.category, entry.category) << "severity " << c.severity;
+        EXPECT_EQ(c.eventId, entry.eventId) << "severity " << c.severity;
+        EXPECT_EQ("text", entry.text);
+    }
+}
+
+TEST(EventLogEntryKind, DebugAndNegativeSeveritiesTakeTheTypeFromTheLevelCharacter)
+{
+    for (int severity : {7, 9, -1})
+    {
+        const WORD category = severity == 7 ? 1 : 0;
+        EXPECT_EQ(EVENTLOG_ERROR_TYPE, Report(severity, 'E').type) << severity;
+        EXPECT_EQ(EVENTLOG_WARNING_TYPE, Report(severity, 'W').type) << severity;
+        EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, Report(severity, 'I').type) << severity;
+        EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, Report(severity, 'T').type) << severity;
+        const EventLogEntry other = Report(severity, 'x');
+        EXPECT_EQ(EVENTLOG_SUCCESS, other.type) << severity;
+        EXPECT_EQ(category, other.category) << severity;
+        EXPECT_EQ(0x24000002u, other.eventId) << severity;
+    }
+}
+
+TEST(EventLogEntryKind, LogFrontEndFilesItsMessagesAsDebugEntries)
+{
+    RecordingEventLog log;
+    LogDebugMessage("f", "F", 1, 'W', "x");
+    LogReturnCode("f", "F", 2, 'E', "g", 1, nullptr, nullptr);
+    ASSERT_EQ(2u, log.entries().size());
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
+    EXPECT_EQ(1, log.entries()[0].category);
+    EXPECT_EQ(0x24000001u, log.entries()[0].eventId);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[1].type);
+    EXPECT_EQ(0x24000002u, log.entries()[1].eventId);
+}
+
+TEST(EventLogSinkFailures, NullTextUnregisteredSourceAndRefusedReport)
+{
+    RecordingEventLog log(false);
+    {
+        CEventLogLogger sink;
+        EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, sink.log(7, nullptr, "n", 1, 'I'));
+    }
+    pw::Api().RegisterEventSourceA = [](LPCSTR, LPCSTR) { return static_cast<HANDLE>(nullptr); };
+    {
+        CEventLogLogger sink;
+        EXPECT_EQ(GLOBAL_ERROR_NOT_INITIALIZED, sink.log(7, "t", "n", 1, 'I'));
+    }
+    pw::Api().RegisterEventSourceA = [](LPCSTR, LPCSTR) { return INVALID_HANDLE_VALUE; };
+    bool deregistered = false;
+    pw::Api().DeregisterEventSource = [&](HANDLE) { return deregistered = true; };
+    {
+        CEventLogLogger sink;
+        EXPECT_EQ(GLOBAL_ERROR_NOT_INITIALIZED, sink.log(7, "t", "n", 1, 'I'));
+    }
+    EXPECT_FALSE(deregistered) << "an invalid source handle is never deregistered";
+    EXPECT_TRUE(log.entries().empty());
+
+    pw::Api().RegisterEventSourceA = [](LPCSTR, LPCSTR) { return reinterpret_cast<HANDLE>(0x10); };
+    pw::Api().ReportEventA = [](HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID) { return FALSE; };
+    CEventLogLogger sink;
+    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, sink.log(7, "t", "n", 1, 'I'));
+}
+
+// Writes one short entry through the real event log. The wine-eventlog CTest script runs this case
+// with Wine's eventlog channel on and finds the entry's exact text there.
+TEST(EventLogRealSink, WritesAShortEntry)
+{
+    ASSERT_EQ(GLOBAL_SUCCESS, OpenDiagnosticLog());
+    LogDebugMessage("EventLogRealSink", "EventLogLoggerTest", 99, 'W', "real entry %d", 7);
+    CloseDiagnosticLog();
+}

@@ -1,0 +1,21 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "vpn/Common/Utility/StringConvert.h"
+
+TEST(ToNarrowConversion, NullPointersAndTooSmallBuffersGiveNull)
+{
+    char buffer[8] = "xxxxxxx";
+    EXPECT_EQ(nullptr, ToNarrow(nullptr, L"a", 8, CP_ACP));
+    EXPECT_EQ(nullptr, ToNarrow(buffer, nullptr, 8, CP_ACP));
+    EXPECT_EQ(buffer, ToNarrow(buffer, L"abc", sizeof(buffer), CP_ACP));
+    EXPECT_STREQ("abc", buffer);
+    EXPECT_EQ(nullptr, ToNarrow(buffer, L"0123456789", 4, CP_ACP)) << "a text that does not fit fails";
+}
+
+TEST(ToUtf8Conversion, EncodesOneToFourBytesPerCharacter)
+{
+    EXPECT_EQ("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", ToUtf8(L"a\u00E9\u20AC\U0001F600"));
+    EXPECT_EQ("", ToUtf8(L""));
+}

@@ -1,16 +1,193 @@
+#include "vpn/tools/hardenor/Hardenor.h"
+
 #include <windows.h>
 
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Privilege.h"
+#include "vpn/Common/Utility/InstanceSmartPtr.h"
+#include "vpn/Common/Utility/Services.h"
+#include "vpn/Common/Utility/StoragePath.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/Various.h"
+#include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+#include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
 
 namespace
 {
 constexpr char kFile[] = "Hardenor";
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = -1;
+constexpr int kAdministratorLevel = 3;
+constexpr int kCsidlProgramFiles = 0x26;
+
+constexpr wchar_t kAgentServiceName[] = L"zirodava";
+constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
+constexpr wchar_t kFipsOnArgument[] = L"fm=true";
+
+void Print(const char* text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
 }
 
-int wmain(int /*argc*/, wchar_t** /*argv*/)
+// The run after the log is open; every object it creates is released on return, in reverse order
+// of creation.
+int Run(int argc, wchar_t** argv)
 {
+    if (GetPrivilegeLevel() < kAdministratorLevel)
+    {
+        Print("Sorry, you do not have the necessary privileges to run this tool\n");
+        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user does not have necessary privileges");
+        return kExitFailure;
+    }
+
+    CStoragePath* storagePathInstance = nullptr;
+    const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
+    if (storageResult != 0)
+    {
+        Print("Failed to create storage path manager\n");
+        LogReturnCode("wmain", kFile, __LINE__, 'E', "CStoragePath::CreateSingletonInstance", storageResult,
+                      nullptr, nullptr);
+        return kExitFailure;
+    }
+    CInstanceSmartPtr<CStoragePath> storagePath(storagePathInstance);
+
+    XmlLocalPWPolMgr policyManager;
+
+    if (policyManager.localPolicyExists())
+    {
+        Print("Local policies have already been configured on this computer. Do you wish to continue and "
+              "overwrite them?[y/N] ");
+        const int answer = std::getchar();
+        if (answer == EOF)
+        {
+            LogDebugMessage("wmain", kFile, __LINE__, 'E', "EOF received");
+            return kExitFailure;
+        }
+        if (answer != 'y' && answer != 'Y')
+        {
+            return kExitSuccess;
+        }
+    }
+
+    // The user's arguments as given, then FIPS mode on; the first value of a policy wins, so a
+    // user's fm=false keeps FIPS mode off.
+    std::vector<const wchar_t*> arguments(argv + 1, argv + argc);
+    arguments.push_back(kFipsOnArgument);
+
+    if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
+    {
+        Print("An Error Occurred While Generating the Local Policy File\n");
+        LogDebugMessage("wmain", kFile, __LINE__, 'E', "failed to generate local policy file");
+        return kExitFailure;
+    }
+
+    if (policyManager.loadLocalPolicy() != 0)
+    {
+        Print("An Error Occurred While Loading the Policy File\n");
+        LogDebugMessage("wmain", kFile, __LINE__, 'E', "could not load local policy file");
+        return kExitFailure;
+    }
+
+    if (policyManager.getLocalPolicyInfo().getFipsMode())
+    {
+        Print("FIPS Mode has Successfully been Enabled\n");
+        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user has enabled FIPS mode");
+    }
+    else
+    {
+        Print("FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you wish to "
+              "enable FIPS.\n");
+        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user has disabled FIPS mode");
+    }
+
+    restartAgent();
+    return kExitSuccess;
+}
+} // namespace
+
+bool isAgentInstalled()
+{
+    const std::wstring path = GetCSIDLPath(kCsidlProgramFiles) + kAgentFolder + kAgentExecutable;
+    struct _stat status = {};
+    return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
+}
+
+void restartAgent()
+{
+    if (!isAgentInstalled())
+    {
+        return;
+    }
+    Print("Restarting the VPN Agent process...\n");
+
+    const ResultCode stopResult = CServices::ServiceStop(kAgentServiceName);
+    if (stopResult != 0)
+    {
+        Print("Could not stop the VPN agent service.\n");
+        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStop", stopResult, nullptr, nullptr);
+        return;
+    }
+
+    const ResultCode startResult = CServices::ServiceStart(kAgentServiceName);
+    if (startResult != 0)
+    {
+        Print("Could not start the VPN agent service.\n");
+        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStart", startResult, nullptr,
+                      nullptr);
+        return;
+    }
+    Print("The VPN agent has been successfully restarted.\n");
+}
+
+bool isHelpRequested(int argc, const wchar_t* const* argv)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const wchar_t* argument = argv[i];
+        if (argument != nullptr && (std::wcscmp(argument, L"/?") == 0 || std::wcscmp(argument, L"-?") == 0 ||
+                                    std::wcscmp(argument, L"-h") == 0 || std::wcscmp(argument, L"--help") == 0))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+void printUsage()
+{
+    Print("Usage: hardenor.exe [abbreviation=value ...]\n"
+          "\n"
+          "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
+          "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
+          "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
+          "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
+          "\n"
+          "Policies:\n");
+    XmlLocalPWPolMgr::printPolicyTable(stdout);
+    Print("\n"
+          "Exit codes:\n"
+          "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
+          "  -1  not an administrator, the policy file could not be written or read back, or no answer\n"
+          "      to the overwrite prompt (end of input)\n");
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    // Asking for help changes nothing on the machine.
+    if (isHelpRequested(argc, argv))
+    {
+        printUsage();
+        return kExitSuccess;
+    }
+
     ResultCode logResult = 0;
     DiagnosticLogScope log(logResult);
-    (void)kFile;
-    return 0;
+    return Run(argc, argv);
 }

@@ -14,5 +14,6 @@ fi
 
 # A persistent wineserver for the whole run. Its output and that of Wine's system processes must
 # never go to a pipe of ours, or that pipe would never close.
-wineserver -p >/dev/null 2>&1 </dev/null
+# Fails harmlessly when this prefix already has a persistent wineserver.
+wineserver -p >/dev/null 2>&1 </dev/null || true
 timeout 60 wine cmd /c exit >/dev/null 2>&1 </dev/null

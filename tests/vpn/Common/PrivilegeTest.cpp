@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cstddef>
+#include <vector>
+
+#include "support/RecordingEventLog.h"
+#include "support/ScopedPlatformApi.h"
+#include "vpn/Common/Privilege.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+
+namespace
+{
+
+constexpr DWORD kEnabledGroup = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+
+// A well-known SID S-1-5-32-<alias>, owned by the test.
+class CBuiltinSid
+{
+public:
+    explicit CBuiltinSid(DWORD alias)
+    {
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        EXPECT_TRUE(
+            ::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0, 0, 0, 0, &m_sid));
+    }
+    ~CBuiltinSid() { ::FreeSid(m_sid); }
+    CBuiltinSid(const CBuiltinSid&) = delete;
+    CBuiltinSid& operator=(const CBuiltinSid&) = delete;
+    PSID get() const { return m_sid; }
+
+private:
+    PSID m_sid = nullptr;
+};
+
+const CBuiltinSid& Administrators()
+{
+    static CBuiltinSid sid(DOMAIN_ALIAS_RID_ADMINS);
+    return sid;
+}
+const CBuiltinSid& PowerUsers()
+{
+    static CBuiltinSid sid(DOMAIN_ALIAS_RID_POWER_USERS);
+    return sid;
+}
+const CBuiltinSid& Users()
+{
+    static CBuiltinSid sid(DOMAIN_ALIAS_RID_USERS);
+    return sid;
+}
+const CBuiltinSid& Guests()
+{
+    static CBuiltinSid sid(DOMAIN_ALIAS_RID_GUESTS);
+    return sid;
+}
+
+// Hands a crafted group list to the token group query; the real token is opened and closed.
+class CCraftedTokenGroups
+{
+public:
+    explicit CCraftedTokenGroups(const std::vector<SID_AND_ATTRIBUTES>& groups)
+    {
+        const size_t size = offsetof(TOKEN_GROUPS, Groups) + (groups.size() + 1) * sizeof(SID_AND_ATTRIBUTES);
+        m_buffer.assign(size, 0);
+        auto* list = reinterpret_cast<TOKEN_GROUPS*>(m_buffer.data());
+        list->GroupCount = static_cast<DWORD>(groups.size());
+        DWORD i = 0;
+        for (const SID_AND_ATTRIBUTES& group : groups)
+        {
+            list->Groups[i++] = group;
+        }
+        pw::Api().GetTokenInformation = [this](HANDLE, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length,
+                                               PDWORD needed) -> BOOL
+        {
+            EXPECT_EQ(TokenGroups, cls);
+            *needed = static_cast<DWORD>(m_buffer.size());
+            if (out == nullptr || length < m_buffer.size())
+            {
+                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            std::memcpy(out, m_buffer.data(), m_buffer.size());
+            return TRUE;
+        };
+    }
+
+private:
+    ScopedPlatformApi m_api;
+    std::vector<BYTE> m_buffer;
+};
+
+SID_AND_ATTRIBUTES Group(const CBuiltinSid& sid, DWORD attributes = kEnabledGroup)
+{
+    return {sid.get(), attributes};
+}
+
+// Makes the calling thread impersonate token until destroyed.
+class CScopedImpersonation
+{
+public:
+    explicit CScopedImpersonation(HANDLE primaryToken)
+    {
+        HANDLE duplicate = nullptr;
+        EXPECT_TRUE(::DuplicateToken(primaryToken, SecurityImpersonation, &duplicate));
+        m_token.reset(duplicate);
+        m_active = ::SetThreadToken(nullptr, m_token.get()) != FALSE;
+        EXPECT_TRUE(m_active);
+    }
+    ~CScopedImpersonation()
+    {
+        if (m_active)
+        {
+            ::RevertToSelf();
+        }
+    }
+    CScopedImpersonation(const CScopedImpersonation&) = delete;
+    CScopedImpersonation& operator=(const CScopedImpersonation&) = delete;
+
+private:
+    CUniqueKernelHandle m_token;
+    bool m_active = false;
+};
+
+CUniqueKernelHandle OpenOwnProcessToken()
+{
+    CUniqueKernelHandle token;
+    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(),
+                                   TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, token.put()));
+    return token;
+}
+
+// Counts the token opens while calling the real functions.
+struct TokenOpenRecorder
+{
+    ScopedPlatformApi api;
+    int threadOpens = 0;
+    int processOpens = 0;
+    DWORD threadAccess = 0;
+    BOOL openAsSelf = FALSE;
+    DWORD processAccess = 0;
+
+    TokenOpenRecorder()
+    {
+        pw::Api().OpenThreadToken = [this](HANDLE thread, DWORD access, BOOL asSelf, PHANDLE token)
+        {
+            ++threadOpens;
+            threadAccess = access;
+            openAsSelf = asSelf;
+            return ::OpenThreadToken(thread, access, asSelf, token);
+        };
+        pw::Api().OpenProcessToken = [this](HANDLE process, DWORD access, PHANDLE token)
+        {
+            ++processOpens;
+            processAccess = access;
+            return ::OpenProcessToken(process, access, token);
+        };
+    }
+};
+
+} // namespace
+
+TEST(PrivilegeRating, TheFixedTestOrderDecidesNotTheOrderInTheToken)
+{
+    struct Case
+    {
+        std::vector<SID_AND_ATTRIBUTES> groups;
+        int level;
+    };
+    const Case cases[] = {
+        {{Group(Users()), Group(PowerUsers()), Group(Administrators())}, 3},
+        {{Group(Guests()), Group(Users()), Group(PowerUsers())}, 2},
+        {{Group(Users()), Group(Guests())}, 1},
+        {{Group(Guests())}, 0},
+        {{}, 0},
+    };
+    for (const Case& c : cases)
+    {
+        CCraftedTokenGroups groups(c.groups);
+        EXPECT_EQ(c.level, GetPrivilegeLevel()) << "groups: " << c.groups.size();
+    }
+}
+
+// Regression: a group held only for deny checks (an administrator in a non-elevated prompt) was
+// counted as present, so the tool passed its check and failed later, part-way.
+TEST(PrivilegeRating, DenyOnlyGroupsCountAsAbsentAtEveryLevel)
+{
+    {
+        CCraftedTokenGroups groups(
+            {Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY | SE_GROUP_MANDATORY), Group(Users())});
+        EXPECT_EQ(1, GetPrivilegeLevel());
+    }
+    {
+        CCraftedTokenGroups groups({Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY),
+                                    Group(PowerUsers(), SE_GROUP_USE_FOR_DENY_ONLY),
+                                    Group(Users(), SE_GROUP_USE_FOR_DENY_ONLY)});
+        EXPECT_EQ(0, GetPrivilegeLevel());
+    }
+    {
+        // Other attribute flags still do not matter: a group that is merely not enabled counts.
+        CCraftedTokenGroups groups({Group(Users()), Group(Administrators(), 0)});
+        EXPECT_EQ(3, GetPrivilegeLevel());
+    }
+}
+
+TEST(PrivilegeFailures, AllocationFailureIsLoggedAndGivesZero)
+{
+    RecordingEventLog log;
+    ScopedPlatformApi api;
+    HANDLE openedToken = nullptr;
+    std::vector<HANDLE> closed;
+    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
+    {
+        ::SetLastError(ERROR_NO_TOKEN);
+        return FALSE;
+    };
+    pw::Api().OpenProcessToken = [&](HANDLE process, DWORD access, PHANDLE token)
+    {
+        const BOOL ok = ::OpenProcessToken(process, access, token);
+        openedToken = *token;
+        return ok;
+    };
+    pw::Api().CloseHandle = [&](HANDLE h)
+    {
+        closed.push_back(h);
+        return ::CloseHandle(h);
+    };
+    pw::Api().GlobalAlloc = [](UINT, SIZE_T) -> HGLOBAL { return nullptr; };
+
+    EXPECT_EQ(0, GetPrivilegeLevel());
+
+    const std::vector<ParsedEntry> entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ("GetPrivilegeLevel", entries[0].function);
+    EXPECT_EQ("Privilege", entries[0].file);
+    EXPECT_EQ("GetPrivilegeLevel", entries[0].invoked);
+    EXPECT_EQ("FE000004", entries[0].hexCode);
+    EXPECT_EQ("", entries[0].text);
+    ASSERT_NE(nullptr, openedToken);
+    EXPECT_EQ(std::vector<HANDLE>{openedToken}, closed);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
+}
+
+TEST(PrivilegeFailures, TokenAndSidFailuresGiveZeroSilentlyAndFreeTheBlock)
+{
+    RecordingEventLog log;
+    CCraftedTokenGroups groups({Group(Users()), Group(Administrators())});
+    int allocations = 0;
+    int frees = 0;
+    pw::Api().GlobalAlloc = [&](UINT flags, SIZE_T size)
+    {
+        ++allocations;
+        return ::GlobalAlloc(flags, size);
+    };
+    pw::Api().GlobalFree = [&](HGLOBAL block)
+    {
+        ++frees;
+        return ::GlobalFree(block);
+    };
+    const auto craftedQuery = pw::Api().GetTokenInformation;
+
+    // The size query fails for another reason than a short buffer: nothing is allocated.
+    pw::Api().GetTokenInformation = [](HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    EXPECT_EQ(0, GetPrivilegeLevel());
+    EXPECT_EQ(0, allocations);
+
+    // The second query fails.
+    pw::Api().GetTokenInformation =
+        [&](HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed)
+    {
+        if (out != nullptr)
+        {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return craftedQuery(token, cls, out, length, needed);
+    };
+    EXPECT_EQ(0, GetPrivilegeLevel());
+    EXPECT_EQ(1, allocations);
+    EXPECT_EQ(1, frees);
+
+    // A SID that cannot be built ends the search, even with Users present.
+    pw::Api().GetTokenInformation = craftedQuery;
+    pw::Api().AllocateAndInitializeSid =
+        [](PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*)
+    {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    };
+    EXPECT_EQ(0, GetPrivilegeLevel());
+    EXPECT_EQ(2, allocations);
+    EXPECT_EQ(2, frees);
+
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(PrivilegeToken, WithoutImpersonationTheProcessTokenIsRated)
+{
+    TokenOpenRecorder opens;
+    EXPECT_EQ(3, GetPrivilegeLevel()); // Wine's process token holds Administrators
+    EXPECT_EQ(1, opens.threadOpens);
+    EXPECT_EQ(static_cast<DWORD>(TOKEN_QUERY), opens.threadAccess);
+    EXPECT_TRUE(opens.openAsSelf);
+    EXPECT_EQ(1, opens.processOpens);
+    EXPECT_EQ(static_cast<DWORD>(TOKEN_QUERY), opens.processAccess);
+}
+
+TEST(PrivilegeToken, AThreadTokenFailureOtherThanNoTokenGivesZero)
+{
+    ScopedPlatformApi api;
+    bool processOpened = false;
+    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    pw::Api().OpenProcessToken = [&](HANDLE, DWORD, PHANDLE)
+    {
+        processOpened = true;
+        return FALSE;
+    };
+    EXPECT_EQ(0, GetPrivilegeLevel());
+    EXPECT_FALSE(processOpened);
+}
+
+TEST(PrivilegeToken, AnImpersonatingThreadIsRatedByItsOwnToken)
+{
+    CUniqueKernelHandle processToken = OpenOwnProcessToken();
+    TokenOpenRecorder opens;
+    {
+        CScopedImpersonation impersonation(processToken.get());
+        EXPECT_EQ(3, GetPrivilegeLevel());
+    }
+    EXPECT_EQ(1, opens.threadOpens);
+    EXPECT_EQ(0, opens.processOpens);
+}
+
+// Regression: deny-only Administrators (UAC's non-elevated token) was rated as administrator.
+TEST(PrivilegeToken, RestrictedTokenWithDenyOnlyAdministratorsIsNotAnAdministrator)
+{
+    CUniqueKernelHandle processToken = OpenOwnProcessToken();
+    SID_AND_ATTRIBUTES disable[] = {{Administrators().get(), 0}};
+    CUniqueKernelHandle restricted;
+    ASSERT_TRUE(
+        ::CreateRestrictedToken(processToken.get(), 0, 1, disable, 0, nullptr, 0, nullptr, restricted.put()));
+    {
+        CScopedImpersonation impersonation(restricted.get());
+        EXPECT_EQ(1, GetPrivilegeLevel()); // Users remains
+    }
+    EXPECT_EQ(3, GetPrivilegeLevel());
+}

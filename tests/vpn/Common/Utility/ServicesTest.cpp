@@ -1,0 +1,697 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/RecordingEventLog.h"
+#include "support/ScopedPlatformApi.h"
+#include "vpn/Common/Utility/ServiceHandles.h"
+#include "vpn/Common/Utility/Services.h"
+
+namespace
+{
+
+const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1110);
+const SC_HANDLE kService = reinterpret_cast<SC_HANDLE>(0x2220);
+
+// A service control manager with one service, scripted through the platform seam, and a fake
+// clock: Sleep only adds up the time.
+struct FakeScm
+{
+    ScopedPlatformApi api;
+
+    DWORD openManagerError = 0;
+    DWORD openServiceError = 0;
+    int managerOpens = 0;
+    std::vector<SC_HANDLE> closed;
+
+    // The state each status query reports; the last one repeats. A query error fails the query.
+    std::deque<DWORD> states{SERVICE_STOPPED};
+    DWORD queryError = 0;
+    int queries = 0;
+
+    // The outcome of each start request in turn (0: accepted); accepted once the list is used up.
+    std::deque<DWORD> startErrors;
+    int startRequests = 0;
+    DWORD controlError = 0;
+    int stopControls = 0;
+
+    DWORD startType = SERVICE_DEMAND_START;
+    DWORD sizeQueryError = ERROR_INSUFFICIENT_BUFFER;
+    DWORD configQueryError = 0;
+    DWORD changeError = 0;
+    std::vector<DWORD> changeArguments; // service type, start type, error control of the last change
+    int changes = 0;
+
+    std::vector<DWORD> sleeps;
+
+    FakeScm()
+    {
+        pw::PlatformApi& a = pw::Api();
+        a.OpenSCManagerW = [this](LPCWSTR machine, LPCWSTR database, DWORD) -> SC_HANDLE
+        {
+            ++managerOpens;
+            EXPECT_EQ(nullptr, machine);
+            EXPECT_TRUE(database == nullptr || std::wstring(database) == SERVICES_ACTIVE_DATABASEW);
+            return Fail(openManagerError) ? nullptr : kManager;
+        };
+        a.OpenServiceW = [this](SC_HANDLE manager, LPCWSTR, DWORD) -> SC_HANDLE
+        {
+            EXPECT_EQ(kManager, manager);
+            return Fail(openServiceError) ? nullptr : kService;
+        };
+        a.CloseServiceHandle = [this](SC_HANDLE h)
+        {
+            closed.push_back(h);
+            return TRUE;
+        };
+        a.QueryServiceStatusEx = [this](SC_HANDLE h, SC_STATUS_TYPE type, LPBYTE buffer, DWORD size, LPDWORD)
+        {
+            EXPECT_EQ(kService, h);
+            EXPECT_EQ(SC_STATUS_PROCESS_INFO, type);
+            EXPECT_EQ(sizeof(SERVICE_STATUS_PROCESS), size);
+            ++queries;
+            if (Fail(queryError))
+            {
+                return FALSE;
+            }
+            auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+            status->dwCurrentState = states.front();
+            if (states.size() > 1)
+            {
+                states.pop_front();
+            }
+            return TRUE;
+        };
+        a.StartServiceW = [this](SC_HANDLE h, DWORD argc, LPCWSTR*)
+        {
+            EXPECT_EQ(kService, h);
+            EXPECT_EQ(0u, argc);
+            ++startRequests;
+            DWORD error = 0;
+            if (!startErrors.empty())
+            {
+                error = startErrors.front();
+                startErrors.pop_front();
+            }
+            return Fail(error) ? FALSE : TRUE;
+        };
+        a.ControlService = [this](SC_HANDLE h, DWORD control, LPSERVICE_STATUS)
+        {
+            EXPECT_EQ(kService, h);
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_CONTROL_STOP), control);
+            ++stopControls;
+            return Fail(controlError) ? FALSE : TRUE;
+        };
+        a.QueryServiceConfigW = [this](SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed)
+        {
+            const DWORD full = sizeof(QUERY_SERVICE_CONFIGW) + 64;
+            *needed = full;
+            if (config == nullptr)
+            {
+                ::SetLastError(sizeQueryError);
+                return FALSE;
+            }
+            EXPECT_GE(size, full);
+            if (Fail(configQueryError))
+            {
+                return FALSE;
+            }
+            config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+            config->dwStartType = startType;
+            config->dwErrorControl = SERVICE_ERROR_NORMAL;
+            return TRUE;
+        };
+        a.ChangeServiceConfigW = [this](SC_HANDLE, DWORD serviceType, DWORD start, DWORD errorControl,
+                                        LPCWSTR path, LPCWSTR group, LPDWORD tag, LPCWSTR dependencies,
+                                        LPCWSTR account, LPCWSTR password, LPCWSTR displayName)
+        {
+            ++changes;
+            changeArguments = {serviceType, start, errorControl};
+            EXPECT_TRUE(path == nullptr && group == nullptr && tag == nullptr && dependencies == nullptr &&
+                        account == nullptr && password == nullptr && displayName == nullptr);
+            if (Fail(changeError))
+            {
+                return FALSE;
+            }
+            startType = start;
+            return TRUE;
+        };
+        a.Sleep = [this](DWORD ms) { sleeps.push_back(ms); };
+    }
+
+    DWORD sleptMs() const
+    {
+        DWORD total = 0;
+        for (DWORD ms : sleeps)
+        {
+            total += ms;
+        }
+        return total;
+    }
+
+    static bool Fail(DWORD error)
+    {
+        if (error == 0)
+        {
+            return false;
+        }
+        ::SetLastError(error);
+        return true;
+    }
+};
+
+using Operation = std::function<ResultCode(const std::wstring&)>;
+struct NamedOperation
+{
+    const char* function;
+    Operation call;
+};
+const NamedOperation kOperations[] = {
+    {"CServices::ServiceStart", CServices::ServiceStart},
+    {"CServices::ServiceStop", CServices::ServiceStop},
+    {"CServices::EnableService", CServices::EnableService},
+};
+
+// "Function (invoked) code text" of a failed-call entry, "Function: text" of a free-text one.
+std::string Describe(const ParsedEntry& e)
+{
+    if (!e.isReturnCode)
+    {
+        return e.function + ": " + e.text;
+    }
+    return e.function + " (" + e.invoked + ") " + e.hexCode + (e.text.empty() ? "" : " " + e.text);
+}
+
+std::vector<std::string> Entries(const RecordingEventLog& log)
+{
+    std::vector<std::string> result;
+    for (const ParsedEntry& e : ParsedEntries(log))
+    {
+        EXPECT_EQ("Services", e.file);
+        result.push_back(Describe(e));
+    }
+    return result;
+}
+
+std::string Opening(const char* function, const std::string& name)
+{
+    const std::string verb = std::string(function) == "CServices::ServiceStart"  ? "Starting"
+                             : std::string(function) == "CServices::ServiceStop" ? "Stopping"
+                                                                                 : "Enabling";
+    return std::string(function) + ": " + verb + " service \"" + name + "\"";
+}
+
+} // namespace
+
+TEST(ServicesOpening, AnEmptyNameIsRefusedBeforeTheManagerIsOpened)
+{
+    for (const NamedOperation& op : kOperations)
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        EXPECT_EQ(SERVICES_ERROR_BAD_PARAMETER, op.call(L"")) << op.function;
+        EXPECT_EQ(0, scm.managerOpens);
+        EXPECT_EQ(std::vector<std::string>{Opening(op.function, "")}, Entries(log));
+    }
+}
+
+TEST(ServicesOpening, AManagerThatCannotBeOpenedIsLoggedByTheHandle)
+{
+    for (const NamedOperation& op : kOperations)
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        scm.openManagerError = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(SERVICES_ERROR_OPEN_SC_MANAGER_FAILED, op.call(L"agent")) << op.function;
+        const std::vector<std::string> expected = {
+            Opening(op.function, "agent"), "CServices::CSCMHandle::CSCMHandle (::OpenSCManager) 00000005"};
+        EXPECT_EQ(expected, Entries(log));
+        EXPECT_TRUE(scm.closed.empty());
+    }
+}
+
+TEST(ServicesOpening, AServiceThatCannotBeOpenedIsAWarningAndBothHandlesAreClosed)
+{
+    for (const NamedOperation& op : kOperations)
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        scm.openServiceError = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(SERVICES_ERROR_OPEN_SERVICE_FAILED, op.call(L"agent")) << op.function;
+        const std::vector<std::string> expected = {
+            Opening(op.function, "agent"),
+            "CServices::CServiceHandle::CServiceHandle (::OpenService) 00000005"};
+        EXPECT_EQ(expected, Entries(log));
+        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries().back().type);
+        EXPECT_EQ(std::vector<SC_HANDLE>{kManager}, scm.closed);
+    }
+}
+
+TEST(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst)
+{
+    FakeScm scm;
+    scm.states = {SERVICE_RUNNING};
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
+    EXPECT_EQ(0, scm.startRequests);
+    EXPECT_TRUE(scm.sleeps.empty());
+    EXPECT_EQ((std::vector<SC_HANDLE>{kService, kManager}), scm.closed);
+}
+
+TEST(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.states = {SERVICE_START_PENDING};
+    scm.startErrors = {ERROR_SERVICE_ALREADY_RUNNING};
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
+    EXPECT_EQ(1, scm.startRequests);
+    EXPECT_TRUE(scm.sleeps.empty());
+    EXPECT_EQ(std::vector<std::string>{Opening("CServices::ServiceStart", "agent")}, Entries(log));
+}
+
+TEST(ServicesStart, AStoppedServiceIsStartedAndAwaited)
+{
+    FakeScm scm;
+    scm.states = {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING};
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
+    EXPECT_EQ(1, scm.startRequests);
+    EXPECT_EQ((std::vector<DWORD>{300, 300, 300}), scm.sleeps);
+}
+
+TEST(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.startType = SERVICE_DISABLED;
+    scm.startErrors = {ERROR_SERVICE_DISABLED};
+    scm.states = {SERVICE_STOPPED, SERVICE_RUNNING};
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
+    EXPECT_EQ(2, scm.startRequests);
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE}),
+              scm.changeArguments);
+    const std::vector<std::string> expected = {Opening("CServices::ServiceStart", "agent"),
+                                               Opening("CServices::EnableService", "agent")};
+    EXPECT_EQ(expected, Entries(log));
+}
+
+TEST(ServicesStart, FailuresAfterTheServiceIsOpen)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void(FakeScm&)> arrange;
+        ResultCode result;
+        std::vector<std::string> failures; // the entries after the opening one
+    };
+    const Case cases[] = {
+        {"status query fails",
+         [](FakeScm& s) { s.queryError = ERROR_INVALID_HANDLE; },
+         SERVICES_ERROR_QUERY_SERVICE_FAILED,
+         {"CServices::getServiceState (::QueryServiceStatusEx) 00000006",
+          "CServices::ServiceStart (CServices::getServiceState) FE17000C"}},
+        {"start refused",
+         [](FakeScm& s) { s.startErrors = {ERROR_SERVICE_REQUEST_TIMEOUT}; },
+         SERVICES_ERROR_START_SERVICE_FAILED,
+         {"CServices::ServiceStart (::StartService) 0000041D"}},
+        {"disabled and cannot be enabled",
+         [](FakeScm& s)
+         {
+             s.startType = SERVICE_DISABLED;
+             s.startErrors = {ERROR_SERVICE_DISABLED};
+             s.changeError = ERROR_ACCESS_DENIED;
+         },
+         SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED,
+         {"CServices::EnableService: Enabling service \"agent\"",
+          "CServices::EnableService (::ChangeServiceConfig) 00000005",
+          "CServices::ServiceStart (CServices::EnableService) FE170010"}},
+        {"enabled but the second start is refused",
+         [](FakeScm& s)
+         {
+             s.startType = SERVICE_DISABLED;
+             s.startErrors = {ERROR_SERVICE_DISABLED, ERROR_SERVICE_DISABLED};
+         },
+         SERVICES_ERROR_START_SERVICE_FAILED,
+         {"CServices::EnableService: Enabling service \"agent\"",
+          "CServices::ServiceStart (::StartService) 00000422"}},
+    };
+    for (const Case& c : cases)
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        c.arrange(scm);
+        EXPECT_EQ(c.result, CServices::ServiceStart(L"agent")) << c.what;
+        std::vector<std::string> expected = {Opening("CServices::ServiceStart", "agent")};
+        expected.insert(expected.end(), c.failures.begin(), c.failures.end());
+        EXPECT_EQ(expected, Entries(log)) << c.what;
+        EXPECT_TRUE(scm.sleeps.empty()) << c.what;
+        EXPECT_EQ((std::vector<SC_HANDLE>{kService, kManager}),
+                  std::vector<SC_HANDLE>(scm.closed.end() - 2, scm.closed.end()))
+            << c.what;
+    }
+}
+
+TEST(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.states = {SERVICE_STOPPED};
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStart(L"agent"));
+    EXPECT_EQ(10300u, scm.sleptMs());
+    EXPECT_EQ(1 + 35, scm.queries);
+    EXPECT_EQ("CServices::ServiceStart (CServices::waitForServiceState) FE170011 STATE_RUNNING",
+              Entries(log).back());
+}
+
+TEST(ServicesStop, AStoppedServiceGetsNoStopControl)
+{
+    FakeScm scm;
+    scm.states = {SERVICE_STOPPED};
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(L"agent"));
+    EXPECT_EQ(0, scm.stopControls);
+    EXPECT_TRUE(scm.sleeps.empty());
+}
+
+TEST(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.states = {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
+    scm.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(L"agent"));
+    EXPECT_EQ(1, scm.stopControls);
+    EXPECT_EQ(900u, scm.sleptMs());
+    const std::vector<std::string> expected = {
+        Opening("CServices::ServiceStop", "agent"),
+        "CServices::ServiceStop (::ControlService) 00000425 SERVICE_CONTROL_STOP"};
+    EXPECT_EQ(expected, Entries(log));
+}
+
+TEST(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.states = {SERVICE_RUNNING};
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
+    EXPECT_EQ(60300u, scm.sleptMs());
+    EXPECT_EQ(1 + 201, scm.queries);
+    EXPECT_EQ("CServices::ServiceStop (CServices::waitForServiceState) FE170011 STATE_STOPPED",
+              Entries(log).back());
+}
+
+TEST(ServicesEnable, OnlyADisabledServiceIsChanged)
+{
+    for (DWORD startType :
+         {SERVICE_AUTO_START, SERVICE_DEMAND_START, SERVICE_BOOT_START, SERVICE_SYSTEM_START})
+    {
+        FakeScm scm;
+        scm.startType = startType;
+        EXPECT_EQ(SERVICES_SUCCESS, CServices::EnableService(L"agent"));
+        EXPECT_EQ(0, scm.changes) << startType;
+    }
+}
+
+TEST(ServicesEnable, ConfigurationQueryFailures)
+{
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        scm.sizeQueryError = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED, CServices::EnableService(L"agent"));
+        EXPECT_EQ(
+            "CServices::EnableService (::QueryServiceConfig) 00000005 Failed to determine needed buffer size",
+            Entries(log).back());
+    }
+    {
+        RecordingEventLog log;
+        FakeScm scm;
+        scm.configQueryError = ERROR_INVALID_HANDLE;
+        EXPECT_EQ(SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED, CServices::EnableService(L"agent"));
+        EXPECT_EQ("CServices::EnableService (::QueryServiceConfig) 00000006", Entries(log).back());
+        EXPECT_EQ(0, scm.changes);
+    }
+}
+
+TEST(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
+{
+    struct Case
+    {
+        DWORD timeout;
+        size_t polls;
+        DWORD slept;
+        DWORD lastSleep;
+    };
+    for (const Case& c : {Case{10000, 35, 10300, 100}, Case{60000, 201, 60300, 300}, Case{0, 1, 300, 300},
+                          Case{300, 2, 600, 300}, Case{301, 3, 601, 1}})
+    {
+        FakeScm scm;
+        scm.states = {SERVICE_START_PENDING};
+        EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
+                  CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout));
+        EXPECT_EQ(c.polls, scm.sleeps.size()) << c.timeout;
+        EXPECT_EQ(static_cast<int>(c.polls), scm.queries) << c.timeout;
+        EXPECT_EQ(c.slept, scm.sleptMs()) << c.timeout;
+        EXPECT_EQ(c.lastSleep, scm.sleeps.back()) << c.timeout;
+    }
+}
+
+TEST(ServicesWait, AFailedPollCountsAsNotInTheWantedState)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.queryError = ERROR_INVALID_HANDLE;
+    // STATE_STOPPED is what a default or stale state would hold; a failed poll must not match it.
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
+              CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600));
+    EXPECT_EQ(3, scm.queries);
+    const std::vector<ParsedEntry> entries = ParsedEntries(log);
+    ASSERT_EQ(6u, entries.size());
+    EXPECT_EQ("CServices::waitForServiceState (CService::getServiceState) FE17000C", Describe(entries[1]));
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[1].type);
+
+    // A poll that fails once and then sees the state succeeds.
+    FakeScm recovering;
+    recovering.states = {SERVICE_RUNNING};
+    int polls = 0;
+    auto query = pw::Api().QueryServiceStatusEx;
+    pw::Api().QueryServiceStatusEx = [&](SC_HANDLE h, SC_STATUS_TYPE t, LPBYTE b, DWORD s, LPDWORD n)
+    {
+        if (++polls == 1)
+        {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        return query(h, t, b, s, n);
+    };
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000));
+    EXPECT_EQ(2, polls);
+}
+
+TEST(ServicesOpening, ANameThatNoServiceHasLogsOnlyTheOpeningEntry)
+{
+    const std::string name = "pwtestsvc-missing-" + std::to_string(::GetCurrentProcessId());
+    for (const NamedOperation& op : kOperations)
+    {
+        RecordingEventLog log;
+        EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, op.call(std::wstring(name.begin(), name.end())))
+            << op.function;
+        EXPECT_EQ(std::vector<std::string>{Opening(op.function, name)}, Entries(log));
+    }
+}
+
+namespace
+{
+
+std::wstring OwnDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L"\\/") + 1);
+}
+
+// A copy of the stand-in agent in a temporary folder, registered under a name of the test's own
+// and removed afterwards.
+class ServicesUnderScm : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        static int instance = 0;
+        const std::wstring unique =
+            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++instance);
+        wchar_t temp[MAX_PATH] = {};
+        ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
+        m_directory = std::wstring(temp) + L"pwtestsvc-" + unique;
+        ASSERT_TRUE(::CreateDirectoryW(m_directory.c_str(), nullptr));
+        ASSERT_TRUE(::CopyFileW((OwnDirectory() + L"zirodava.exe").c_str(), Exe().c_str(), FALSE))
+            << "zirodava.exe is built beside the test program";
+        m_name = L"pwtestsvc-" + unique;
+        m_manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(nullptr, m_manager);
+    }
+
+    void TearDown() override
+    {
+        if (m_service != nullptr)
+        {
+            if (State() == SERVICE_START_PENDING)
+            {
+                WaitFor(SERVICE_RUNNING, 15000);
+            }
+            if (State() != SERVICE_STOPPED)
+            {
+                SERVICE_STATUS status = {};
+                ::ControlService(m_service, SERVICE_CONTROL_STOP, &status);
+                EXPECT_TRUE(WaitFor(SERVICE_STOPPED, 15000));
+            }
+            EXPECT_TRUE(::DeleteService(m_service));
+            ::CloseServiceHandle(m_service);
+        }
+        if (m_manager != nullptr)
+        {
+            ::CloseServiceHandle(m_manager);
+        }
+        for (const wchar_t* file : {L"\\zirodava.exe", L"\\zirodava-status.txt"})
+        {
+            ::DeleteFileW((m_directory + file).c_str());
+        }
+        ::RemoveDirectoryW(m_directory.c_str());
+    }
+
+    void Create(DWORD startType, const std::wstring& arguments = L"")
+    {
+        const std::wstring command = L"\"" + Exe() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+        m_service = ::CreateServiceW(m_manager, m_name.c_str(), m_name.c_str(), SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                     command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, m_service) << ::GetLastError();
+    }
+
+    SERVICE_STATUS_PROCESS Status() const
+    {
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD needed = 0;
+        EXPECT_TRUE(::QueryServiceStatusEx(m_service, SC_STATUS_PROCESS_INFO,
+                                           reinterpret_cast<LPBYTE>(&status), sizeof(status), &needed));
+        return status;
+    }
+    DWORD State() const { return Status().dwCurrentState; }
+
+    bool WaitFor(DWORD state, DWORD timeoutMs) const
+    {
+        for (DWORD waited = 0; waited <= timeoutMs; waited += 50)
+        {
+            if (State() == state)
+            {
+                return true;
+            }
+            ::Sleep(50);
+        }
+        return false;
+    }
+
+    DWORD StartType() const
+    {
+        DWORD needed = 0;
+        ::QueryServiceConfigW(m_service, nullptr, 0, &needed);
+        std::vector<DWORD> buffer(needed / sizeof(DWORD) + 1);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        EXPECT_TRUE(::QueryServiceConfigW(m_service, config, needed, &needed));
+        return config->dwStartType;
+    }
+
+    // The agent's status file as its lines.
+    std::vector<std::string> AgentStatus() const
+    {
+        std::ifstream in((m_directory + L"\\zirodava-status.txt").c_str());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+        {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    std::wstring Exe() const { return m_directory + L"\\zirodava.exe"; }
+
+    std::wstring m_directory;
+    std::wstring m_name;
+    SC_HANDLE m_manager = nullptr;
+    SC_HANDLE m_service = nullptr;
+};
+
+} // namespace
+
+TEST_F(ServicesUnderScm, AStoppedServiceIsStartedThenStopped)
+{
+    Create(SERVICE_DEMAND_START);
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
+
+    ASSERT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
+    const SERVICE_STATUS_PROCESS running = Status();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), running.dwCurrentState);
+    const std::vector<std::string> status = AgentStatus();
+    ASSERT_EQ(3u, status.size());
+    EXPECT_EQ("pid=" + std::to_string(running.dwProcessId), status[0]);
+    EXPECT_EQ(0u, status[1].rfind("fips=", 0));
+    EXPECT_EQ("starts=1", status[2]);
+
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
+
+    // Stopping a stopped service asks nothing of it.
+    RecordingEventLog log;
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
+    EXPECT_EQ(1u, log.entries().size());
+
+    ASSERT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
+    EXPECT_EQ("starts=2", AgentStatus().at(2));
+}
+
+TEST_F(ServicesUnderScm, ADisabledServiceIsSetToDemandStartAndStarted)
+{
+    Create(SERVICE_DISABLED);
+    RecordingEventLog log;
+    ASSERT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), StartType());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
+    EXPECT_EQ(2u, log.entries().size()); // the opening entries of the start and of the enabling
+}
+
+TEST_F(ServicesUnderScm, AServiceThatIsStillStartingIsNotAwaited)
+{
+    Create(SERVICE_DEMAND_START, L"--start-delay=2000");
+    ASSERT_TRUE(::StartServiceW(m_service, 0, nullptr));
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), State());
+
+    ScopedPlatformApi api;
+    int sleeps = 0;
+    pw::Api().Sleep = [&](DWORD ms)
+    {
+        ++sleeps;
+        ::Sleep(ms);
+    };
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
+    EXPECT_EQ(0, sleeps);
+}
+
+TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
+{
+    Create(SERVICE_DEMAND_START, L"--stop-delay=1000");
+    ASSERT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(::ControlService(m_service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
+
+    RecordingEventLog log;
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
+    const std::vector<std::string> entries = Entries(log);
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("CServices::ServiceStop (::ControlService) 00000425 SERVICE_CONTROL_STOP", entries[1]);
+}

@@ -1,0 +1,110 @@
+#include "vpn/Common/Privilege.h"
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+
+namespace
+{
+
+constexpr char kFile[] = "Privilege";
+
+enum class GroupSearch
+{
+    Present,
+    Absent,
+    Failed // the SID could not be built
+};
+
+GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
+{
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    CUniqueSid sid;
+    if (!pw::Api().AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0, 0,
+                                            0, 0, sid.put()))
+    {
+        return GroupSearch::Failed;
+    }
+    for (DWORD i = 0; i < groups.GroupCount; ++i)
+    {
+        // A deny-only group can only refuse access, never grant it.
+        if ((groups.Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0)
+        {
+            continue;
+        }
+        if (pw::Api().EqualSid(groups.Groups[i].Sid, sid.get()))
+        {
+            return GroupSearch::Present;
+        }
+    }
+    return GroupSearch::Absent;
+}
+
+bool OpenCallerToken(CUniqueKernelHandle& token)
+{
+    // Open-as-self: the check must not depend on what the impersonated account may do with the
+    // thread object itself.
+    if (pw::Api().OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()))
+    {
+        return true;
+    }
+    if (::GetLastError() != ERROR_NO_TOKEN)
+    {
+        return false;
+    }
+    return pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()) != FALSE;
+}
+
+} // namespace
+
+int GetPrivilegeLevel()
+{
+    CUniqueKernelHandle token;
+    if (!OpenCallerToken(token))
+    {
+        return 0;
+    }
+
+    DWORD needed = 0;
+    if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &needed) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    {
+        return 0;
+    }
+
+    CUniqueGlobalMemory block(pw::Api().GlobalAlloc(GPTR, needed));
+    if (!block.valid())
+    {
+        LogReturnCode("GetPrivilegeLevel", kFile, __LINE__, 'E', "GetPrivilegeLevel",
+                      GLOBAL_ERROR_MEMALLOC_FAILED, nullptr, nullptr);
+        return 0;
+    }
+    if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed))
+    {
+        return 0;
+    }
+    token.reset();
+
+    const TOKEN_GROUPS& groups = *static_cast<const TOKEN_GROUPS*>(block.get());
+    struct Rating
+    {
+        DWORD alias;
+        int level;
+    };
+    const Rating ratings[] = {
+        {DOMAIN_ALIAS_RID_ADMINS, 3}, {DOMAIN_ALIAS_RID_POWER_USERS, 2}, {DOMAIN_ALIAS_RID_USERS, 1}};
+    for (const Rating& rating : ratings)
+    {
+        switch (FindBuiltinGroup(groups, rating.alias))
+        {
+        case GroupSearch::Present:
+            return rating.level;
+        case GroupSearch::Failed:
+            return 0;
+        case GroupSearch::Absent:
+            break;
+        }
+    }
+    return 0;
+}

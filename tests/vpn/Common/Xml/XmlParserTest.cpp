@@ -123,6 +123,48 @@ TEST_F(XmlParserRead, ForwardsLocalNamesOfQualifiedElementsAndAttributes)
     EXPECT_EQ(expected, manager.normalized());
 }
 
+TEST_F(XmlParserRead, ReadsAPolicyFileAsItLiesOnDisk)
+{
+    const std::string ns = "http://www.veskar.com/pathweave/LocalPolicy";
+    const std::string document =
+        "<PathweaveLocalPolicy xmlns=\"" + ns +
+        "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" + ns +
+        " PathweaveLocalPolicy.xsd\" "
+        "pwversion=\"4.1.06020\">\r\n<FipsMode>true</FipsMode>\r\n<UpdatePolicy>\r\n"
+        "<AuthorizedServerList>\r\n<ServerName><![CDATA[a&b]]></ServerName></AuthorizedServerList></"
+        "UpdatePolicy>\r\n"
+        "</PathweaveLocalPolicy>\r\n";
+
+    EXPECT_EQ(0u, parse(document));
+
+    // The line breaks between elements arrive as text; only the other events are compared here.
+    std::vector<std::wstring> events;
+    for (const std::wstring& event : manager.normalized())
+    {
+        EXPECT_EQ(std::wstring::npos, event.find(L'\r'));
+        if (event.find_first_not_of(L"\n", 5) != std::wstring::npos || event.compare(0, 5, L"text ") != 0)
+        {
+            events.push_back(event);
+        }
+    }
+    const std::vector<std::wstring> expected = {
+        L"start PathweaveLocalPolicy",
+        L"attr schemaLocation=http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd",
+        L"attr pwversion=4.1.06020",
+        L"start FipsMode",
+        L"text true",
+        L"end FipsMode",
+        L"start UpdatePolicy",
+        L"start AuthorizedServerList",
+        L"start ServerName",
+        L"text a&b",
+        L"end ServerName",
+        L"end AuthorizedServerList",
+        L"end UpdatePolicy",
+        L"end PathweaveLocalPolicy"};
+    EXPECT_EQ(expected, events);
+}
+
 TEST_F(XmlParserRead, WithTheValidatingReaderOnlySchemaFeatureWarningsAreLogged)
 {
     // Whether the schema features can be switched on depends on the installed reader; when they

@@ -96,24 +96,4 @@ TEST(SaxContentHandlerQueryInterface, HandsOutItselfForIUnknownAndItsOwnInterfac
     EXPECT_TRUE(destroyed);
 }
 
-TEST(SaxContentHandlerEvents, EveryEventLetsTheReaderGoOn)
-{
-    bool destroyed = false;
-    MSSaxContentHandlerImpl* handler = new ObservedContentHandler(destroyed);
-    handler->AddRef();
-
-    EXPECT_EQ(S_OK, handler->putDocumentLocator(nullptr));
-    EXPECT_EQ(S_OK, handler->startDocument());
-    EXPECT_EQ(S_OK, handler->startPrefixMapping(L"p", 1, L"urn:x", 5));
-    EXPECT_EQ(S_OK, handler->startElement(L"", 0, L"quit", 4, L"quit", 4, nullptr));
-    EXPECT_EQ(S_OK, handler->characters(L"x", 1));
-    EXPECT_EQ(S_OK, handler->ignorableWhitespace(L" ", 1));
-    EXPECT_EQ(S_OK, handler->processingInstruction(L"pi", 2, L"d", 1));
-    EXPECT_EQ(S_OK, handler->skippedEntity(L"e", 1));
-    EXPECT_EQ(S_OK, handler->endElement(L"", 0, L"quit", 4, L"quit", 4));
-    EXPECT_EQ(S_OK, handler->endPrefixMapping(L"p", 1));
-    EXPECT_EQ(S_OK, handler->endDocument());
-
-    EXPECT_EQ(0u, handler->Release());
-}
 } // namespace

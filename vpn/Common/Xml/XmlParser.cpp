@@ -1,0 +1,144 @@
+#include "vpn/Common/Xml/XmlParser.h"
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
+#include "vpn/Common/Xml/PWCMSSaxParser.h"
+#include "vpn/Common/Xml/SaxIdentifiers.h"
+
+namespace
+{
+constexpr char kFile[] = "XmlParser";
+constexpr char kFunction[] = "XmlParser::invokeParser";
+
+// MSXML reports a document that fails its schema with this code; the problems themselves have
+// already reached the error handler, so the read still counts as done.
+constexpr HRESULT kSchemaValidationResult = static_cast<HRESULT>(0xC00CE225);
+
+// Leaves the COM apartment that a successful CoInitializeEx entered.
+class CComApartment
+{
+public:
+    CComApartment() = default;
+    ~CComApartment() { pw::Api().CoUninitialize(); }
+    CComApartment(const CComApartment&) = delete;
+    CComApartment& operator=(const CComApartment&) = delete;
+};
+
+struct SchemaFeature
+{
+    const wchar_t* name;
+    const char* failureText;
+};
+
+constexpr SchemaFeature kSchemaFeatures[] = {
+    {L"use-schema-location", "Couldn't enable use of schema location"},
+    {L"exhaustive-errors", "Couldn't enable exhaustive errors"},
+    {L"schema-validation", "Couldn't enable schema validation"},
+};
+
+bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
+{
+    const HRESULT hr =
+        pw::Api().CoCreateInstance(readerClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                   kIID_ISAXXMLReader, reinterpret_cast<void**>(reader.put()));
+    if (FAILED(hr) || !reader)
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::CoCreateInstance",
+                      static_cast<ResultCode>(hr), nullptr, "Couldn't initialize SAX Reader");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+XmlParser::XmlParser(XmlMgr* manager) : m_manager(manager) {}
+
+XmlParser::~XmlParser() = default;
+
+ResultCode XmlParser::invokeParser(const std::wstring& path)
+{
+    ResultCode result = GLOBAL_ERROR_UNEXPECTED;
+    if (m_manager == nullptr)
+    {
+        LogDebugMessage(kFunction, kFile, __LINE__, 'E', "XML Manager not provided");
+        return result;
+    }
+
+    HRESULT hr = pw::Api().CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
+    if (hr == RPC_E_CHANGED_MODE)
+    {
+        // The thread already lives in a single-threaded apartment: join it.
+        hr = pw::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    }
+    if (FAILED(hr))
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "CoInitializeEx", static_cast<ResultCode>(hr), nullptr,
+                      nullptr);
+        return result;
+    }
+    // Declared before every COM pointer so that the apartment is left after they are released.
+    const CComApartment apartment;
+
+    CComHolder<ISAXXMLReader> reader;
+    const bool validating = CreateReader(kCLSID_SAXXMLReader60, reader);
+    if (!validating)
+    {
+        (void)CreateReader(kCLSID_SAXXMLReader, reader);
+    }
+
+    // Destroyed in reverse order: the content handler, the error handler, then the reader.
+    CComHolder<MSSaxErrorHandlerImpl> errorHandler(new MSSaxErrorHandlerImpl());
+    errorHandler->AddRef();
+    CComHolder<PWCMSSaxParser> contentHandler(new PWCMSSaxParser(m_manager));
+    contentHandler->AddRef();
+
+    if (!reader)
+    {
+        return result;
+    }
+
+    hr = reader->putContentHandler(contentHandler.get());
+    if (FAILED(hr))
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::putContentHandler",
+                      static_cast<ResultCode>(hr), nullptr, "Error configuring content handler");
+        return result;
+    }
+    hr = reader->putErrorHandler(errorHandler.get());
+    if (FAILED(hr))
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::putErrorHandler",
+                      static_cast<ResultCode>(hr), nullptr, "Error configuring error handler");
+        return result;
+    }
+
+    if (validating)
+    {
+        for (const SchemaFeature& feature : kSchemaFeatures)
+        {
+            hr = reader->putFeature(feature.name, VARIANT_TRUE);
+            if (FAILED(hr))
+            {
+                LogReturnCode(kFunction, kFile, __LINE__, 'W', "ISAXXMLReader::putFeature",
+                              static_cast<ResultCode>(hr), nullptr, "%s", feature.failureText);
+            }
+        }
+    }
+
+    hr = reader->parseURL(path.c_str());
+    if (SUCCEEDED(hr) || hr == kSchemaValidationResult)
+    {
+        result = GLOBAL_SUCCESS;
+    }
+    else
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::parse", static_cast<ResultCode>(hr),
+                      nullptr, nullptr);
+    }
+    return result;
+}

@@ -54,6 +54,8 @@ PlatformApi RealPlatformApi()
     api.CoInitializeEx = ::CoInitializeEx;
     api.CoCreateInstance = ::CoCreateInstance;
     api.CoUninitialize = ::CoUninitialize;
+
+    api.GetCurrentProcessId = ::GetCurrentProcessId;
     return api;
 }
 

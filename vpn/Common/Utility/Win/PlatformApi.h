@@ -72,6 +72,9 @@ struct PlatformApi
     std::function<HRESULT(LPVOID, DWORD)> CoInitializeEx;
     std::function<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> CoCreateInstance;
     std::function<void()> CoUninitialize;
+
+    // Process
+    std::function<DWORD()> GetCurrentProcessId;
 };
 
 // The live table. Product code calls through it: Api().CreateFileW(...).

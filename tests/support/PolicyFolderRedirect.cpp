@@ -1,0 +1,61 @@
+#include "PolicyFolderRedirect.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace
+{
+constexpr int kCommonAppData = 0x23;
+
+std::wstring g_redirectedFolder;
+
+HRESULT WINAPI RedirectedGetFolderPath(HWND owner, int csidl, HANDLE token, DWORD flags, LPWSTR path)
+{
+    if (csidl == kCommonAppData)
+    {
+        wcsncpy(path, g_redirectedFolder.c_str(), MAX_PATH - 1);
+        path[MAX_PATH - 1] = L'\0';
+        return S_OK;
+    }
+    return ::SHGetFolderPathW(owner, csidl, token, flags, path);
+}
+
+CStoragePath* CreateStoragePath()
+{
+    CStoragePath* instance = nullptr;
+    (void)CStoragePath::CreateSingletonInstance(instance);
+    return instance;
+}
+} // namespace
+
+PolicyFolderRedirect::PolicyFolderRedirect() : m_storagePath(CreateStoragePath())
+{
+    g_redirectedFolder = m_root.path();
+    auto real = pw::Api().GetProcAddress;
+    pw::Api().GetProcAddress = [real](HMODULE module, LPCSTR name) -> FARPROC
+    {
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
+        {
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RedirectedGetFolderPath));
+        }
+        return real(module, name);
+    };
+}
+
+PolicyFolderRedirect::~PolicyFolderRedirect()
+{
+    g_redirectedFolder.clear();
+}
+
+std::wstring PolicyFolderRedirect::policyDirectory() const
+{
+    return m_root.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+}
+
+std::wstring PolicyFolderRedirect::policyFile() const
+{
+    return policyDirectory() + L"PathweaveLocalPolicy.xml";
+}

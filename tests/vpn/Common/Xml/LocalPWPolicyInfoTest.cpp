@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+
+namespace
+{
+// A record with every field away from its default.
+LocalPWPolicyInfo FilledRecord()
+{
+    LocalPWPolicyInfo record;
+    record.setVersion(L"4.1.06020");
+    record.setFipsMode(true);
+    record.setBypassDownloader(true);
+    record.setRestrictWebLaunch(true);
+    record.setStrictCertificateTrust(true);
+    record.setEnableCRLCheck(true);
+    record.setRestrictPreferenceCaching(4);
+    record.setRestrictTunnelProtocols(2);
+    record.addExcludedCertStores(0xC00);
+    record.setAllowSoftwareUpdatesFromAnyServer(false);
+    record.setAllowComplianceModuleUpdatesFromAnyServer(false);
+    record.setAllowVPNProfileUpdatesFromAnyServer(false);
+    record.setAllowZKRProfileUpdatesFromAnyServer(false);
+    record.setAllowServiceProfileUpdatesFromAnyServer(false);
+    record.addAuthorizedServer(L"b.example");
+    record.addAuthorizedServer(L"a.example");
+    return record;
+}
+} // namespace
+
+TEST(PolicyRecordDefaults, FreshRecordMatchesAResetOne)
+{
+    const LocalPWPolicyInfo fresh;
+    EXPECT_FALSE(fresh.getFipsMode());
+    EXPECT_FALSE(fresh.getBypassDownloader());
+    EXPECT_FALSE(fresh.getRestrictWebLaunch());
+    EXPECT_FALSE(fresh.getStrictCertificateTrust());
+    EXPECT_FALSE(fresh.getEnableCRLCheck());
+    EXPECT_EQ(0, fresh.getRestrictPreferenceCaching());
+    EXPECT_EQ(0, fresh.getRestrictTunnelProtocols());
+    EXPECT_EQ(0u, fresh.getExcludedCertStores());
+    EXPECT_TRUE(fresh.getAllowSoftwareUpdatesFromAnyServer());
+    EXPECT_TRUE(fresh.getAllowComplianceModuleUpdatesFromAnyServer());
+    EXPECT_TRUE(fresh.getAllowVPNProfileUpdatesFromAnyServer());
+    EXPECT_TRUE(fresh.getAllowZKRProfileUpdatesFromAnyServer());
+    EXPECT_TRUE(fresh.getAllowServiceProfileUpdatesFromAnyServer());
+    EXPECT_EQ(L"", fresh.getVersion());
+    EXPECT_TRUE(fresh.getAuthorizedServers().empty());
+
+    LocalPWPolicyInfo used = FilledRecord();
+    ASSERT_NE(fresh, used);
+    used.reset();
+    EXPECT_EQ(fresh, used);
+}
+
+TEST(PolicyRecordCopy, CopyIsDeepAndKeepsServerOrder)
+{
+    LocalPWPolicyInfo source = FilledRecord();
+    LocalPWPolicyInfo copy(source);
+    EXPECT_EQ(source, copy);
+    EXPECT_EQ((std::vector<std::wstring>{L"b.example", L"a.example"}), copy.getAuthorizedServers());
+
+    source.addAuthorizedServer(L"c.example");
+    source.setVersion(L"5");
+    source.setFipsMode(false);
+    EXPECT_EQ(2u, copy.getAuthorizedServers().size());
+    EXPECT_EQ(L"4.1.06020", copy.getVersion());
+    EXPECT_TRUE(copy.getFipsMode());
+
+    copy.addAuthorizedServer(L"d.example");
+    EXPECT_EQ(3u, source.getAuthorizedServers().size());
+}
+
+TEST(PolicyRecordCopy, CopyFromReplacesTheServerListAndEveryField)
+{
+    LocalPWPolicyInfo target = FilledRecord();
+    target.addAuthorizedServer(L"old.example");
+    LocalPWPolicyInfo source;
+    source.addAuthorizedServer(L"new.example");
+    source.addAuthorizedServer(L"new.example");
+    source.addAuthorizedServer(L"");
+
+    target.copyFrom(source);
+    EXPECT_EQ(source, target);
+    EXPECT_EQ((std::vector<std::wstring>{L"new.example", L"new.example", L""}),
+              target.getAuthorizedServers());
+
+    // A record copied onto itself stays as it was.
+    LocalPWPolicyInfo self = FilledRecord();
+    self.copyFrom(self);
+    EXPECT_EQ(FilledRecord(), self);
+}
+
+TEST(PolicyRecordCertStores, MaskOnlyGainsBits)
+{
+    LocalPWPolicyInfo record;
+    record.addExcludedCertStores(0xC3);
+    record.addExcludedCertStores(0x8);
+    EXPECT_EQ(0xCBu, record.getExcludedCertStores());
+    record.addExcludedCertStores(0);
+    record.addExcludedCertStores(0x3);
+    EXPECT_EQ(0xCBu, record.getExcludedCertStores());
+    record.addExcludedCertStores(0x2104);
+    EXPECT_EQ(0x21CFu, record.getExcludedCertStores());
+}

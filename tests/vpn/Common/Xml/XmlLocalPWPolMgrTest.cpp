@@ -1,0 +1,553 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/PolicyFolderRedirect.h"
+#include "support/RecordingEventLog.h"
+#include "support/TempDirectory.h"
+#include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+
+namespace
+{
+const std::string kNamespace = "http://www.veskar.com/pathweave/LocalPolicy";
+const std::string kDeclarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const std::string kRootLine =
+    "<PathweaveLocalPolicy xmlns=\"" + kNamespace +
+    "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" + kNamespace +
+    " PathweaveLocalPolicy.xsd\" pwversion=\"4.1.06020\">";
+const std::string kRootEndLine = "</PathweaveLocalPolicy>";
+
+// The bytes of a policy file whose lines between the root start and end tags are body.
+std::string PolicyFile(const std::vector<std::string>& body)
+{
+    std::string file = kDeclarationLine + "\r\n" + kRootLine + "\r\n";
+    for (const std::string& line : body)
+    {
+        file += line + "\r\n";
+    }
+    return file + kRootEndLine + "\r\n";
+}
+
+bool Generate(XmlLocalPWPolMgr& manager, const std::vector<const wchar_t*>& args)
+{
+    return manager.GenerateLocalPolicy(args.data(), static_cast<int>(args.size()));
+}
+
+// The texts of the entries that GenerateLocalPolicy logged, each checked to be a warning of it.
+std::vector<std::string> ArgumentWarnings(const RecordingEventLog& log)
+{
+    std::vector<std::string> texts;
+    const auto entries = ParsedEntries(log);
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        EXPECT_EQ("XmlLocalPWPolMgr::GenerateLocalPolicy", entries[i].function);
+        EXPECT_EQ("XmlLocalPWPolMgr", entries[i].file);
+        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[i].type);
+        texts.push_back(entries[i].text);
+    }
+    return texts;
+}
+
+void Element(XmlLocalPWPolMgr& manager, const std::wstring& name, const std::wstring& text)
+{
+    manager.startElement(name);
+    manager.setElementValue(text);
+    manager.endElement(name);
+}
+
+void StartRoot(XmlLocalPWPolMgr& manager, const std::wstring& version = L"4.1.06020")
+{
+    manager.startElement(L"PathweaveLocalPolicy");
+    manager.addAttribute(L"pwversion", version);
+    manager.addAttribute(L"schemaLocation", L"x PathweaveLocalPolicy.xsd");
+    manager.setElementValue(L"\n");
+}
+} // namespace
+
+// --- Arguments -------------------------------------------------------------------------------
+
+TEST(PolicyArguments, FirstValueWinsAndLaterOnesDrawTheDuplicateWarning)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"fm=false", L"fm=true"}));
+    EXPECT_EQ(PolicyFile({"<FipsMode>false</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(
+        std::vector<std::string>{"ignoring duplicate policy arg FipsMode. The first value will be used"},
+        ArgumentWarnings(log));
+}
+
+TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"fm", nullptr, L"fm=", L"=", L"=true", L"FM=true", L"fm=yes", L"upal",
+                                   L"fm=true", L"fm=maybe", L"fm=false", L"rtp=none"}));
+    EXPECT_EQ((std::vector<std::string>{
+                  "ignoring invalid argument fm. Arguments in the form policy_abbreviation=value expected",
+                  "ignoring undefined abbreviation ",
+                  "ignoring undefined abbreviation FM",
+                  "yes is not an allowed value for policy FipsMode",
+                  "ignoring invalid argument upal. Arguments in the form policy_abbreviation=value expected",
+                  "maybe is not an allowed value for policy FipsMode",
+                  "ignoring duplicate policy arg FipsMode. The first value will be used",
+                  "none is not an allowed value for policy RestrictTunnelProtocols",
+              }),
+              ArgumentWarnings(log));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyArguments, ValuesMatchIgnoringCaseAndAreWrittenInTheirOwnForm)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"rtp=ipsec", L"rpc=all", L"upsu=FALSE", L"ecc=True", L"fm=TRUE"}));
+    EXPECT_TRUE(log.entries().empty());
+    EXPECT_EQ(
+        PolicyFile({
+            "<EnableCRLCheck>true</EnableCRLCheck>",
+            "<FipsMode>true</FipsMode>",
+            "<RestrictPreferenceCaching>All</RestrictPreferenceCaching>",
+            "<RestrictTunnelProtocols>IPSec</RestrictTunnelProtocols>",
+            "<UpdatePolicy>",
+            "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer></UpdatePolicy>",
+        }),
+        ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyArguments, ServerListKeepsEqualsSignsAndIsNotMerged)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"upal=x=y", L"upal=other", L"fm=true"}));
+    EXPECT_EQ(
+        std::vector<std::string>{"ignoring duplicate policy arg AuthorizedServerList. The first value will "
+                                 "be used"},
+        ArgumentWarnings(log));
+    EXPECT_EQ(PolicyFile({
+                  "<FipsMode>true</FipsMode>",
+                  "<UpdatePolicy>",
+                  "<AuthorizedServerList>",
+                  "<ServerName>x=y</ServerName></AuthorizedServerList></UpdatePolicy>",
+              }),
+              ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyArguments, UnusableArrayWritesNothing)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    const wchar_t* args[] = {L"fm=true"};
+    EXPECT_FALSE(manager.GenerateLocalPolicy(nullptr, 1));
+    EXPECT_FALSE(manager.GenerateLocalPolicy(args, -1));
+    EXPECT_FALSE(XmlLocalPWPolMgr::localPolicyExists());
+
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(2u, entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[i].type);
+        EXPECT_EQ("XmlLocalPWPolMgr::GenerateLocalPolicy", entries[i].function);
+        EXPECT_EQ("Invalid Arguments", entries[i].text);
+    }
+
+    // An empty but real array gives a file with the root element alone.
+    EXPECT_TRUE(manager.GenerateLocalPolicy(args, 0));
+    EXPECT_TRUE(XmlLocalPWPolMgr::localPolicyExists());
+    EXPECT_EQ(PolicyFile({}), ReadFileBytes(folder.policyFile()));
+}
+
+// Regression: a server list with a character that XML 1.0 cannot carry made a file that neither
+// the read-back nor the agent could parse.
+TEST(PolicyArguments, ServerListWithCharactersXmlCannotCarryIsNotAllowed)
+{
+    PolicyFolderRedirect folder;
+    const std::vector<std::wstring> unreadable = {std::wstring(L"a\x01"
+                                                               L"b"),
+                                                  L"a\x08",
+                                                  L"\x0B",
+                                                  L"x\x0C",
+                                                  L"\x0E",
+                                                  L"\x1F",
+                                                  L"a\xFFFE",
+                                                  L"\xFFFF",
+                                                  L"a\xD800",
+                                                  L"\xD800x",
+                                                  L"\xDC00",
+                                                  L"\xDE00\xD83D"};
+    for (const std::wstring& value : unreadable)
+    {
+        RecordingEventLog log;
+        XmlLocalPWPolMgr manager;
+        const std::wstring argument = L"upal=" + value;
+        ASSERT_TRUE(Generate(manager, {argument.c_str(), L"fm=true"}));
+        const auto warnings = ArgumentWarnings(log);
+        ASSERT_EQ(1u, warnings.size());
+        const std::string tail = " is not an allowed value for policy AuthorizedServerList";
+        EXPECT_EQ(tail, warnings[0].substr(warnings[0].size() - std::min(warnings[0].size(), tail.size())));
+        EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    }
+
+    // Tab, line breaks and characters outside the basic plane are XML text.
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"upal=a\tb;\xD83D\xDE00"}));
+    EXPECT_TRUE(log.entries().empty());
+    EXPECT_EQ(PolicyFile({
+                  "<UpdatePolicy>",
+                  "<AuthorizedServerList>",
+                  "<ServerName>a\tb</ServerName>",
+                  "<ServerName>\xF0\x9F\x98\x80</ServerName></AuthorizedServerList></UpdatePolicy>",
+              }),
+              ReadFileBytes(folder.policyFile()));
+}
+
+// --- File layout -------------------------------------------------------------------------------
+
+TEST(PolicyFileLayout, TenLineExampleToTheByte)
+{
+    PolicyFolderRedirect folder;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"bd=true", L"upsu=false", L"upal=s1;s2", L"fm=true"}));
+    EXPECT_EQ(kDeclarationLine + "\r\n" + kRootLine +
+                  "\r\n"
+                  "<BypassDownloader>true</BypassDownloader>\r\n"
+                  "<FipsMode>true</FipsMode>\r\n"
+                  "<UpdatePolicy>\r\n"
+                  "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>\r\n"
+                  "<AuthorizedServerList>\r\n"
+                  "<ServerName>s1</ServerName>\r\n"
+                  "<ServerName>s2</ServerName></AuthorizedServerList></UpdatePolicy>\r\n"
+                  "</PathweaveLocalPolicy>\r\n",
+              ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyFileLayout, PoliciesAreSortedByNameWithinTheirGroup)
+{
+    PolicyFolderRedirect folder;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(
+        Generate(manager, {L"upsp=false", L"ewn=true", L"upal=s", L"bd=false", L"upcu=true", L"efn=true",
+                           L"rwl=true", L"fm=true", L"upvp=false", L"upip=true", L"sct=true"}));
+    EXPECT_EQ(
+        PolicyFile({
+            "<BypassDownloader>false</BypassDownloader>",
+            "<ExcludeFirefoxNSSCertStore>true</ExcludeFirefoxNSSCertStore>",
+            "<ExcludeWinNativeCertStore>true</ExcludeWinNativeCertStore>",
+            "<FipsMode>true</FipsMode>",
+            "<RestrictWebLaunch>true</RestrictWebLaunch>",
+            "<StrictCertificateTrust>true</StrictCertificateTrust>",
+            "<UpdatePolicy>",
+            "<AllowComplianceModuleUpdatesFromAnyServer>true</AllowComplianceModuleUpdatesFromAnyServer>",
+            "<AllowServiceProfileUpdatesFromAnyServer>false</AllowServiceProfileUpdatesFromAnyServer>",
+            "<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
+            "<AllowZKRProfileUpdatesFromAnyServer>true</AllowZKRProfileUpdatesFromAnyServer>",
+            "<AuthorizedServerList>",
+            "<ServerName>s</ServerName></AuthorizedServerList></UpdatePolicy>",
+        }),
+        ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyFileLayout, OnlyUpdateGroupPoliciesFollowTheRootDirectly)
+{
+    PolicyFolderRedirect folder;
+    ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({}, {{L"AllowVPNProfileUpdatesFromAnyServer", L"true"}}));
+    EXPECT_EQ(PolicyFile({"<UpdatePolicy>",
+                          "<AllowVPNProfileUpdatesFromAnyServer>true</AllowVPNProfileUpdatesFromAnyServer>"
+                          "</UpdatePolicy>"}),
+              ReadFileBytes(folder.policyFile()));
+}
+
+TEST(PolicyFileLayout, ServerListSplitting)
+{
+    PolicyFolderRedirect folder;
+    const auto serversOf = [&folder](const std::wstring& list)
+    {
+        EXPECT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({}, {{L"AuthorizedServerList", list}}));
+        return ReadFileBytes(folder.policyFile());
+    };
+    EXPECT_EQ(PolicyFile({"<UpdatePolicy>", "<AuthorizedServerList>", "<ServerName>a</ServerName>",
+                          "<ServerName>b</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              serversOf(L";;a,,b;"));
+    EXPECT_EQ(PolicyFile({"<UpdatePolicy>", "<AuthorizedServerList></AuthorizedServerList></UpdatePolicy>"}),
+              serversOf(L";,"));
+    EXPECT_EQ(PolicyFile({"<UpdatePolicy>", "<AuthorizedServerList>", "<ServerName>a</ServerName>",
+                          "<ServerName> b</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              serversOf(L"a, b"));
+    EXPECT_EQ(
+        PolicyFile({"<UpdatePolicy>", "<AuthorizedServerList>", "<ServerName><![CDATA[x&y]]></ServerName>",
+                    "<ServerName>x>y</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+        serversOf(L"x&y;x>y"));
+}
+
+// --- Writing the file ------------------------------------------------------------------------
+
+TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
+{
+    PolicyFolderRedirect folder;
+    ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
+    const std::string before = ReadFileBytes(folder.policyFile());
+
+    RecordingEventLog log;
+    pw::Api().MoveFileExW = [](LPCWSTR, LPCWSTR, DWORD)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    XmlLocalPWPolMgr manager;
+    EXPECT_FALSE(Generate(manager, {L"fm=true"}));
+    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
+              ListDirectory(folder.policyDirectory()));
+
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("::MoveFileEx", entries[0].invoked);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, entries[0].code);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[1].type);
+    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
+    EXPECT_EQ("XmlLocalPWPolMgr", entries[1].file);
+    EXPECT_EQ("PWCSaxWriter::writeDocument", entries[1].invoked);
+    EXPECT_EQ("FE000009", entries[1].hexCode);
+}
+
+TEST(PolicyFileWrite, WithoutStoragePathTheFileLandsInTheCurrentDirectory)
+{
+    ASSERT_EQ(nullptr, CStoragePath::GetInstance());
+    TempDirectory dir;
+    ScopedCurrentDirectory cwd(dir.path());
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"fm=true"}));
+    EXPECT_TRUE(XmlLocalPWPolMgr::localPolicyExists());
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}),
+              ReadFileBytes(dir.join(L"PathweaveLocalPolicy.xml")));
+
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(2u, entries.size());
+    for (const ParsedEntry& entry : entries)
+    {
+        EXPECT_EQ("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", entry.function);
+        EXPECT_EQ("CInstanceSmartPtr<StoragePath>", entry.invoked);
+        EXPECT_EQ("FE88000A", entry.hexCode);
+    }
+}
+
+// --- Reading the file back -------------------------------------------------------------------
+
+TEST(PolicyReader, DefaultRunFileReadsBackWithFipsModeOnly)
+{
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    Element(manager, L"FipsMode", L"true");
+    manager.setElementValue(L"\n");
+    manager.endElement(L"PathweaveLocalPolicy");
+
+    LocalPWPolicyInfo expected;
+    expected.setFipsMode(true);
+    expected.setVersion(L"4.1.06020");
+    EXPECT_EQ(expected, manager.getLocalPolicyInfo());
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(PolicyReader, BooleansAreTrueOnlyForExactLowerCaseTrue)
+{
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    Element(manager, L"FipsMode", L"true");
+    Element(manager, L"FipsMode", L"TRUE");
+    EXPECT_FALSE(manager.getLocalPolicyInfo().getFipsMode());
+    Element(manager, L"BypassDownloader", L"true");
+    Element(manager, L"BypassDownloader", L"True");
+    Element(manager, L"StrictCertificateTrust", L"true");
+    Element(manager, L"StrictCertificateTrust", L"false");
+    Element(manager, L"EnableCRLCheck", L"true");
+    Element(manager, L"fipsmode", L"true");
+    Element(manager, L"RestrictWebLaunch", L"true");
+
+    const LocalPWPolicyInfo info = manager.getLocalPolicyInfo();
+    EXPECT_FALSE(info.getFipsMode());
+    EXPECT_FALSE(info.getBypassDownloader());
+    EXPECT_FALSE(info.getStrictCertificateTrust());
+    EXPECT_TRUE(info.getEnableCRLCheck());
+    EXPECT_TRUE(info.getRestrictWebLaunch());
+}
+
+TEST(PolicyReader, TextOutsideAnElementOrAfterItsEndIsIgnored)
+{
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    manager.startElement(L"FipsMode");
+    manager.endElement(L"FipsMode");
+    manager.setElementValue(L"true");
+    manager.startElement(L"fipsmode");
+    manager.setElementValue(L"true");
+    EXPECT_FALSE(manager.getLocalPolicyInfo().getFipsMode());
+}
+
+// Regression: the tunnel restriction that the tool itself writes ("IPSec", "TLS") was read back
+// as no restriction.
+TEST(PolicyReader, TunnelProtocolsReadBothTheWrittenAndTheLowerCaseForms)
+{
+    const std::vector<std::pair<std::wstring, std::int32_t>> cases = {
+        {L"IPSec", 2}, {L"ipsec", 2}, {L"TLS", 1}, {L"tls", 1}, {L"false", 0}};
+    for (const auto& c : cases)
+    {
+        XmlLocalPWPolMgr manager;
+        StartRoot(manager);
+        Element(manager, L"RestrictTunnelProtocols", L"tls");
+        Element(manager, L"RestrictTunnelProtocols", L"IPSec");
+        Element(manager, L"RestrictTunnelProtocols", c.first);
+        EXPECT_EQ(c.second, manager.getLocalPolicyInfo().getRestrictTunnelProtocols()) << c.first;
+    }
+    XmlLocalPWPolMgr manager;
+    Element(manager, L"RestrictTunnelProtocols", L"TLS");
+    for (const wchar_t* other : {L"Ipsec", L"Tls", L"", L"true"})
+    {
+        Element(manager, L"RestrictTunnelProtocols", other);
+        EXPECT_EQ(1, manager.getLocalPolicyInfo().getRestrictTunnelProtocols()) << other;
+    }
+}
+
+TEST(PolicyReader, PreferenceCachingCodesAndUnknownTextKeepsTheField)
+{
+    XmlLocalPWPolMgr manager;
+    const std::vector<std::pair<std::wstring, std::int32_t>> cases = {
+        {L"Thumbprints", 2}, {L"all", 2},   {L"All", 4},
+        {L"Credentials", 1}, {L"false", 0}, {L"CredentialsAndThumbprints", 3},
+        {L"Other", 3}};
+    for (const auto& c : cases)
+    {
+        Element(manager, L"RestrictPreferenceCaching", c.first);
+        EXPECT_EQ(c.second, manager.getLocalPolicyInfo().getRestrictPreferenceCaching()) << c.first;
+    }
+}
+
+TEST(PolicyReader, CertStoreExclusionsAddTheirBitsOnlyForTrue)
+{
+    XmlLocalPWPolMgr manager;
+    Element(manager, L"ExcludeWinNativeCertStore", L"true");
+    Element(manager, L"ExcludeMacNativeCertStore", L"false");
+    Element(manager, L"ExcludePemFileCertStore", L"TRUE");
+    Element(manager, L"ExcludeFirefoxNSSCertStore", L"true");
+    Element(manager, L"ExcludeWinNativeCertStore", L"false");
+    EXPECT_EQ(0xCBu, manager.getLocalPolicyInfo().getExcludedCertStores());
+    Element(manager, L"ExcludeMacNativeCertStore", L"true");
+    Element(manager, L"ExcludePemFileCertStore", L"true");
+    EXPECT_EQ(0x2DCFu, manager.getLocalPolicyInfo().getExcludedCertStores());
+}
+
+TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
+{
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    Element(manager, L"AllowVPNProfileUpdatesFromAnyServer", L"false");
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getAllowVPNProfileUpdatesFromAnyServer());
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
+    EXPECT_EQ("XmlLocalPWPolMgr::setElementValue", entries[0].function);
+    EXPECT_EQ("XmlLocalPWPolMgr", entries[0].file);
+    EXPECT_EQ("Local Policy XML structure is incorrect.", entries[0].text);
+
+    log.clear();
+    manager.startElement(L"UpdatePolicy");
+    Element(manager, L"AllowSoftwareUpdatesFromAnyServer", L"false");
+    Element(manager, L"AllowComplianceModuleUpdatesFromAnyServer", L"False");
+    Element(manager, L"AllowVPNProfileUpdatesFromAnyServer", L"no");
+    Element(manager, L"AllowZKRProfileUpdatesFromAnyServer", L"true");
+    Element(manager, L"AllowServiceProfileUpdatesFromAnyServer", L"false");
+    // Top-level policies are accepted inside the group too.
+    Element(manager, L"FipsMode", L"true");
+    manager.endElement(L"UpdatePolicy");
+    Element(manager, L"AllowZKRProfileUpdatesFromAnyServer", L"false");
+
+    const LocalPWPolicyInfo info = manager.getLocalPolicyInfo();
+    EXPECT_FALSE(info.getAllowSoftwareUpdatesFromAnyServer());
+    EXPECT_FALSE(info.getAllowComplianceModuleUpdatesFromAnyServer());
+    EXPECT_FALSE(info.getAllowVPNProfileUpdatesFromAnyServer());
+    EXPECT_TRUE(info.getAllowZKRProfileUpdatesFromAnyServer());
+    EXPECT_FALSE(info.getAllowServiceProfileUpdatesFromAnyServer());
+    EXPECT_TRUE(info.getFipsMode());
+    EXPECT_EQ(1u, log.entries().size());
+}
+
+TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
+{
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    manager.startElement(L"AuthorizedServerList");
+    Element(manager, L"ServerName", L"outside");
+    manager.endElement(L"AuthorizedServerList");
+    Element(manager, L"ServerName", L"loose");
+    manager.startElement(L"UpdatePolicy");
+    Element(manager, L"ServerName", L"loose too");
+    manager.startElement(L"AuthorizedServerList");
+    manager.setElementValue(L"list text");
+    Element(manager, L"ServerName", L"s2");
+    manager.setElementValue(L"\n");
+    manager.startElement(L"ServerName");
+    manager.setElementValue(L"s1");
+    manager.setElementValue(L"&more");
+    manager.endElement(L"ServerName");
+    manager.endElement(L"AuthorizedServerList");
+    Element(manager, L"ServerName", L"after");
+    manager.endElement(L"UpdatePolicy");
+
+    EXPECT_EQ((std::vector<std::wstring>{L"s2", L"s1", L"&more"}),
+              manager.getLocalPolicyInfo().getAuthorizedServers());
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(PolicyReader, OnlyANewerRootVersionDrawsTheWarning)
+{
+    const std::vector<std::wstring> newer = {L"4.1.06021", L"4.2",         L"5",
+                                             L"4,2",       L"4.1.06020.1", L" 4.1.6021x"};
+    const std::vector<std::wstring> notNewer = {L"4.1.6020", L"4.1.06020.0", L"3.9.99999",
+                                                L"",         L"4.1.-1",      L"4.1.06020.abc"};
+    for (const std::wstring& version : newer)
+    {
+        RecordingEventLog log;
+        XmlLocalPWPolMgr manager;
+        StartRoot(manager, version);
+        EXPECT_EQ(version, manager.getLocalPolicyInfo().getVersion());
+        const auto entries = ParsedEntries(log);
+        ASSERT_EQ(1u, entries.size()) << version;
+        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
+        EXPECT_EQ("XmlLocalPWPolMgr::addAttribute", entries[0].function);
+        EXPECT_EQ("The parsed Local Security Policy File version is newer than the current Pathweave Client. "
+                  "Unexpected behaviors can result.",
+                  entries[0].text);
+    }
+    for (const std::wstring& version : notNewer)
+    {
+        RecordingEventLog log;
+        XmlLocalPWPolMgr manager;
+        StartRoot(manager, version);
+        EXPECT_EQ(version, manager.getLocalPolicyInfo().getVersion());
+        EXPECT_TRUE(log.entries().empty()) << version;
+    }
+}
+
+TEST(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
+{
+    XmlLocalPWPolMgr manager;
+    manager.startElement(L"PathweaveLocalPolicy");
+    manager.addAttribute(L"version", L"9");
+    manager.addAttribute(L"PWVersion", L"9");
+    EXPECT_EQ(L"", manager.getLocalPolicyInfo().getVersion());
+    manager.startElement(L"FipsMode");
+    manager.addAttribute(L"pwversion", L"9");
+    EXPECT_EQ(L"", manager.getLocalPolicyInfo().getVersion());
+}

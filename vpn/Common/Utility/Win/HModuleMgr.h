@@ -1,0 +1,28 @@
+#pragma once
+
+// Holds one module loaded by name at run time and frees it when destroyed.
+
+#include <windows.h>
+
+#include "vpn/Common/Logging/ResultCodes.h"
+
+class CHModuleMgr
+{
+public:
+    CHModuleMgr() = default;
+    ~CHModuleMgr();
+    CHModuleMgr(const CHModuleMgr&) = delete;
+    CHModuleMgr& operator=(const CHModuleMgr&) = delete;
+
+    // Loads the module, freeing one already held first.
+    [[nodiscard]] ResultCode STLoadLibrary(const wchar_t* name);
+    // Looks an entry point of the held module up; address receives the result, null included.
+    [[nodiscard]] ResultCode STGetProcAddress(const char* name, FARPROC& address);
+    // Frees the held module; on failure the handle is kept.
+    [[nodiscard]] ResultCode STFreeLibrary();
+
+    HMODULE get() const { return m_module; }
+
+private:
+    HMODULE m_module = nullptr;
+};

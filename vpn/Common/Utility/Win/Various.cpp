@@ -1,0 +1,40 @@
+#include "vpn/Common/Utility/Win/Various.h"
+
+#include <windows.h>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/Win/HModuleMgr.h"
+
+namespace
+{
+constexpr char kFile[] = "Various";
+
+using SHGetFolderPathWFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+} // namespace
+
+std::wstring GetCSIDLPath(int csidl)
+{
+    std::wstring result;
+    CHModuleMgr shell;
+    if (shell.STLoadLibrary(L"Shell32.dll") != GLOBAL_SUCCESS)
+    {
+        return result;
+    }
+
+    wchar_t buffer[MAX_PATH] = {};
+    FARPROC entry = nullptr;
+    if (shell.STGetProcAddress("SHGetFolderPathW", entry) == GLOBAL_SUCCESS && entry != nullptr)
+    {
+        // The shell exports the function by name only; its type is fixed by the shell's interface.
+        const auto getFolderPath = reinterpret_cast<SHGetFolderPathWFn>(reinterpret_cast<void*>(entry));
+        const HRESULT hr = getFolderPath(nullptr, csidl, nullptr, 0, buffer);
+        if (FAILED(hr))
+        {
+            LogReturnCode("GetCSIDLPath", kFile, __LINE__, 'W', "SHGetFolderPath",
+                          static_cast<ResultCode>(hr), nullptr, "CSIDL value = %ul", csidl);
+        }
+    }
+    buffer[MAX_PATH - 1] = L'\0';
+    result = buffer;
+    return result;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// Builds an XML document in memory and stores it as UTF-8 (no byte order mark) with CR LF line
+// ends. Names and attribute values are copied as passed; element text holding "&" or "<" is put
+// into CDATA sections. writeDocument replaces the target file in one step: the document is
+// written to a temporary file beside it first, so a failure leaves the old file untouched.
+
+#include <string>
+
+#include "vpn/Common/Xml/SaxWriterIfc.h"
+
+class PWCSaxWriter : public SaxWriterIfc
+{
+public:
+    // directory is joined to fileName without a separator, so it ends in a backslash (or is empty
+    // for the current directory).
+    PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName, const std::wstring& rootName);
+    ~PWCSaxWriter() override = default;
+
+    [[nodiscard]] ResultCode startDocument(const AttributeList* attributes) override;
+    [[nodiscard]] ResultCode startElement(const std::wstring& name, const AttributeList* attributes) override;
+    [[nodiscard]] ResultCode characters(const std::wstring& text) override;
+    [[nodiscard]] ResultCode endElement(const std::wstring& name) override;
+    [[nodiscard]] ResultCode endDocument() override;
+    // 0, or 0xFE000009 after logging the failed step.
+    [[nodiscard]] ResultCode writeDocument() override;
+    std::wstring getDocument() const override;
+
+    // text in CDATA sections, split so that no section contains "]]>".
+    static std::wstring wrapCData(const std::wstring& text);
+    // Creates every missing directory of path that ends before a backslash, outermost first.
+    static bool createDirectoryPath(const std::wstring& path);
+
+private:
+    [[nodiscard]] bool writeTemporaryFile(const std::wstring& path, bool& created) const;
+
+    std::wstring document;
+    std::wstring rootName;
+    std::wstring directory;
+    std::wstring fileName;
+};

@@ -1,0 +1,498 @@
+#include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+
+#include <cwctype>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/InstanceSmartPtr.h"
+#include "vpn/Common/Utility/StoragePath.h"
+#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Utility/sysutils.h"
+#include "vpn/Common/Xml/AttributeList.h"
+#include "vpn/Common/Xml/PWCSaxWriter.h"
+
+namespace
+{
+constexpr char kFile[] = "XmlLocalPWPolMgr";
+constexpr char kGenerate[] = "XmlLocalPWPolMgr::GenerateLocalPolicy";
+
+constexpr wchar_t kRootElement[] = L"PathweaveLocalPolicy";
+constexpr wchar_t kVersionAttribute[] = L"pwversion";
+constexpr wchar_t kSchemaFile[] = L"PathweaveLocalPolicy.xsd";
+constexpr wchar_t kSchemaInstanceNamespace[] = L"http://www.w3.org/2001/XMLSchema-instance";
+constexpr wchar_t kUpdatePolicy[] = L"UpdatePolicy";
+constexpr wchar_t kAuthorizedServerList[] = L"AuthorizedServerList";
+constexpr wchar_t kServerName[] = L"ServerName";
+constexpr wchar_t kServerSeparators[] = L",;";
+constexpr wchar_t kTrue[] = L"true";
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() != b.size())
+    {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i)
+    {
+        if (std::towlower(a[i]) != std::towlower(b[i]))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when every character of text can stand in an XML 1.0 document.
+bool IsXmlText(const std::wstring& text)
+{
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const wchar_t c = text[i];
+        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
+        {
+            return false;
+        }
+        if (c == 0xFFFE || c == 0xFFFF)
+        {
+            return false;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF)
+        {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+            {
+                return false;
+            }
+            ++i;
+        }
+        else if (c >= 0xDC00 && c <= 0xDFFF)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The decimal integer at the start of piece: optional blanks, an optional sign, digits; 0 when
+// there are none. Saturates instead of overflowing.
+long long LeadingInteger(const std::wstring& piece)
+{
+    size_t i = 0;
+    while (i < piece.size() && (piece[i] == L' ' || piece[i] == L'\t'))
+    {
+        ++i;
+    }
+    bool negative = false;
+    if (i < piece.size() && (piece[i] == L'+' || piece[i] == L'-'))
+    {
+        negative = piece[i] == L'-';
+        ++i;
+    }
+    constexpr long long kLimit = 0x7FFFFFFF;
+    long long value = 0;
+    for (; i < piece.size() && piece[i] >= L'0' && piece[i] <= L'9'; ++i)
+    {
+        value = value * 10 + (piece[i] - L'0');
+        if (value > kLimit)
+        {
+            value = kLimit;
+        }
+    }
+    return negative ? -value : value;
+}
+
+// The numbers of a version text cut at every "." and ",".
+std::vector<long long> VersionNumbers(const std::wstring& version)
+{
+    std::vector<long long> numbers;
+    size_t start = 0;
+    for (;;)
+    {
+        const size_t end = version.find_first_of(L".,", start);
+        numbers.push_back(LeadingInteger(version.substr(start, end - start)));
+        if (end == std::wstring::npos)
+        {
+            return numbers;
+        }
+        start = end + 1;
+    }
+}
+
+// Negative, zero or positive as a is older than, equal to or newer than b.
+int CompareVersions(const std::wstring& a, const std::wstring& b)
+{
+    const std::vector<long long> left = VersionNumbers(a);
+    const std::vector<long long> right = VersionNumbers(b);
+    const size_t count = left.size() > right.size() ? left.size() : right.size();
+    for (size_t i = 0; i < count; ++i)
+    {
+        const long long l = i < left.size() ? left[i] : 0;
+        const long long r = i < right.size() ? right[i] : 0;
+        if (l != r)
+        {
+            return l < r ? -1 : 1;
+        }
+    }
+    return 0;
+}
+
+// The server names of a server list value, without empty names.
+std::vector<std::wstring> SplitServers(const std::wstring& value)
+{
+    std::vector<std::wstring> names;
+    size_t cursor = 0;
+    while (cursor < value.size())
+    {
+        const size_t separator = value.find_first_of(kServerSeparators, cursor);
+        const size_t end = separator == std::wstring::npos ? value.size() : separator;
+        if (end > cursor)
+        {
+            names.push_back(value.substr(cursor, end - cursor));
+        }
+        cursor = separator == std::wstring::npos ? value.size() : separator + 1;
+    }
+    return names;
+}
+} // namespace
+
+XmlLocalPWPolMgr::XmlLocalPWPolMgr()
+{
+    const std::vector<std::wstring> falseTrue = {L"false", L"true"};
+    const std::vector<std::wstring> trueFalse = {L"true", L"false"};
+    policyTable[L"fm"] = {L"FipsMode", false, falseTrue};
+    policyTable[L"bd"] = {L"BypassDownloader", false, falseTrue};
+    policyTable[L"rwl"] = {L"RestrictWebLaunch", false, falseTrue};
+    policyTable[L"sct"] = {L"StrictCertificateTrust", false, falseTrue};
+    policyTable[L"ecc"] = {L"EnableCRLCheck", false, trueFalse};
+    policyTable[L"rpc"] = {L"RestrictPreferenceCaching",
+                           false,
+                           {L"false", L"Credentials", L"Thumbprints", L"CredentialsAndThumbprints", L"All"}};
+    policyTable[L"rtp"] = {L"RestrictTunnelProtocols", false, {L"false", L"TLS", L"IPSec"}};
+    policyTable[L"efn"] = {L"ExcludeFirefoxNSSCertStore", false, falseTrue};
+    policyTable[L"epf"] = {L"ExcludePemFileCertStore", false, falseTrue};
+    policyTable[L"emn"] = {L"ExcludeMacNativeCertStore", false, falseTrue};
+    policyTable[L"ewn"] = {L"ExcludeWinNativeCertStore", false, falseTrue};
+    policyTable[L"upsu"] = {L"AllowSoftwareUpdatesFromAnyServer", true, trueFalse};
+    policyTable[L"upcu"] = {L"AllowComplianceModuleUpdatesFromAnyServer", true, trueFalse};
+    policyTable[L"upvp"] = {L"AllowVPNProfileUpdatesFromAnyServer", true, trueFalse};
+    policyTable[L"upip"] = {L"AllowZKRProfileUpdatesFromAnyServer", true, trueFalse};
+    policyTable[L"upsp"] = {L"AllowServiceProfileUpdatesFromAnyServer", true, trueFalse};
+    policyTable[L"upal"] = {kAuthorizedServerList, true, {}};
+}
+
+XmlLocalPWPolMgr::~XmlLocalPWPolMgr() = default;
+
+std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
+{
+    CInstanceSmartPtr<CStoragePath> storagePath(CStoragePath::GetInstance());
+    if (storagePath.get() == nullptr)
+    {
+        LogReturnCode("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", kFile, __LINE__, 'E',
+                      "CInstanceSmartPtr<StoragePath>", CSTORAGEPATH_ERROR_NO_INSTANCE, nullptr, nullptr);
+        return std::wstring();
+    }
+    return storagePath->GetMainPath();
+}
+
+bool XmlLocalPWPolMgr::localPolicyExists()
+{
+    return fileExists(getLocalSecurityPolicyDir() + kPolicyFileName);
+}
+
+bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
+{
+    if (args == nullptr || count < 0)
+    {
+        LogDebugMessage(kGenerate, kFile, __LINE__, 'E', "Invalid Arguments");
+        return false;
+    }
+
+    PolicyValues top;
+    PolicyValues update;
+    for (int i = 0; i < count; ++i)
+    {
+        if (args[i] == nullptr)
+        {
+            continue;
+        }
+        const std::wstring argument = args[i];
+        const size_t equals = argument.find(L'=');
+        if (equals == std::wstring::npos)
+        {
+            LogDebugMessage(
+                kGenerate, kFile, __LINE__, 'W',
+                "ignoring invalid argument %s. Arguments in the form policy_abbreviation=value expected",
+                CNarrowText(argument).c_str());
+            continue;
+        }
+        const std::wstring abbreviation = argument.substr(0, equals);
+        const std::wstring given = argument.substr(equals + 1);
+        if (given.empty())
+        {
+            continue;
+        }
+        const auto definition = policyTable.find(abbreviation);
+        if (definition == policyTable.end())
+        {
+            LogDebugMessage(kGenerate, kFile, __LINE__, 'W', "ignoring undefined abbreviation %s",
+                            CNarrowText(abbreviation).c_str());
+            continue;
+        }
+        const PolicyDefinition& policy = definition->second;
+
+        // Free text must still make a readable file; enumerated values are XML-safe by construction.
+        bool allowed = policy.allowedValues.empty() && IsXmlText(given);
+        std::wstring value = given;
+        for (const std::wstring& candidate : policy.allowedValues)
+        {
+            if (EqualIgnoringCase(given, candidate))
+            {
+                value = candidate;
+                allowed = true;
+                break;
+            }
+        }
+        if (!allowed)
+        {
+            LogDebugMessage(kGenerate, kFile, __LINE__, 'W', "%s is not an allowed value for policy %s",
+                            CNarrowText(given).c_str(), CNarrowText(policy.policyName).c_str());
+            continue;
+        }
+
+        PolicyValues& values = policy.updateGroup ? update : top;
+        const auto stored = values.find(policy.policyName);
+        if (stored != values.end() && !stored->second.empty())
+        {
+            LogDebugMessage(kGenerate, kFile, __LINE__, 'W',
+                            "ignoring duplicate policy arg %s. The first value will be used",
+                            CNarrowText(policy.policyName).c_str());
+            continue;
+        }
+        values[policy.policyName] = value;
+    }
+    return writeLocalPolicy(top, update);
+}
+
+bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update)
+{
+    PWCSaxWriter writer(getLocalSecurityPolicyDir(), kPolicyFileName, kRootElement);
+
+    AttributeList attributes;
+    attributes.add(L"xmlns", kPolicyNamespace);
+    attributes.add(L"xmlns:xsi", kSchemaInstanceNamespace);
+    attributes.add(L"xsi:schemaLocation", std::wstring(kPolicyNamespace) + L" " + kSchemaFile);
+    attributes.add(kVersionAttribute, kCurrentVersion);
+
+    // The building calls only append text and cannot fail; their codes are kept for form's sake.
+    ResultCode built = writer.startDocument(&attributes);
+    const auto element = [&writer, &built](const std::wstring& name, const std::wstring& text)
+    {
+        built |= writer.startElement(name, nullptr);
+        built |= writer.characters(text);
+        built |= writer.endElement(name);
+    };
+    for (const auto& entry : top)
+    {
+        element(entry.first, entry.second);
+    }
+    if (!update.empty())
+    {
+        built |= writer.startElement(kUpdatePolicy, nullptr);
+        for (const auto& entry : update)
+        {
+            if (entry.first != kAuthorizedServerList)
+            {
+                element(entry.first, entry.second);
+                continue;
+            }
+            built |= writer.startElement(entry.first, nullptr);
+            for (const std::wstring& server : SplitServers(entry.second))
+            {
+                element(kServerName, server);
+            }
+            built |= writer.endElement(entry.first);
+        }
+        built |= writer.endElement(kUpdatePolicy);
+    }
+    built |= writer.endDocument();
+
+    const ResultCode result = built != GLOBAL_SUCCESS ? built : writer.writeDocument();
+    if (result != GLOBAL_SUCCESS)
+    {
+        LogReturnCode("XmlLocalPWPolMgr::writeLocalPolicy", kFile, __LINE__, 'E',
+                      "PWCSaxWriter::writeDocument", result, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+
+LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const
+{
+    return LocalPWPolicyInfo(policyInfo);
+}
+
+void XmlLocalPWPolMgr::startElement(const std::wstring& name)
+{
+    currentElement.clear();
+    if (name == kUpdatePolicy)
+    {
+        inUpdatePolicy = true;
+    }
+    if (name == kAuthorizedServerList)
+    {
+        if (inUpdatePolicy)
+        {
+            inAuthorizedServerList = true;
+        }
+        return;
+    }
+    if (name == kServerName && !inAuthorizedServerList)
+    {
+        return;
+    }
+    currentElement = name;
+}
+
+void XmlLocalPWPolMgr::endElement(const std::wstring& name)
+{
+    currentElement.clear();
+    if (name == kAuthorizedServerList)
+    {
+        inAuthorizedServerList = false;
+    }
+    else if (name == kUpdatePolicy)
+    {
+        inUpdatePolicy = false;
+    }
+}
+
+void XmlLocalPWPolMgr::setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), const std::wstring& text)
+{
+    if (!inUpdatePolicy)
+    {
+        LogDebugMessage("XmlLocalPWPolMgr::setElementValue", kFile, __LINE__, 'W',
+                        "Local Policy XML structure is incorrect.");
+        return;
+    }
+    (policyInfo.*setter)(text == kTrue);
+}
+
+void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
+{
+    const bool isTrue = text == kTrue;
+    if (currentElement == L"FipsMode")
+    {
+        policyInfo.setFipsMode(isTrue);
+    }
+    else if (currentElement == L"BypassDownloader")
+    {
+        policyInfo.setBypassDownloader(isTrue);
+    }
+    else if (currentElement == L"RestrictWebLaunch")
+    {
+        policyInfo.setRestrictWebLaunch(isTrue);
+    }
+    else if (currentElement == L"StrictCertificateTrust")
+    {
+        policyInfo.setStrictCertificateTrust(isTrue);
+    }
+    else if (currentElement == L"EnableCRLCheck")
+    {
+        policyInfo.setEnableCRLCheck(isTrue);
+    }
+    else if (currentElement == L"RestrictPreferenceCaching")
+    {
+        static const wchar_t* const kCodes[] = {L"false", L"Credentials", L"Thumbprints",
+                                                L"CredentialsAndThumbprints", L"All"};
+        for (std::int32_t code = 0; code < 5; ++code)
+        {
+            if (text == kCodes[code])
+            {
+                policyInfo.setRestrictPreferenceCaching(code);
+                break;
+            }
+        }
+    }
+    else if (currentElement == L"RestrictTunnelProtocols")
+    {
+        // The writer stores "IPSec" and "TLS"; the lower-case forms are accepted as well.
+        if (text == L"false")
+        {
+            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelUnrestricted);
+        }
+        else if (text == L"IPSec" || text == L"ipsec")
+        {
+            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelIpsec);
+        }
+        else if (text == L"TLS" || text == L"tls")
+        {
+            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelTls);
+        }
+    }
+    else if (currentElement == L"ExcludeMacNativeCertStore")
+    {
+        if (isTrue)
+        {
+            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeMacNativeCertStore);
+        }
+    }
+    else if (currentElement == L"ExcludeWinNativeCertStore")
+    {
+        if (isTrue)
+        {
+            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeWinNativeCertStore);
+        }
+    }
+    else if (currentElement == L"ExcludePemFileCertStore")
+    {
+        if (isTrue)
+        {
+            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludePemFileCertStore);
+        }
+    }
+    else if (currentElement == L"ExcludeFirefoxNSSCertStore")
+    {
+        if (isTrue)
+        {
+            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeFirefoxNSSCertStore);
+        }
+    }
+    else if (currentElement == L"AllowSoftwareUpdatesFromAnyServer")
+    {
+        setUpdatePolicy(&LocalPWPolicyInfo::setAllowSoftwareUpdatesFromAnyServer, text);
+    }
+    else if (currentElement == L"AllowComplianceModuleUpdatesFromAnyServer")
+    {
+        setUpdatePolicy(&LocalPWPolicyInfo::setAllowComplianceModuleUpdatesFromAnyServer, text);
+    }
+    else if (currentElement == L"AllowVPNProfileUpdatesFromAnyServer")
+    {
+        setUpdatePolicy(&LocalPWPolicyInfo::setAllowVPNProfileUpdatesFromAnyServer, text);
+    }
+    else if (currentElement == L"AllowZKRProfileUpdatesFromAnyServer")
+    {
+        setUpdatePolicy(&LocalPWPolicyInfo::setAllowZKRProfileUpdatesFromAnyServer, text);
+    }
+    else if (currentElement == L"AllowServiceProfileUpdatesFromAnyServer")
+    {
+        setUpdatePolicy(&LocalPWPolicyInfo::setAllowServiceProfileUpdatesFromAnyServer, text);
+    }
+    else if (currentElement == kServerName)
+    {
+        policyInfo.addAuthorizedServer(text);
+    }
+}
+
+void XmlLocalPWPolMgr::addAttribute(const std::wstring& name, const std::wstring& value)
+{
+    if (currentElement != kRootElement || name != kVersionAttribute)
+    {
+        return;
+    }
+    policyInfo.setVersion(value);
+    if (CompareVersions(value, kCurrentVersion) > 0)
+    {
+        LogDebugMessage(
+            "XmlLocalPWPolMgr::addAttribute", kFile, __LINE__, 'W',
+            "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
+            "Unexpected behaviors can result.");
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+// The local policy manager. It knows the policies that the tool can set, each under a short
+// abbreviation; turns abbreviation=value arguments into the local policy file (first value of a
+// policy wins, unusable arguments are logged and skipped); and, as the XML reader's callback
+// interface, reads that file back into a LocalPWPolicyInfo record.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+#include "vpn/Common/Xml/XmlMgr.h"
+
+// Policy name -> value, ordered by plain comparison of 16-bit code units.
+using PolicyValues = std::map<std::wstring, std::wstring>;
+
+struct PolicyDefinition
+{
+    // The element name under which the value is written.
+    std::wstring policyName;
+    // True when the element belongs inside the update group element.
+    bool updateGroup = false;
+    // Accepted values in their written form; empty when any non-empty text is accepted.
+    std::vector<std::wstring> allowedValues;
+};
+
+class XmlLocalPWPolMgr : public XmlMgr
+{
+public:
+    // The default namespace of the policy file.
+    static constexpr wchar_t kPolicyNamespace[] = L"http://www.veskar.com/pathweave/LocalPolicy";
+    static constexpr wchar_t kPolicyFileName[] = L"PathweaveLocalPolicy.xml";
+    // The version that this tool writes and compares a read file with.
+    static constexpr wchar_t kCurrentVersion[] = L"4.1.06020";
+
+    XmlLocalPWPolMgr();
+    ~XmlLocalPWPolMgr() override;
+    XmlLocalPWPolMgr(const XmlLocalPWPolMgr&) = delete;
+    XmlLocalPWPolMgr& operator=(const XmlLocalPWPolMgr&) = delete;
+
+    // The directory of the policy file, ending in a backslash, or empty when there is no storage
+    // path singleton or the data folder is unknown.
+    static std::wstring getLocalSecurityPolicyDir();
+    // True when the policy file exists as a regular file.
+    static bool localPolicyExists();
+    // Writes the policy file from the top-level and the update-group values; true when written.
+    static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update);
+
+    // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
+    // file. False when the array is unusable or the file was not written.
+    bool GenerateLocalPolicy(const wchar_t* const* args, int count);
+
+    // Resets the record and reads the policy file into it; 0 when there is no file.
+    [[nodiscard]] ResultCode loadLocalPolicy();
+    LocalPWPolicyInfo getLocalPolicyInfo() const;
+
+    void startElement(const std::wstring& name) override;
+    void endElement(const std::wstring& name) override;
+    void setElementValue(const std::wstring& text) override;
+    void addAttribute(const std::wstring& name, const std::wstring& value) override;
+
+private:
+    // Sets the boolean behind setter to (text is "true") when inside the update group; otherwise
+    // logs that the file's structure is wrong and keeps the field.
+    void setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), const std::wstring& text);
+
+    std::wstring currentElement;
+    bool inAuthorizedServerList = false;
+    bool inUpdatePolicy = false;
+    LocalPWPolicyInfo policyInfo;
+    std::map<std::wstring, PolicyDefinition> policyTable;
+};

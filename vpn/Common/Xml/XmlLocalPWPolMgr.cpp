@@ -9,6 +9,7 @@
 #include "vpn/Common/Utility/sysutils.h"
 #include "vpn/Common/Xml/AttributeList.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
+#include "vpn/Common/Xml/XmlParser.h"
 
 namespace
 {
@@ -322,6 +323,17 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyVal
         return false;
     }
     return true;
+}
+
+ResultCode XmlLocalPWPolMgr::loadLocalPolicy()
+{
+    policyInfo.reset();
+    if (!localPolicyExists())
+    {
+        return 0;
+    }
+    XmlParser parser(this);
+    return parser.invokeParser(getLocalSecurityPolicyDir() + kPolicyFileName);
 }
 
 LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const

@@ -170,7 +170,21 @@ void printUsage()
           "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
           "\n"
           "Policies:\n");
-    XmlLocalPWPolMgr::printPolicyTable(stdout);
+    const XmlLocalPWPolMgr policyManager;
+    for (const auto& entry : policyManager.getPolicyTable())
+    {
+        const PolicyDefinition& definition = entry.second;
+        std::wstring values;
+        for (const std::wstring& value : definition.allowedValues)
+        {
+            values += (values.empty() ? L"" : L" | ") + value;
+        }
+        if (values.empty())
+        {
+            values = L"server names separated by , or ;";
+        }
+        std::printf("  %-5ls %-42ls %ls\n", entry.first.c_str(), definition.policyName.c_str(), values.c_str());
+    }
     Print("\n"
           "Exit codes:\n"
           "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"

@@ -1,0 +1,181 @@
+#include "AgentFixture.h"
+
+#include <string>
+
+#include "HardenorRun.h"
+
+namespace agent
+{
+namespace
+{
+class ScHandle
+{
+public:
+    explicit ScHandle(SC_HANDLE handle) : m_handle(handle) {}
+    ~ScHandle()
+    {
+        if (m_handle != nullptr)
+        {
+            ::CloseServiceHandle(m_handle);
+        }
+    }
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+    SC_HANDLE get() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+ScHandle Manager()
+{
+    return ScHandle(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+std::wstring StatusFilePath()
+{
+    return AgentDirectory() + L"zirodava-status.txt";
+}
+
+} // namespace
+
+bool Install()
+{
+    RemoveExecutable();
+    CreateDirectories(AgentDirectory());
+    if (!::CopyFileW((BuildDirectory() + L"zirodava.exe").c_str(), AgentExecutablePath().c_str(), FALSE))
+    {
+        return false;
+    }
+    return RegisterService();
+}
+
+void RemoveExecutable()
+{
+    RemovePath(AgentExecutablePath());
+}
+
+bool RegisterService()
+{
+    ScHandle manager = Manager();
+    ScHandle existing(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (existing.get() != nullptr)
+    {
+        return true;
+    }
+    const std::wstring binary = L"\"" + AgentExecutablePath() + L"\"";
+    ScHandle created(::CreateServiceW(manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                      binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    return created.get() != nullptr;
+}
+
+void DeleteService()
+{
+    Stop();
+    WaitFor(SERVICE_STOPPED, 10000);
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (service.get() != nullptr)
+    {
+        ::DeleteService(service.get());
+    }
+}
+
+bool SetStartType(DWORD startType)
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    return service.get() != nullptr &&
+           ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+DWORD StartType()
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    DWORD needed = 0;
+    ::QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::string buffer(needed, '\0');
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(&buffer[0]);
+    if (needed == 0 || !::QueryServiceConfigW(service.get(), config, needed, &needed))
+    {
+        return 0xFFFFFFFF;
+    }
+    return config->dwStartType;
+}
+
+DWORD State()
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (service.get() == nullptr ||
+        !::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
+                                sizeof(status), &needed))
+    {
+        return 0;
+    }
+    return status.dwCurrentState;
+}
+
+bool Start()
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    return service.get() != nullptr && ::StartServiceW(service.get(), 0, nullptr);
+}
+
+bool Stop()
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    SERVICE_STATUS status = {};
+    return service.get() != nullptr && ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+}
+
+bool WaitFor(DWORD state, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 50)
+    {
+        if (State() == state)
+        {
+            return true;
+        }
+        ::Sleep(50);
+    }
+    return false;
+}
+
+std::string Status(const std::string& key)
+{
+    std::string bytes;
+    if (!ReadFileBytes(StatusFilePath(), bytes))
+    {
+        return std::string();
+    }
+    const std::string prefix = key + "=";
+    size_t at = 0;
+    while (at < bytes.size())
+    {
+        size_t end = bytes.find('\n', at);
+        if (end == std::string::npos)
+        {
+            end = bytes.size();
+        }
+        std::string line = bytes.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+        {
+            line.pop_back();
+        }
+        if (line.compare(0, prefix.size(), prefix) == 0)
+        {
+            return line.substr(prefix.size());
+        }
+        at = end + 1;
+    }
+    return std::string();
+}
+} // namespace agent

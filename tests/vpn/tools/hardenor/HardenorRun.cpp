@@ -1,0 +1,216 @@
+#include "HardenorRun.h"
+
+#include <shlobj.h>
+
+namespace
+{
+std::wstring TempFile(const wchar_t* prefix)
+{
+    wchar_t directory[MAX_PATH] = {};
+    wchar_t path[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, directory);
+    ::GetTempFileNameW(directory, prefix, 0, path);
+    return path;
+}
+
+std::wstring Quote(const std::wstring& argument)
+{
+    // Arguments of the tests hold no quotes or trailing backslashes; quoting keeps blanks intact.
+    if (!argument.empty() && argument.find_first_of(L" \t") == std::wstring::npos)
+    {
+        return argument;
+    }
+    return L"\"" + argument + L"\"";
+}
+
+HANDLE InheritableFile(const std::wstring& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, TRUE};
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+} // namespace
+
+HardenorProcess::HardenorProcess(const std::vector<std::wstring>& arguments, const std::string& input)
+    : m_inputPath(TempFile(L"hin")), m_outputPath(TempFile(L"hou")), m_errorPath(TempFile(L"her"))
+{
+    WriteFileBytes(m_inputPath, input);
+    std::wstring commandLine = Quote(BuildDirectory() + L"hardenor.exe");
+    for (const std::wstring& argument : arguments)
+    {
+        commandLine += L" " + Quote(argument);
+    }
+
+    HANDLE in = InheritableFile(m_inputPath, GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = InheritableFile(m_outputPath, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = InheritableFile(m_errorPath, GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION info = {};
+    std::wstring mutableLine = commandLine;
+    if (::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    {
+        m_process = info.hProcess;
+        ::CloseHandle(info.hThread);
+    }
+    ::CloseHandle(in);
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+}
+
+HardenorProcess::~HardenorProcess()
+{
+    if (m_process != nullptr)
+    {
+        ::CloseHandle(m_process);
+    }
+    ::DeleteFileW(m_inputPath.c_str());
+    ::DeleteFileW(m_outputPath.c_str());
+    ::DeleteFileW(m_errorPath.c_str());
+}
+
+HardenorResult HardenorProcess::wait(DWORD timeoutMs)
+{
+    HardenorResult result;
+    result.exitCode = 0xDEADBEEF;
+    if (m_process == nullptr)
+    {
+        return result;
+    }
+    if (::WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0)
+    {
+        ::TerminateProcess(m_process, 0xDEADBEEF);
+        ::WaitForSingleObject(m_process, 5000);
+    }
+    ::GetExitCodeProcess(m_process, &result.exitCode);
+    ReadFileBytes(m_outputPath, result.output);
+    ReadFileBytes(m_errorPath, result.errors);
+    return result;
+}
+
+HardenorResult RunHardenor(const std::vector<std::wstring>& arguments, const std::string& input)
+{
+    HardenorProcess process(arguments, input);
+    return process.wait();
+}
+
+std::wstring FolderPath(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+    return path;
+}
+
+std::wstring PolicyDirectory()
+{
+    return FolderPath(CSIDL_COMMON_APPDATA) + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+}
+
+std::wstring PolicyFilePath()
+{
+    return PolicyDirectory() + L"PathweaveLocalPolicy.xml";
+}
+
+std::wstring AgentDirectory()
+{
+    return FolderPath(CSIDL_PROGRAM_FILES) + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+}
+
+std::wstring AgentExecutablePath()
+{
+    return AgentDirectory() + L"zirodava.exe";
+}
+
+std::wstring BuildDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory = path;
+    return directory.substr(0, directory.find_last_of(L'\\') + 1);
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string& bytes)
+{
+    bytes.clear();
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) != FALSE) && read > 0)
+    {
+        bytes.append(buffer, read);
+    }
+    ::CloseHandle(file);
+    return ok;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void CreateDirectories(const std::wstring& path)
+{
+    for (size_t i = path.find(L'\\', 3); i != std::wstring::npos; i = path.find(L'\\', i + 1))
+    {
+        ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+    }
+}
+
+void RemovePath(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        return;
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    {
+        ::RemoveDirectoryW(path.c_str());
+    }
+    else
+    {
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+std::vector<std::wstring> FindFiles(const std::wstring& directory, const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((directory + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+    {
+        return names;
+    }
+    do
+    {
+        names.push_back(data.cFileName);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return names;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Runs hardenor.exe (built beside the test program) as a separate process under the real platform,
+// with standard input taken from a given text and standard output captured.
+struct HardenorResult
+{
+    DWORD exitCode = 0;
+    std::string output; // standard output as bytes (text mode: CR LF line ends)
+    std::string errors; // standard error
+};
+
+class HardenorProcess
+{
+public:
+    // Starts hardenor.exe with the arguments; input is what standard input holds (it then ends).
+    HardenorProcess(const std::vector<std::wstring>& arguments, const std::string& input);
+    ~HardenorProcess();
+    HardenorProcess(const HardenorProcess&) = delete;
+    HardenorProcess& operator=(const HardenorProcess&) = delete;
+
+    bool started() const { return m_process != nullptr; }
+    // Waits for the process to end (at most timeoutMs) and collects its output.
+    HardenorResult wait(DWORD timeoutMs = 180000);
+
+private:
+    HANDLE m_process = nullptr;
+    std::wstring m_inputPath;
+    std::wstring m_outputPath;
+    std::wstring m_errorPath;
+};
+
+HardenorResult RunHardenor(const std::vector<std::wstring>& arguments, const std::string& input = std::string());
+
+// Folders and files of the machine, as the tool and the agent see them.
+std::wstring FolderPath(int csidl);
+std::wstring PolicyDirectory();  // ...\ProgramData\Veskar\Veskar Pathweave Roamguard Client\ (trailing backslash)
+std::wstring PolicyFilePath();
+std::wstring AgentDirectory();   // ...\Program Files (x86)\Veskar\Veskar Pathweave Roamguard Client\ .
+std::wstring AgentExecutablePath();
+std::wstring BuildDirectory();   // the folder of the running test program
+
+// Whole-file helpers. ReadFileBytes returns false when the file cannot be read.
+bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+// Creates every missing directory of a path that ends in a backslash.
+void CreateDirectories(const std::wstring& path);
+// Removes a file or an empty directory; missing is fine.
+void RemovePath(const std::wstring& path);
+// The files of a directory whose names match a pattern such as L"*.tmp".
+std::vector<std::wstring> FindFiles(const std::wstring& directory, const std::wstring& pattern);

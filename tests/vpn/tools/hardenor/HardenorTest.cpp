@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "AgentFixture.h"
+#include "HardenorRun.h"
+#include "RecordingEventLog.h"
+#include "vpn/tools/hardenor/Hardenor.h"
+
+namespace
+{
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const std::string kRootStart =
+    "<PathweaveLocalPolicy xmlns=\"http://www.veskar.com/pathweave/LocalPolicy\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xsi:schemaLocation=\"http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd\" "
+    "pwversion=\"4.1.06020\">";
+const std::string kRootEnd = "</PathweaveLocalPolicy>";
+
+const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
+const std::string kDisabled = "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
+                              "if you wish to enable FIPS.\r\n";
+const std::string kPrompt = "Local policies have already been configured on this computer. Do you wish to "
+                            "continue and overwrite them?[y/N] ";
+const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
+const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
+const DWORD kExitFailure = 0xFFFFFFFF;
+
+// A policy document as it is on disk: every line ended by CR LF.
+std::string PolicyFile(const std::vector<std::string>& body)
+{
+    std::string text = kDeclaration + "\r\n" + kRootStart + "\r\n";
+    for (const std::string& line : body)
+    {
+        text += line + "\r\n";
+    }
+    return text + kRootEnd + "\r\n";
+}
+
+std::string CurrentPolicy()
+{
+    std::string bytes;
+    ReadFileBytes(PolicyFilePath(), bytes);
+    return bytes;
+}
+
+// Each test starts with no policy file and no agent executable, unless it installs one.
+class HardenorRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CreateDirectories(PolicyDirectory());
+        RemovePath(PolicyFilePath());
+        agent::RemoveExecutable();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(FindFiles(PolicyDirectory(), L"*.tmp").empty()) << "no temporary policy file is left";
+        KeepWrittenPolicy();
+    }
+
+    // Keeps the file a case wrote for the schema check that runs after these tests.
+    static void KeepWrittenPolicy()
+    {
+        const std::wstring folder = BuildDirectory() + L"written-policies\\";
+        CreateDirectories(folder);
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = std::string(info->test_suite_name()) + "." + info->name() + ".xml";
+        ::CopyFileW(PolicyFilePath().c_str(), (folder + std::wstring(name.begin(), name.end())).c_str(), FALSE);
+    }
+};
+
+using HardenorPolicyFile = HardenorRun;
+using HardenorPrompt = HardenorRun;
+using HardenorHelp = HardenorRun;
+using HardenorConcurrency = HardenorRun;
+} // namespace
+
+TEST_F(HardenorPolicyFile, NoArgumentsWritesFipsModeAloneAndReportsItEnabled)
+{
+    const HardenorResult run = RunHardenor({});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+    EXPECT_EQ("", run.errors);
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), CurrentPolicy());
+}
+
+TEST_F(HardenorPolicyFile, UserFipsOffWinsAndIsReportedDisabled)
+{
+    const HardenorResult run = RunHardenor({L"fm=false", L"bd=true", L"upal=a;b"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kDisabled, run.output);
+    EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>",
+                          "<UpdatePolicy>", "<AuthorizedServerList>", "<ServerName>a</ServerName>",
+                          "<ServerName>b</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              CurrentPolicy());
+}
+
+TEST_F(HardenorPolicyFile, EveryPolicyInItsPlaceWithValuesInTheirOwnForm)
+{
+    const HardenorResult run =
+        RunHardenor({L"upsp=FALSE", L"rtp=ipsec", L"rpc=all", L"ecc=True", L"sct=true", L"rwl=false", L"efn=true",
+                     L"epf=false", L"emn=true", L"ewn=true", L"upsu=false", L"upcu=true", L"upvp=false",
+                     L"upip=true", L"upal=s1,s2;s3", L"FM=false", L"fm=yes", L"bd", L"zz=1", L"bd="});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+    EXPECT_EQ(PolicyFile({"<EnableCRLCheck>true</EnableCRLCheck>",
+                          "<ExcludeFirefoxNSSCertStore>true</ExcludeFirefoxNSSCertStore>",
+                          "<ExcludeMacNativeCertStore>true</ExcludeMacNativeCertStore>",
+                          "<ExcludePemFileCertStore>false</ExcludePemFileCertStore>",
+                          "<ExcludeWinNativeCertStore>true</ExcludeWinNativeCertStore>",
+                          "<FipsMode>true</FipsMode>",
+                          "<RestrictPreferenceCaching>All</RestrictPreferenceCaching>",
+                          "<RestrictTunnelProtocols>IPSec</RestrictTunnelProtocols>",
+                          "<RestrictWebLaunch>false</RestrictWebLaunch>",
+                          "<StrictCertificateTrust>true</StrictCertificateTrust>",
+                          "<UpdatePolicy>",
+                          "<AllowComplianceModuleUpdatesFromAnyServer>true</AllowComplianceModuleUpdatesFromAnyServer>",
+                          "<AllowServiceProfileUpdatesFromAnyServer>false</AllowServiceProfileUpdatesFromAnyServer>",
+                          "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>",
+                          "<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
+                          "<AllowZKRProfileUpdatesFromAnyServer>true</AllowZKRProfileUpdatesFromAnyServer>",
+                          "<AuthorizedServerList>", "<ServerName>s1</ServerName>", "<ServerName>s2</ServerName>",
+                          "<ServerName>s3</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              CurrentPolicy());
+}
+
+TEST_F(HardenorPolicyFile, ServerListThatFillsTheCommandLineIsWrittenWhole)
+{
+    // 32,767 characters is the Windows command-line maximum; leave room for the program's path.
+    std::wstring list = L"upal=";
+    std::vector<std::string> servers;
+    for (int i = 0; list.size() < 31000; ++i)
+    {
+        const std::string name = "server" + std::to_string(i) + ".example.com";
+        servers.push_back("<ServerName>" + name + "</ServerName>");
+        list += std::wstring(name.begin(), name.end()) + L";";
+    }
+    servers.back() += "</AuthorizedServerList></UpdatePolicy>";
+    std::vector<std::string> body = {"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>"};
+    body.insert(body.end(), servers.begin(), servers.end());
+
+    const HardenorResult run = RunHardenor({list});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+    EXPECT_EQ(PolicyFile(body), CurrentPolicy());
+}
+
+TEST_F(HardenorPolicyFile, NonAsciiServerNameIsWrittenAsUtf8)
+{
+    const HardenorResult run = RunHardenor({L"upal=caf\u00e9.example;\u4e2d.example"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
+                          "<ServerName>caf\xC3\xA9.example</ServerName>",
+                          "<ServerName>\xE4\xB8\xAD.example</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              CurrentPolicy());
+}
+
+TEST_F(HardenorPrompt, AnswersThatDeclineLeaveTheFileAsItWas)
+{
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    for (const std::string input : {"n\n", "\n", "N", "x\n"})
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+        const HardenorResult run = RunHardenor({L"bd=true"}, input);
+        EXPECT_EQ(0u, run.exitCode) << input;
+        EXPECT_EQ(kPrompt, run.output) << input;
+        EXPECT_EQ(previous, CurrentPolicy()) << input;
+    }
+}
+
+TEST_F(HardenorPrompt, EndOfInputFailsAndLeavesTheFile)
+{
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+    const HardenorResult run = RunHardenor({}, "");
+    EXPECT_EQ(kExitFailure, run.exitCode);
+    EXPECT_EQ(kPrompt, run.output);
+    EXPECT_EQ(previous, CurrentPolicy());
+}
+
+TEST_F(HardenorPrompt, AnswersThatBeginWithYOverwrite)
+{
+    for (const std::string input : {"y\n", "Y\n", "yes\n"})
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), PolicyFile({"<FipsMode>false</FipsMode>"})));
+        const HardenorResult run = RunHardenor({L"bd=true"}, input);
+        EXPECT_EQ(0u, run.exitCode) << input;
+        EXPECT_EQ(kPrompt + kEnabled, run.output) << input;
+        EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
+                  CurrentPolicy())
+            << input;
+    }
+}
+
+TEST_F(HardenorPrompt, NoPromptWithoutAFileAndNothingIsRead)
+{
+    // Input is there but must not be consumed: the run does not ask.
+    const HardenorResult run = RunHardenor({}, "n\n");
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+}
+
+TEST_F(HardenorHelp, HelpArgumentsPrintUsageAndChangeNothing)
+{
+    for (const std::wstring help : {L"/?", L"-?", L"-h", L"--help"})
+    {
+        const HardenorResult run = RunHardenor({L"bd=true", help});
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_NE(std::string::npos, run.output.find("Usage: hardenor.exe")) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("upal")) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("AuthorizedServerList")) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find("FIPS Mode has")) << run.output;
+        EXPECT_FALSE(FileExists(PolicyFilePath()));
+    }
+}
+
+TEST_F(HardenorHelp, LookalikeArgumentsAreOrdinaryArguments)
+{
+    const HardenorResult run = RunHardenor({L"/h", L"--HELP", L"?"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+}
+
+TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
+{
+    // The thread runs under a token whose Administrators group is for deny checks only, as in a
+    // non-elevated prompt; the run stops before the storage path, the prompt or any file.
+    RemovePath(PolicyFilePath());
+    HANDLE process = nullptr;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
+    BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sidBuffer);
+    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sidBuffer, &sidSize));
+    SID_AND_ATTRIBUTES disable = {sidBuffer, 0};
+    HANDLE restricted = nullptr;
+    ASSERT_TRUE(::CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
+    ASSERT_TRUE(::ImpersonateLoggedOnUser(restricted));
+
+    int exitCode = 0;
+    {
+        RecordingEventLog log(false);
+        wchar_t program[] = L"hardenor.exe";
+        wchar_t* argv[] = {program, nullptr};
+        exitCode = wmain(1, argv);
+        ::RevertToSelf();
+        ASSERT_EQ(1u, log.entries().size());
+        const ParsedEntry entry = ParseEntry(log.entries()[0].text);
+        EXPECT_EQ("wmain", entry.function);
+        EXPECT_EQ("Hardenor", entry.file);
+        EXPECT_EQ("user does not have necessary privileges", entry.text);
+        EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, log.entries()[0].type);
+    }
+    ::CloseHandle(restricted);
+    ::CloseHandle(process);
+    EXPECT_EQ(-1, exitCode);
+    EXPECT_FALSE(FileExists(PolicyFilePath()));
+}
+
+TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
+{
+    const std::string first = PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"});
+    const std::string second = PolicyFile({"<FipsMode>false</FipsMode>", "<RestrictWebLaunch>true</RestrictWebLaunch>"});
+    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), first));
+    for (int round = 0; round < 20; ++round)
+    {
+        HardenorProcess a({L"bd=true"}, "y\n");
+        HardenorProcess b({L"fm=false", L"rwl=true"}, "y\n");
+        // Read the file while both runs write it: every read sees one whole document.
+        for (int i = 0; i < 20; ++i)
+        {
+            const std::string seen = CurrentPolicy();
+            EXPECT_TRUE(seen == first || seen == second) << "round " << round << ": " << seen;
+        }
+        const HardenorResult ra = a.wait();
+        const HardenorResult rb = b.wait();
+        EXPECT_EQ(0u, ra.exitCode) << ra.output;
+        EXPECT_EQ(0u, rb.exitCode) << rb.output;
+        const std::string final = CurrentPolicy();
+        EXPECT_TRUE(final == first || final == second) << "round " << round << ": " << final;
+    }
+}

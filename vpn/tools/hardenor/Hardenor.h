@@ -1,0 +1,19 @@
+#pragma once
+
+// The tool's own module: the entry point's run sequence and the restart of the VPN agent.
+
+// True when the agent executable is installed as a regular file in the product's folder under the
+// program files folder.
+bool isAgentInstalled();
+
+// Stops and starts the agent service so that it picks up the new local policy. Reports on the
+// console and in the log; does nothing when the agent is not installed.
+void restartAgent();
+
+// True when an argument asks for the usage text ("/?", "-?", "-h", "--help").
+bool isHelpRequested(int argc, const wchar_t* const* argv);
+
+// Prints the usage text to standard output.
+void printUsage();
+
+int wmain(int argc, wchar_t** argv);

@@ -22,9 +22,9 @@ private:
     std::wstring m_path;
 };
 
-// Whole-file helpers for checks on disk.
+// Whole-file helpers for checks on disk. ReadFileBytes gives an empty text for a missing file.
 std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // The names of the entries of a directory, sorted.
 std::vector<std::wstring> ListDirectory(const std::wstring& path);
 

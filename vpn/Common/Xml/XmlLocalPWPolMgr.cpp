@@ -344,6 +344,7 @@ LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const
 void XmlLocalPWPolMgr::startElement(const std::wstring& name)
 {
     currentElement.clear();
+    currentText.clear();
     if (name == kUpdatePolicy)
     {
         inUpdatePolicy = true;
@@ -365,7 +366,12 @@ void XmlLocalPWPolMgr::startElement(const std::wstring& name)
 
 void XmlLocalPWPolMgr::endElement(const std::wstring& name)
 {
+    if (!currentText.empty())
+    {
+        applyElementValue(currentText);
+    }
     currentElement.clear();
+    currentText.clear();
     if (name == kAuthorizedServerList)
     {
         inAuthorizedServerList = false;
@@ -388,6 +394,16 @@ void XmlLocalPWPolMgr::setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), 
 }
 
 void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
+{
+    // The reader may deliver one element's text in several pieces (around entity references,
+    // CDATA sections or non-ASCII characters); the value is the whole text, taken at the end tag.
+    if (!currentElement.empty())
+    {
+        currentText += text;
+    }
+}
+
+void XmlLocalPWPolMgr::applyElementValue(const std::wstring& text)
 {
     const bool isTrue = text == kTrue;
     if (currentElement == L"FipsMode")

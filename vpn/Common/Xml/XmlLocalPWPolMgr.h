@@ -65,6 +65,8 @@ public:
     void addAttribute(const std::wstring& name, const std::wstring& value) override;
 
 private:
+    // Stores the whole text of the current element into the record.
+    void applyElementValue(const std::wstring& text);
     // Sets the boolean behind setter to (text is "true") when inside the update group; otherwise
     // logs that the file's structure is wrong and keeps the field.
     void setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), const std::wstring& text);
@@ -74,4 +76,6 @@ private:
     bool inUpdatePolicy = false;
     LocalPWPolicyInfo policyInfo;
     std::map<std::wstring, PolicyDefinition> policyTable;
+    // The text of the current element received so far.
+    std::wstring currentText;
 };

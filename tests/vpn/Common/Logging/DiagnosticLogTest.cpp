@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "RecordingEventLog.h"
+#include "support/RecordingEventLog.h"
 #include "vpn/Common/Logging/DiagnosticLog.h"
 
 namespace

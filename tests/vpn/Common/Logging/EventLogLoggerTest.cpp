@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "RecordingEventLog.h"
+#include "support/RecordingEventLog.h"
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Logging/EventLogLogger.h"
 

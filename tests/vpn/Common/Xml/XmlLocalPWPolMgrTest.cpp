@@ -2,13 +2,37 @@
 
 #include <windows.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
+#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Xml/PWCSaxWriter.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+
+// A record as text, so that a whole-record comparison shows which field differs.
+std::string Describe(const LocalPWPolicyInfo& r)
+{
+    std::ostringstream text;
+    std::ostream* os = &text;
+    *os << "{version=" << std::string(r.getVersion().begin(), r.getVersion().end()) << " fm=" << r.getFipsMode()
+        << " bd=" << r.getBypassDownloader() << " rwl=" << r.getRestrictWebLaunch()
+        << " sct=" << r.getStrictCertificateTrust() << " ecc=" << r.getEnableCRLCheck()
+        << " rpc=" << r.getRestrictPreferenceCaching() << " rtp=" << r.getRestrictTunnelProtocols() << " stores=0x"
+        << std::hex << r.getExcludedCertStores() << std::dec << " up=" << r.getAllowSoftwareUpdatesFromAnyServer()
+        << r.getAllowComplianceModuleUpdatesFromAnyServer() << r.getAllowVPNProfileUpdatesFromAnyServer()
+        << r.getAllowZKRProfileUpdatesFromAnyServer() << r.getAllowServiceProfileUpdatesFromAnyServer()
+        << " servers=";
+    for (const std::wstring& server : r.getAuthorizedServers())
+    {
+        *os << "[" << ToUtf8(server) << "]";
+    }
+    *os << "}";
+    return text.str();
+}
 
 namespace
 {
@@ -396,6 +420,19 @@ TEST(PolicyReader, TextOutsideAnElementOrAfterItsEndIsIgnored)
 
 // Regression: the tunnel restriction that the tool itself writes ("IPSec", "TLS") was read back
 // as no restriction.
+TEST(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
+{
+    // Regression: each piece was compared by itself, so "tr" + "ue" read as false.
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    manager.startElement(L"FipsMode");
+    manager.setElementValue(L"tr");
+    manager.setElementValue(L"ue");
+    EXPECT_FALSE(manager.getLocalPolicyInfo().getFipsMode()) << "nothing is stored before the end tag";
+    manager.endElement(L"FipsMode");
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+}
+
 TEST(PolicyReader, TunnelProtocolsReadBothTheWrittenAndTheLowerCaseForms)
 {
     const std::vector<std::pair<std::wstring, std::int32_t>> cases = {
@@ -505,7 +542,8 @@ TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
     Element(manager, L"ServerName", L"after");
     manager.endElement(L"UpdatePolicy");
 
-    EXPECT_EQ((std::vector<std::wstring>{L"s2", L"s1", L"&more"}),
+    // Regression: a name delivered in pieces was stored as one server per piece.
+    EXPECT_EQ((std::vector<std::wstring>{L"s2", L"s1&more"}),
               manager.getLocalPolicyInfo().getAuthorizedServers());
     EXPECT_TRUE(log.entries().empty());
 }
@@ -550,4 +588,126 @@ TEST(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
     manager.startElement(L"FipsMode");
     manager.addAttribute(L"pwversion", L"9");
     EXPECT_EQ(L"", manager.getLocalPolicyInfo().getVersion());
+}
+
+// --- Reading the written file back through the platform's SAX reader ---------------------------
+namespace
+{
+// The record that a file written from these arguments must read back into.
+LocalPWPolicyInfo AllPoliciesRecord(bool on, const std::wstring& tunnel)
+{
+    LocalPWPolicyInfo record;
+    record.setVersion(L"4.1.06020");
+    record.setFipsMode(on);
+    record.setBypassDownloader(on);
+    record.setRestrictWebLaunch(on);
+    record.setStrictCertificateTrust(on);
+    record.setEnableCRLCheck(on);
+    record.setRestrictPreferenceCaching(on ? 3 : 1);
+    record.setRestrictTunnelProtocols(tunnel == L"TLS" ? 1 : 2);
+    if (on)
+    {
+        record.addExcludedCertStores(0xC3 | 0x2104 | 0xC00 | 0x8);
+    }
+    record.setAllowSoftwareUpdatesFromAnyServer(!on);
+    record.setAllowComplianceModuleUpdatesFromAnyServer(!on);
+    record.setAllowVPNProfileUpdatesFromAnyServer(!on);
+    record.setAllowZKRProfileUpdatesFromAnyServer(!on);
+    record.setAllowServiceProfileUpdatesFromAnyServer(!on);
+    record.addAuthorizedServer(L"b.example");
+    record.addAuthorizedServer(L"a&b");
+    record.addAuthorizedServer(L"caf\u00e9");
+    return record;
+}
+} // namespace
+
+TEST(PolicyReadBack, EveryPolicyReadsBackIntoTheRecordItCameFrom)
+{
+    for (const bool on : {true, false})
+    {
+        for (const std::wstring tunnel : {L"TLS", L"IPSec", L"tls", L"ipsec"})
+        {
+            PolicyFolderRedirect folder;
+            RecordingEventLog log;
+            const std::wstring b = on ? L"true" : L"false";
+            const std::wstring nb = on ? L"false" : L"true";
+            const std::vector<std::wstring> args = {
+                L"fm=" + b,   L"bd=" + b,   L"rwl=" + b,  L"sct=" + b,  L"ecc=" + b,
+                std::wstring(L"rpc=") + (on ? L"CredentialsAndThumbprints" : L"Credentials"),
+                L"rtp=" + tunnel,           L"efn=" + b,  L"epf=" + b,  L"emn=" + b,
+                L"ewn=" + b,  L"upsu=" + nb, L"upcu=" + nb, L"upvp=" + nb, L"upip=" + nb,
+                L"upsp=" + nb, L"upal=b.example;a&b,caf\u00e9"};
+            std::vector<const wchar_t*> argv;
+            for (const std::wstring& a : args)
+            {
+                argv.push_back(a.c_str());
+            }
+            XmlLocalPWPolMgr manager;
+            ASSERT_TRUE(Generate(manager, argv));
+            ASSERT_EQ(0u, manager.loadLocalPolicy());
+            // Regression: the tunnel restriction is written as "TLS" or "IPSec" and was read back as
+            // no restriction.
+            EXPECT_EQ(Describe(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec")),
+                      Describe(manager.getLocalPolicyInfo()))
+                << "on=" << on << " tunnel=" << std::string(tunnel.begin(), tunnel.end());
+            for (const ParsedEntry& entry : ParsedEntries(log))
+            {
+                EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
+            }
+        }
+    }
+}
+
+TEST(PolicyReadBack, NoFileLeavesTheDefaults)
+{
+    PolicyFolderRedirect folder;
+    XmlLocalPWPolMgr manager;
+    Element(manager, L"FipsMode", L"true"); // a previous load's value is reset
+    EXPECT_EQ(0u, manager.loadLocalPolicy());
+    EXPECT_EQ(LocalPWPolicyInfo(), manager.getLocalPolicyInfo());
+}
+
+TEST(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
+    ASSERT_TRUE(WriteFileBytes(folder.policyFile(),
+                               kDeclarationLine + "\r\n" + kRootLine + "\r\n<FipsMode>true</FipsMode>\r\n<Broken>"));
+    XmlLocalPWPolMgr manager;
+    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, manager.loadLocalPolicy());
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode()) << "values read before the error stay";
+    EXPECT_TRUE(log.contains("Invoked Function: ISAXXMLReader::parse"));
+}
+
+TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
+    std::string file = PolicyFile({"<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
+                                   "<AuthorizedServerList><ServerName>x</ServerName></AuthorizedServerList>",
+                                   "<fipsmode>true</fipsmode>"});
+    file.replace(file.find("4.1.06020"), 9, "4.1.06021");
+    ASSERT_TRUE(WriteFileBytes(folder.policyFile(), file));
+
+    XmlLocalPWPolMgr manager;
+    EXPECT_EQ(0u, manager.loadLocalPolicy());
+    LocalPWPolicyInfo expected;
+    expected.setVersion(L"4.1.06021");
+    EXPECT_EQ(expected, manager.getLocalPolicyInfo());
+    std::vector<std::string> warnings;
+    for (const ParsedEntry& entry : ParsedEntries(log))
+    {
+        if (!entry.isReturnCode)
+        {
+            warnings.push_back(entry.function + ": " + entry.text);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"XmlLocalPWPolMgr::addAttribute: The parsed Local Security Policy File "
+                                        "version is newer than the current Pathweave Client. Unexpected "
+                                        "behaviors can result.",
+                                        "XmlLocalPWPolMgr::setElementValue: Local Policy XML structure is "
+                                        "incorrect."}),
+              warnings);
 }

@@ -151,11 +151,7 @@ bool WaitFor(DWORD state, DWORD timeoutMs)
 
 std::string Status(const std::string& key)
 {
-    std::string bytes;
-    if (!ReadFileBytes(StatusFilePath(), bytes))
-    {
-        return std::string();
-    }
+    const std::string bytes = ReadFileBytes(StatusFilePath());
     const std::string prefix = key + "=";
     size_t at = 0;
     while (at < bytes.size())

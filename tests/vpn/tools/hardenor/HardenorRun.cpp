@@ -87,8 +87,8 @@ HardenorResult HardenorProcess::wait(DWORD timeoutMs)
         ::WaitForSingleObject(m_process, 5000);
     }
     ::GetExitCodeProcess(m_process, &result.exitCode);
-    ReadFileBytes(m_outputPath, result.output);
-    ReadFileBytes(m_errorPath, result.errors);
+    result.output = ReadFileBytes(m_outputPath);
+    result.errors = ReadFileBytes(m_errorPath);
     return result;
 }
 
@@ -131,39 +131,6 @@ std::wstring BuildDirectory()
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring directory = path;
     return directory.substr(0, directory.find_last_of(L'\\') + 1);
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes)
-{
-    bytes.clear();
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        return false;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) != FALSE) && read > 0)
-    {
-        bytes.append(buffer, read);
-    }
-    ::CloseHandle(file);
-    return ok;
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == bytes.size();
 }
 
 bool FileExists(const std::wstring& path)

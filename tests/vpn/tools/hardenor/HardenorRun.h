@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDirectory.h"
+
 // Runs hardenor.exe (built beside the test program) as a separate process under the real platform,
 // with standard input taken from a given text and standard output captured.
 struct HardenorResult
@@ -44,9 +46,6 @@ std::wstring AgentDirectory();   // ...\Program Files (x86)\Veskar\Veskar Pathwe
 std::wstring AgentExecutablePath();
 std::wstring BuildDirectory();   // the folder of the running test program
 
-// Whole-file helpers. ReadFileBytes returns false when the file cannot be read.
-bool ReadFileBytes(const std::wstring& path, std::string& bytes);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 // Creates every missing directory of a path that ends in a backslash.
 void CreateDirectories(const std::wstring& path);

@@ -7,7 +7,7 @@
 
 #include "AgentFixture.h"
 #include "HardenorRun.h"
-#include "RecordingEventLog.h"
+#include "support/RecordingEventLog.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
@@ -42,9 +42,7 @@ std::string PolicyFile(const std::vector<std::string>& body)
 
 std::string CurrentPolicy()
 {
-    std::string bytes;
-    ReadFileBytes(PolicyFilePath(), bytes);
-    return bytes;
+    return ReadFileBytes(PolicyFilePath());
 }
 
 // Each test starts with no policy file and no agent executable, unless it installs one.

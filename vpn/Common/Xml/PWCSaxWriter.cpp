@@ -36,6 +36,34 @@ void LogFailedCall(int line, const char* invoked, DWORD error)
 {
     LogReturnCode(kWriteDocument, kFile, line, 'E', invoked, error, nullptr, nullptr);
 }
+// Moves the complete temporary file over the target in one step. A reader that has the target
+// open (the agent, or another run reading its own file back) refuses the replace for a moment, so
+// a refusal is retried for about a second before it counts. Returns the last error, or
+// ERROR_SUCCESS.
+DWORD ReplaceTarget(const std::wstring& temporary, const std::wstring& target)
+{
+    constexpr int kAttempts = 20;
+    constexpr DWORD kPauseMs = 50;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt)
+    {
+        if (pw::Api().MoveFileExW(temporary.c_str(), target.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        {
+            return ERROR_SUCCESS;
+        }
+        error = ::GetLastError();
+        const bool transient =
+            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!transient || attempt == kAttempts)
+        {
+            break;
+        }
+        pw::Api().Sleep(kPauseMs);
+    }
+    return error;
+}
+
 } // namespace
 
 PWCSaxWriter::PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName,
@@ -167,12 +195,12 @@ ResultCode PWCSaxWriter::writeDocument()
     bool created = false;
     if (writeTemporaryFile(temporary, created))
     {
-        if (pw::Api().MoveFileExW(temporary.c_str(), target.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        const DWORD error = ReplaceTarget(temporary, target);
+        if (error == ERROR_SUCCESS)
         {
             return GLOBAL_SUCCESS;
         }
-        LogFailedCall(__LINE__, "::MoveFileEx", ::GetLastError());
+        LogFailedCall(__LINE__, "::MoveFileEx", error);
     }
     if (created && !pw::Api().DeleteFileW(temporary.c_str()))
     {

@@ -286,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
                              ::SetLastError(error);
                              return FALSE;
                          };
+                         pw::Api().Sleep = [](DWORD) {};
                      }}),
     [](const ::testing::TestParamInfo<FailurePoint>& info) { return std::string(info.param.name); });
 
@@ -300,10 +301,13 @@ TEST(WriterAtomicReplaceLocked, PolicyFileHeldOpenByAReaderIsNotTorn)
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
 
     RecordingEventLog log;
+    int pauses = 0;
+    pw::Api().Sleep = [&pauses](DWORD) { ++pauses; };
     PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
     BuildSmallDocument(writer);
     const ResultCode result = writer.writeDocument();
     ::CloseHandle(reader);
+    EXPECT_EQ(19, pauses) << "a refused replace is tried 20 times";
 
     // The open file cannot be replaced (Wine refuses as Windows does).
     EXPECT_EQ(0xFE000009u, result);
@@ -311,4 +315,47 @@ TEST(WriterAtomicReplaceLocked, PolicyFileHeldOpenByAReaderIsNotTorn)
     ASSERT_EQ(1u, log.entries().size());
     EXPECT_EQ("::MoveFileEx", ParsedEntries(log)[0].invoked);
     EXPECT_EQ(std::vector<std::wstring>{L"policy.xml"}, ListDirectory(dir.path()));
+}
+
+TEST(WriterAtomicReplaceLocked, ReaderThatLetsGoDuringTheRetriesDoesNotFailTheWrite)
+{
+    // Two runs at once: one run's read-back holds the file while the other replaces it.
+    TempDirectory dir;
+    WriteFileBytes(dir.join(L"policy.xml"), "old policy");
+    HANDLE reader = ::CreateFileW(dir.join(L"policy.xml").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+
+    RecordingEventLog log;
+    std::vector<DWORD> pauses;
+    pw::Api().Sleep = [&](DWORD ms) {
+        pauses.push_back(ms);
+        if (pauses.size() == 2)
+        {
+            ::CloseHandle(reader);
+        }
+    };
+    PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0u, writer.writeDocument());
+    EXPECT_EQ((std::vector<DWORD>{50, 50}), pauses);
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"policy.xml")));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(WriterAtomicReplaceLocked, OtherReplaceErrorsAreNotRetried)
+{
+    TempDirectory dir;
+    RecordingEventLog log;
+    int attempts = 0;
+    pw::Api().MoveFileExW = [&attempts](LPCWSTR, LPCWSTR, DWORD) {
+        ++attempts;
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    };
+    PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_EQ(1, attempts);
+    EXPECT_TRUE(ListDirectory(dir.path()).empty());
 }

@@ -98,6 +98,55 @@ TEST_F(HardenorPolicyFile, UserFipsOffWinsAndIsReportedDisabled)
               CurrentPolicy());
 }
 
+namespace
+{
+// Runs the tool's entry point in this process (its console text goes to the test's output) and
+// returns its exit code. A RecordingEventLog records its entries.
+int RunInProcess(std::vector<std::wstring> arguments)
+{
+    arguments.insert(arguments.begin(), L"hardenor.exe");
+    std::vector<wchar_t*> argv;
+    for (std::wstring& argument : arguments)
+    {
+        argv.push_back(&argument[0]);
+    }
+    argv.push_back(nullptr);
+    return wmain(static_cast<int>(arguments.size()), argv.data());
+}
+
+// The texts of the entries that the entry point wrote itself.
+std::vector<std::string> EntryPointTexts(const RecordingEventLog& log)
+{
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < log.entries().size(); ++i)
+    {
+        const ParsedEntry entry = ParseEntry(log.entries()[i].text);
+        if (entry.function == "wmain")
+        {
+            EXPECT_EQ("Hardenor", entry.file);
+            texts.push_back(std::string(1, "?EW?I"[log.entries()[i].type]) + " " + entry.text);
+        }
+    }
+    return texts;
+}
+} // namespace
+
+TEST_F(HardenorPolicyFile, FipsStateIsLoggedByTheEntryPoint)
+{
+    {
+        RecordingEventLog log(false);
+        EXPECT_EQ(0, RunInProcess({L"fm=false"}));
+        EXPECT_EQ(std::vector<std::string>{"I user has disabled FIPS mode"}, EntryPointTexts(log));
+        EXPECT_TRUE(log.contains("ignoring duplicate policy arg FipsMode. The first value will be used"));
+    }
+    RemovePath(PolicyFilePath());
+    {
+        RecordingEventLog log(false);
+        EXPECT_EQ(0, RunInProcess({}));
+        EXPECT_EQ(std::vector<std::string>{"I user has enabled FIPS mode"}, EntryPointTexts(log));
+    }
+}
+
 TEST_F(HardenorPolicyFile, EveryPolicyInItsPlaceWithValuesInTheirOwnForm)
 {
     const HardenorResult run =

@@ -55,6 +55,13 @@ void RemoveExecutable()
     RemovePath(AgentExecutablePath());
 }
 
+bool ServiceRegistered()
+{
+    ScHandle manager = Manager();
+    ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    return service.get() != nullptr;
+}
+
 bool RegisterService()
 {
     ScHandle manager = Manager();

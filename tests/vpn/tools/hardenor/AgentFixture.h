@@ -29,3 +29,9 @@ bool WaitFor(DWORD state, DWORD timeoutMs = 15000);
 // A value of the agent's status file ("pid", "fips", "starts"); empty when missing.
 std::string Status(const std::string& key);
 } // namespace agent
+
+namespace agent
+{
+// True when the service is registered.
+bool ServiceRegistered();
+} // namespace agent

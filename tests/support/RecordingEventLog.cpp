@@ -7,8 +7,9 @@
 
 RecordingEventLog::RecordingEventLog(bool openLog) : m_opened(openLog)
 {
-    pw::Api().ReportEventA = [this](HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCSTR* strings,
-                                    LPVOID) {
+    pw::Api().ReportEventA =
+        [this](HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCSTR* strings, LPVOID)
+    {
         m_entries.push_back({type, category, id, count > 0 && strings[0] != nullptr ? strings[0] : ""});
         return TRUE;
     };
@@ -48,7 +49,8 @@ bool RecordingEventLog::contains(const std::string& part) const
     return false;
 }
 
-std::string DebugEntry(const std::string& function, const std::string& file, int line, const std::string& text)
+std::string DebugEntry(const std::string& function, const std::string& file, int line,
+                       const std::string& text)
 {
     return "Function: " + function + "\nFile: " + file + "\nLine: " + std::to_string(line) + "\n" + text;
 }
@@ -60,8 +62,8 @@ std::string ReturnCodeEntry(const std::string& function, const std::string& file
     char codeText[64];
     std::snprintf(codeText, sizeof(codeText), "%d (0x%.8X)", static_cast<int>(code), code);
     return "Function: " + function + "\nFile: " + file + "\nLine: " + std::to_string(line) +
-           "\nInvoked Function: " + invoked + "\nReturn Code: " + codeText + "\nDescription: " + description + "\n" +
-           text;
+           "\nInvoked Function: " + invoked + "\nReturn Code: " + codeText + "\nDescription: " + description +
+           "\n" + text;
 }
 
 namespace

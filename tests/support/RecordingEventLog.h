@@ -40,7 +40,8 @@ private:
 };
 
 // The exact text of a free-text entry and of a failed-call entry, as the log formats them.
-std::string DebugEntry(const std::string& function, const std::string& file, int line, const std::string& text);
+std::string DebugEntry(const std::string& function, const std::string& file, int line,
+                       const std::string& text);
 std::string ReturnCodeEntry(const std::string& function, const std::string& file, int line,
                             const std::string& invoked, unsigned int code, const std::string& description,
                             const std::string& text);

@@ -14,9 +14,7 @@ bool IsUsable(HANDLE handle)
 }
 } // namespace
 
-CEventLogLogger::CEventLogLogger() : m_eventSource(pw::Api().RegisterEventSourceA(nullptr, kEventSource))
-{
-}
+CEventLogLogger::CEventLogLogger() : m_eventSource(pw::Api().RegisterEventSourceA(nullptr, kEventSource)) {}
 
 CEventLogLogger::~CEventLogLogger()
 {
@@ -78,8 +76,8 @@ DWORD CEventLogLogger::EventId(int severity, unsigned int messageId)
     return messageId | (severityClass << 30) | kCustomerFacilityBits;
 }
 
-ResultCode CEventLogLogger::log(int severity, const char* text, const char* /*messageName*/, unsigned int messageId,
-                                int levelChar)
+ResultCode CEventLogLogger::log(int severity, const char* text, const char* /*messageName*/,
+                                unsigned int messageId, int levelChar)
 {
     if (text == nullptr)
     {
@@ -90,7 +88,8 @@ ResultCode CEventLogLogger::log(int severity, const char* text, const char* /*me
         return GLOBAL_ERROR_NOT_INITIALIZED;
     }
     LPCSTR strings[] = {text};
-    const BOOL reported = pw::Api().ReportEventA(m_eventSource, EventType(severity, levelChar), Category(severity),
-                                                 EventId(severity, messageId), nullptr, 1, 0, strings, nullptr);
+    const BOOL reported =
+        pw::Api().ReportEventA(m_eventSource, EventType(severity, levelChar), Category(severity),
+                               EventId(severity, messageId), nullptr, 1, 0, strings, nullptr);
     return reported ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;
 }

@@ -13,8 +13,8 @@ public:
     CEventLogLogger(const CEventLogLogger&) = delete;
     CEventLogLogger& operator=(const CEventLogLogger&) = delete;
 
-    [[nodiscard]] ResultCode log(int severity, const char* text, const char* messageName, unsigned int messageId,
-                                 int levelChar) override;
+    [[nodiscard]] ResultCode log(int severity, const char* text, const char* messageName,
+                                 unsigned int messageId, int levelChar) override;
 
     static WORD EventType(int severity, int levelChar);
     static WORD Category(int severity);

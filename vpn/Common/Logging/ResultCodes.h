@@ -47,8 +47,11 @@ constexpr ResultCode SERVICES_ERROR_DESIRED_STATE_TIMEOUT = MakeResultCode(Resul
 
 constexpr ResultCode CSTORAGEPATH_ERROR_NO_INSTANCE = MakeResultCode(ResultModule::CStoragePath, 10);
 
-constexpr ResultCode THREADLOCALSTORAGE_ERROR_GET_VALUE_FAILED = MakeResultCode(ResultModule::ThreadLocalStorage, 10);
-constexpr ResultCode THREADLOCALSTORAGE_ERROR_NO_DATA_SET = MakeResultCode(ResultModule::ThreadLocalStorage, 11);
-constexpr ResultCode THREADLOCALSTORAGE_ERROR_SET_VALUE_FAILED = MakeResultCode(ResultModule::ThreadLocalStorage, 12);
+constexpr ResultCode THREADLOCALSTORAGE_ERROR_GET_VALUE_FAILED =
+    MakeResultCode(ResultModule::ThreadLocalStorage, 10);
+constexpr ResultCode THREADLOCALSTORAGE_ERROR_NO_DATA_SET =
+    MakeResultCode(ResultModule::ThreadLocalStorage, 11);
+constexpr ResultCode THREADLOCALSTORAGE_ERROR_SET_VALUE_FAILED =
+    MakeResultCode(ResultModule::ThreadLocalStorage, 12);
 
 constexpr ResultCode XMLLOCALPWPOLMGR_ERROR_NO_INSTANCE = MakeResultCode(ResultModule::XmlLocalPWPolMgr, 10);

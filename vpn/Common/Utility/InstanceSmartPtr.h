@@ -3,7 +3,8 @@
 // Holds one reference to a reference-counted process-wide singleton. It takes over a reference
 // that its creator already holds (it adds none) and gives it back through T::ReleaseInstance.
 
-template <class T> class CInstanceSmartPtr
+template <class T>
+class CInstanceSmartPtr
 {
 public:
     explicit CInstanceSmartPtr(T* instance) : m_instance(instance) {}

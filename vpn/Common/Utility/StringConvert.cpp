@@ -16,9 +16,7 @@ char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage
     return written > 0 ? destination : nullptr;
 }
 
-CNarrowText::CNarrowText(const std::wstring& text) : CNarrowText(text.c_str())
-{
-}
+CNarrowText::CNarrowText(const std::wstring& text) : CNarrowText(text.c_str()) {}
 
 CNarrowText::CNarrowText(const wchar_t* text)
 {

@@ -8,7 +8,8 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
 
-template <class T> class CThreadLocalStorage
+template <class T>
+class CThreadLocalStorage
 {
 public:
     CThreadLocalStorage()

@@ -102,7 +102,8 @@ int Run(int argc, wchar_t** argv)
     }
     else
     {
-        Print("FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you wish to "
+        Print("FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you "
+              "wish to "
               "enable FIPS.\n");
         LogDebugMessage("wmain", kFile, __LINE__, 'I', "user has disabled FIPS mode");
     }
@@ -131,7 +132,8 @@ void restartAgent()
     if (stopResult != 0)
     {
         Print("Could not stop the VPN agent service.\n");
-        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStop", stopResult, nullptr, nullptr);
+        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStop", stopResult, nullptr,
+                      nullptr);
         return;
     }
 
@@ -151,8 +153,9 @@ bool isHelpRequested(int argc, const wchar_t* const* argv)
     for (int i = 1; i < argc; ++i)
     {
         const wchar_t* argument = argv[i];
-        if (argument != nullptr && (std::wcscmp(argument, L"/?") == 0 || std::wcscmp(argument, L"-?") == 0 ||
-                                    std::wcscmp(argument, L"-h") == 0 || std::wcscmp(argument, L"--help") == 0))
+        if (argument != nullptr &&
+            (std::wcscmp(argument, L"/?") == 0 || std::wcscmp(argument, L"-?") == 0 ||
+             std::wcscmp(argument, L"-h") == 0 || std::wcscmp(argument, L"--help") == 0))
         {
             return true;
         }
@@ -183,7 +186,8 @@ void printUsage()
         {
             values = L"server names separated by , or ;";
         }
-        std::printf("  %-5ls %-42ls %ls\n", entry.first.c_str(), definition.policyName.c_str(), values.c_str());
+        std::printf("  %-5ls %-42ls %ls\n", entry.first.c_str(), definition.policyName.c_str(),
+                    values.c_str());
     }
     Print("\n"
           "Exit codes:\n"

@@ -30,7 +30,8 @@ TEST(LogDebugMessageText, FormatsTheCallerText)
 {
     RecordingEventLog log;
     LogDebugMessage(kFn, kSrc, 7, 'W', "ignoring undefined abbreviation %s", "FM");
-    EXPECT_EQ("Function: CTest::run\nFile: TestSource\nLine: 7\nignoring undefined abbreviation FM", OnlyText(log));
+    EXPECT_EQ("Function: CTest::run\nFile: TestSource\nLine: 7\nignoring undefined abbreviation FM",
+              OnlyText(log));
 }
 
 TEST(LogDebugMessageText, CallerTextIsCutAt1023Characters)
@@ -45,9 +46,10 @@ TEST(LogReturnCodeText, OwnCodeShowsSignedDecimalHexAndName)
 {
     RecordingEventLog log;
     LogReturnCode(kFn, kSrc, 10, 'E', "PWCSaxWriter::writeDocument", 0xFE000009, nullptr, nullptr);
-    EXPECT_EQ("Function: CTest::run\nFile: TestSource\nLine: 10\nInvoked Function: PWCSaxWriter::writeDocument\n"
-              "Return Code: -33554423 (0xFE000009)\nDescription: GLOBAL_ERROR_UNEXPECTED\n",
-              OnlyText(log));
+    EXPECT_EQ(
+        "Function: CTest::run\nFile: TestSource\nLine: 10\nInvoked Function: PWCSaxWriter::writeDocument\n"
+        "Return Code: -33554423 (0xFE000009)\nDescription: GLOBAL_ERROR_UNEXPECTED\n",
+        OnlyText(log));
 }
 
 TEST(LogReturnCodeText, CodeZeroWithFormatMovesTheTextToTheDescription)
@@ -129,7 +131,8 @@ TEST(DiagnosticLogLifetime, FailedMessageModuleLoadStillCountsAsAnOpen)
 {
     RecordingEventLog log(false);
     int loads = 0;
-    pw::Api().LoadLibraryExW = [&](LPCWSTR, HANDLE, DWORD) -> HMODULE {
+    pw::Api().LoadLibraryExW = [&](LPCWSTR, HANDLE, DWORD) -> HMODULE
+    {
         ++loads;
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -152,7 +155,8 @@ TEST(DiagnosticLogLifetime, ReopeningAfterTheLastCloseStartsAfresh)
 {
     RecordingEventLog log(false);
     int registrations = 0;
-    pw::Api().RegisterEventSourceA = [&](LPCSTR server, LPCSTR source) {
+    pw::Api().RegisterEventSourceA = [&](LPCSTR server, LPCSTR source)
+    {
         ++registrations;
         EXPECT_EQ(nullptr, server);
         EXPECT_STREQ("pwhardenor", source);
@@ -172,7 +176,8 @@ TEST(FormatBoundedTruncation, KeepsSizeMinusOneCharactersAndATerminator)
 {
     char buffer[8];
     std::memset(buffer, 'z', sizeof(buffer));
-    auto format = [&](const char* fmt, ...) {
+    auto format = [&](const char* fmt, ...)
+    {
         va_list args;
         va_start(args, fmt);
         const int count = FormatBounded(buffer, sizeof(buffer), fmt, args);

@@ -32,8 +32,10 @@ EventLogEntry Report(int severity, int level)
 TEST(EventLogEntryKind, MessageSeverityDecidesBeforeTheLevelCharacter)
 {
     const std::vector<Expected> cases = {
-        {0, 'I', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},       {3, 'W', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
-        {4, 'E', EVENTLOG_WARNING_TYPE, 0, 0xA4000002},     {5, 'E', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
+        {0, 'I', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
+        {3, 'W', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
+        {4, 'E', EVENTLOG_WARNING_TYPE, 0, 0xA4000002},
+        {5, 'E', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
         {6, 'W', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
     };
     for (const Expected& c : cases)
@@ -98,7 +100,8 @@ TEST(EventLogSinkFailures, NullTextUnregisteredSourceAndRefusedReport)
     EXPECT_TRUE(log.entries().empty());
 
     pw::Api().RegisterEventSourceA = [](LPCSTR, LPCSTR) { return reinterpret_cast<HANDLE>(0x10); };
-    pw::Api().ReportEventA = [](HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID) { return FALSE; };
+    pw::Api().ReportEventA = [](HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID)
+    { return FALSE; };
     CEventLogLogger sink;
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, sink.log(7, "t", "n", 1, 'I'));
 }

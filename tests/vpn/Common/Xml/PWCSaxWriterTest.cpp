@@ -328,7 +328,8 @@ TEST(WriterAtomicReplaceLocked, ReaderThatLetsGoDuringTheRetriesDoesNotFailTheWr
 
     RecordingEventLog log;
     std::vector<DWORD> pauses;
-    pw::Api().Sleep = [&](DWORD ms) {
+    pw::Api().Sleep = [&](DWORD ms)
+    {
         pauses.push_back(ms);
         if (pauses.size() == 2)
         {
@@ -348,7 +349,8 @@ TEST(WriterAtomicReplaceLocked, OtherReplaceErrorsAreNotRetried)
     TempDirectory dir;
     RecordingEventLog log;
     int attempts = 0;
-    pw::Api().MoveFileExW = [&attempts](LPCWSTR, LPCWSTR, DWORD) {
+    pw::Api().MoveFileExW = [&attempts](LPCWSTR, LPCWSTR, DWORD)
+    {
         ++attempts;
         ::SetLastError(ERROR_DISK_FULL);
         return FALSE;

@@ -18,11 +18,12 @@ std::string Describe(const LocalPWPolicyInfo& r)
 {
     std::ostringstream text;
     std::ostream* os = &text;
-    *os << "{version=" << std::string(r.getVersion().begin(), r.getVersion().end()) << " fm=" << r.getFipsMode()
-        << " bd=" << r.getBypassDownloader() << " rwl=" << r.getRestrictWebLaunch()
-        << " sct=" << r.getStrictCertificateTrust() << " ecc=" << r.getEnableCRLCheck()
-        << " rpc=" << r.getRestrictPreferenceCaching() << " rtp=" << r.getRestrictTunnelProtocols() << " stores=0x"
-        << std::hex << r.getExcludedCertStores() << std::dec << " up=" << r.getAllowSoftwareUpdatesFromAnyServer()
+    *os << "{version=" << std::string(r.getVersion().begin(), r.getVersion().end())
+        << " fm=" << r.getFipsMode() << " bd=" << r.getBypassDownloader()
+        << " rwl=" << r.getRestrictWebLaunch() << " sct=" << r.getStrictCertificateTrust()
+        << " ecc=" << r.getEnableCRLCheck() << " rpc=" << r.getRestrictPreferenceCaching()
+        << " rtp=" << r.getRestrictTunnelProtocols() << " stores=0x" << std::hex << r.getExcludedCertStores()
+        << std::dec << " up=" << r.getAllowSoftwareUpdatesFromAnyServer()
         << r.getAllowComplianceModuleUpdatesFromAnyServer() << r.getAllowVPNProfileUpdatesFromAnyServer()
         << r.getAllowZKRProfileUpdatesFromAnyServer() << r.getAllowServiceProfileUpdatesFromAnyServer()
         << " servers=";
@@ -631,12 +632,24 @@ TEST(PolicyReadBack, EveryPolicyReadsBackIntoTheRecordItCameFrom)
             RecordingEventLog log;
             const std::wstring b = on ? L"true" : L"false";
             const std::wstring nb = on ? L"false" : L"true";
-            const std::vector<std::wstring> args = {
-                L"fm=" + b,   L"bd=" + b,   L"rwl=" + b,  L"sct=" + b,  L"ecc=" + b,
-                std::wstring(L"rpc=") + (on ? L"CredentialsAndThumbprints" : L"Credentials"),
-                L"rtp=" + tunnel,           L"efn=" + b,  L"epf=" + b,  L"emn=" + b,
-                L"ewn=" + b,  L"upsu=" + nb, L"upcu=" + nb, L"upvp=" + nb, L"upip=" + nb,
-                L"upsp=" + nb, L"upal=b.example;a&b,caf\u00e9"};
+            const std::vector<std::wstring> args = {L"fm=" + b,
+                                                    L"bd=" + b,
+                                                    L"rwl=" + b,
+                                                    L"sct=" + b,
+                                                    L"ecc=" + b,
+                                                    std::wstring(L"rpc=") +
+                                                        (on ? L"CredentialsAndThumbprints" : L"Credentials"),
+                                                    L"rtp=" + tunnel,
+                                                    L"efn=" + b,
+                                                    L"epf=" + b,
+                                                    L"emn=" + b,
+                                                    L"ewn=" + b,
+                                                    L"upsu=" + nb,
+                                                    L"upcu=" + nb,
+                                                    L"upvp=" + nb,
+                                                    L"upip=" + nb,
+                                                    L"upsp=" + nb,
+                                                    L"upal=b.example;a&b,caf\u00e9"};
             std::vector<const wchar_t*> argv;
             for (const std::wstring& a : args)
             {
@@ -647,12 +660,14 @@ TEST(PolicyReadBack, EveryPolicyReadsBackIntoTheRecordItCameFrom)
             ASSERT_EQ(0u, manager.loadLocalPolicy());
             // Regression: the tunnel restriction is written as "TLS" or "IPSec" and was read back as
             // no restriction.
-            EXPECT_EQ(Describe(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec")),
-                      Describe(manager.getLocalPolicyInfo()))
+            EXPECT_EQ(
+                Describe(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec")),
+                Describe(manager.getLocalPolicyInfo()))
                 << "on=" << on << " tunnel=" << std::string(tunnel.begin(), tunnel.end());
             for (const ParsedEntry& entry : ParsedEntries(log))
             {
-                EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
+                EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked)
+                    << "only schema features may be refused";
             }
         }
     }
@@ -672,8 +687,8 @@ TEST(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
     PolicyFolderRedirect folder;
     RecordingEventLog log;
     ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
-    ASSERT_TRUE(WriteFileBytes(folder.policyFile(),
-                               kDeclarationLine + "\r\n" + kRootLine + "\r\n<FipsMode>true</FipsMode>\r\n<Broken>"));
+    ASSERT_TRUE(WriteFileBytes(folder.policyFile(), kDeclarationLine + "\r\n" + kRootLine +
+                                                        "\r\n<FipsMode>true</FipsMode>\r\n<Broken>"));
     XmlLocalPWPolMgr manager;
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, manager.loadLocalPolicy());
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode()) << "values read before the error stay";
@@ -685,9 +700,10 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
     PolicyFolderRedirect folder;
     RecordingEventLog log;
     ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
-    std::string file = PolicyFile({"<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
-                                   "<AuthorizedServerList><ServerName>x</ServerName></AuthorizedServerList>",
-                                   "<fipsmode>true</fipsmode>"});
+    std::string file =
+        PolicyFile({"<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
+                    "<AuthorizedServerList><ServerName>x</ServerName></AuthorizedServerList>",
+                    "<fipsmode>true</fipsmode>"});
     file.replace(file.find("4.1.06020"), 9, "4.1.06021");
     ASSERT_TRUE(WriteFileBytes(folder.policyFile(), file));
 
@@ -704,10 +720,11 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
             warnings.push_back(entry.function + ": " + entry.text);
         }
     }
-    EXPECT_EQ((std::vector<std::string>{"XmlLocalPWPolMgr::addAttribute: The parsed Local Security Policy File "
-                                        "version is newer than the current Pathweave Client. Unexpected "
-                                        "behaviors can result.",
-                                        "XmlLocalPWPolMgr::setElementValue: Local Policy XML structure is "
-                                        "incorrect."}),
-              warnings);
+    EXPECT_EQ(
+        (std::vector<std::string>{"XmlLocalPWPolMgr::addAttribute: The parsed Local Security Policy File "
+                                  "version is newer than the current Pathweave Client. Unexpected "
+                                  "behaviors can result.",
+                                  "XmlLocalPWPolMgr::setElementValue: Local Policy XML structure is "
+                                  "incorrect."}),
+        warnings);
 }

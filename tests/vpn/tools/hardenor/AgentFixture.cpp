@@ -94,8 +94,8 @@ bool SetStartType(DWORD startType)
     ScHandle manager = Manager();
     ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
     return service.get() != nullptr &&
-           ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr, nullptr);
+           ::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 DWORD StartType()

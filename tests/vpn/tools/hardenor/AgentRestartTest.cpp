@@ -10,8 +10,9 @@
 namespace
 {
 const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
-const std::string kDisabled = "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
-                              "if you wish to enable FIPS.\r\n";
+const std::string kDisabled =
+    "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
+    "if you wish to enable FIPS.\r\n";
 const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
 const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
 

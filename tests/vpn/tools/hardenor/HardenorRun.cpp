@@ -52,7 +52,8 @@ HardenorProcess::HardenorProcess(const std::vector<std::wstring>& arguments, con
     startup.hStdError = err;
     PROCESS_INFORMATION info = {};
     std::wstring mutableLine = commandLine;
-    if (::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    if (::CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                         &info))
     {
         m_process = info.hProcess;
         ::CloseHandle(info.hThread);

@@ -36,15 +36,17 @@ private:
     std::wstring m_errorPath;
 };
 
-HardenorResult RunHardenor(const std::vector<std::wstring>& arguments, const std::string& input = std::string());
+HardenorResult RunHardenor(const std::vector<std::wstring>& arguments,
+                           const std::string& input = std::string());
 
 // Folders and files of the machine, as the tool and the agent see them.
 std::wstring FolderPath(int csidl);
-std::wstring PolicyDirectory();  // ...\ProgramData\Veskar\Veskar Pathweave Roamguard Client\ (trailing backslash)
+std::wstring PolicyDirectory(); // ...\ProgramData\Veskar\Veskar Pathweave Roamguard Client\ (trailing
+                                // backslash)
 std::wstring PolicyFilePath();
-std::wstring AgentDirectory();   // ...\Program Files (x86)\Veskar\Veskar Pathweave Roamguard Client\ .
+std::wstring AgentDirectory(); // ...\Program Files (x86)\Veskar\Veskar Pathweave Roamguard Client\ .
 std::wstring AgentExecutablePath();
-std::wstring BuildDirectory();   // the folder of the running test program
+std::wstring BuildDirectory(); // the folder of the running test program
 
 bool FileExists(const std::wstring& path);
 // Creates every missing directory of a path that ends in a backslash.

@@ -21,8 +21,9 @@ const std::string kRootStart =
 const std::string kRootEnd = "</PathweaveLocalPolicy>";
 
 const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
-const std::string kDisabled = "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
-                              "if you wish to enable FIPS.\r\n";
+const std::string kDisabled =
+    "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
+    "if you wish to enable FIPS.\r\n";
 const std::string kPrompt = "Local policies have already been configured on this computer. Do you wish to "
                             "continue and overwrite them?[y/N] ";
 const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
@@ -68,7 +69,8 @@ protected:
         CreateDirectories(folder);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         const std::string name = std::string(info->test_suite_name()) + "." + info->name() + ".xml";
-        ::CopyFileW(PolicyFilePath().c_str(), (folder + std::wstring(name.begin(), name.end())).c_str(), FALSE);
+        ::CopyFileW(PolicyFilePath().c_str(), (folder + std::wstring(name.begin(), name.end())).c_str(),
+                    FALSE);
     }
 };
 
@@ -150,30 +152,35 @@ TEST_F(HardenorPolicyFile, FipsStateIsLoggedByTheEntryPoint)
 TEST_F(HardenorPolicyFile, EveryPolicyInItsPlaceWithValuesInTheirOwnForm)
 {
     const HardenorResult run =
-        RunHardenor({L"upsp=FALSE", L"rtp=ipsec", L"rpc=all", L"ecc=True", L"sct=true", L"rwl=false", L"efn=true",
-                     L"epf=false", L"emn=true", L"ewn=true", L"upsu=false", L"upcu=true", L"upvp=false",
-                     L"upip=true", L"upal=s1,s2;s3", L"FM=false", L"fm=yes", L"bd", L"zz=1", L"bd="});
+        RunHardenor({L"upsp=FALSE", L"rtp=ipsec", L"rpc=all",    L"ecc=True",  L"sct=true",
+                     L"rwl=false",  L"efn=true",  L"epf=false",  L"emn=true",  L"ewn=true",
+                     L"upsu=false", L"upcu=true", L"upvp=false", L"upip=true", L"upal=s1,s2;s3",
+                     L"FM=false",   L"fm=yes",    L"bd",         L"zz=1",      L"bd="});
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(kEnabled, run.output);
-    EXPECT_EQ(PolicyFile({"<EnableCRLCheck>true</EnableCRLCheck>",
-                          "<ExcludeFirefoxNSSCertStore>true</ExcludeFirefoxNSSCertStore>",
-                          "<ExcludeMacNativeCertStore>true</ExcludeMacNativeCertStore>",
-                          "<ExcludePemFileCertStore>false</ExcludePemFileCertStore>",
-                          "<ExcludeWinNativeCertStore>true</ExcludeWinNativeCertStore>",
-                          "<FipsMode>true</FipsMode>",
-                          "<RestrictPreferenceCaching>All</RestrictPreferenceCaching>",
-                          "<RestrictTunnelProtocols>IPSec</RestrictTunnelProtocols>",
-                          "<RestrictWebLaunch>false</RestrictWebLaunch>",
-                          "<StrictCertificateTrust>true</StrictCertificateTrust>",
-                          "<UpdatePolicy>",
-                          "<AllowComplianceModuleUpdatesFromAnyServer>true</AllowComplianceModuleUpdatesFromAnyServer>",
-                          "<AllowServiceProfileUpdatesFromAnyServer>false</AllowServiceProfileUpdatesFromAnyServer>",
-                          "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>",
-                          "<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
-                          "<AllowZKRProfileUpdatesFromAnyServer>true</AllowZKRProfileUpdatesFromAnyServer>",
-                          "<AuthorizedServerList>", "<ServerName>s1</ServerName>", "<ServerName>s2</ServerName>",
-                          "<ServerName>s3</ServerName></AuthorizedServerList></UpdatePolicy>"}),
-              CurrentPolicy());
+    EXPECT_EQ(
+        PolicyFile(
+            {"<EnableCRLCheck>true</EnableCRLCheck>",
+             "<ExcludeFirefoxNSSCertStore>true</ExcludeFirefoxNSSCertStore>",
+             "<ExcludeMacNativeCertStore>true</ExcludeMacNativeCertStore>",
+             "<ExcludePemFileCertStore>false</ExcludePemFileCertStore>",
+             "<ExcludeWinNativeCertStore>true</ExcludeWinNativeCertStore>",
+             "<FipsMode>true</FipsMode>",
+             "<RestrictPreferenceCaching>All</RestrictPreferenceCaching>",
+             "<RestrictTunnelProtocols>IPSec</RestrictTunnelProtocols>",
+             "<RestrictWebLaunch>false</RestrictWebLaunch>",
+             "<StrictCertificateTrust>true</StrictCertificateTrust>",
+             "<UpdatePolicy>",
+             "<AllowComplianceModuleUpdatesFromAnyServer>true</AllowComplianceModuleUpdatesFromAnyServer>",
+             "<AllowServiceProfileUpdatesFromAnyServer>false</AllowServiceProfileUpdatesFromAnyServer>",
+             "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>",
+             "<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
+             "<AllowZKRProfileUpdatesFromAnyServer>true</AllowZKRProfileUpdatesFromAnyServer>",
+             "<AuthorizedServerList>",
+             "<ServerName>s1</ServerName>",
+             "<ServerName>s2</ServerName>",
+             "<ServerName>s3</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+        CurrentPolicy());
 }
 
 TEST_F(HardenorPolicyFile, ServerListThatFillsTheCommandLineIsWrittenWhole)
@@ -201,10 +208,11 @@ TEST_F(HardenorPolicyFile, NonAsciiServerNameIsWrittenAsUtf8)
 {
     const HardenorResult run = RunHardenor({L"upal=caf\u00e9.example;\u4e2d.example"});
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
-                          "<ServerName>caf\xC3\xA9.example</ServerName>",
-                          "<ServerName>\xE4\xB8\xAD.example</ServerName></AuthorizedServerList></UpdatePolicy>"}),
-              CurrentPolicy());
+    EXPECT_EQ(
+        PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
+                    "<ServerName>caf\xC3\xA9.example</ServerName>",
+                    "<ServerName>\xE4\xB8\xAD.example</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+        CurrentPolicy());
 }
 
 TEST_F(HardenorPrompt, AnswersThatDeclineLeaveTheFileAsItWas)
@@ -310,8 +318,10 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
 
 TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
 {
-    const std::string first = PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"});
-    const std::string second = PolicyFile({"<FipsMode>false</FipsMode>", "<RestrictWebLaunch>true</RestrictWebLaunch>"});
+    const std::string first =
+        PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"});
+    const std::string second =
+        PolicyFile({"<FipsMode>false</FipsMode>", "<RestrictWebLaunch>true</RestrictWebLaunch>"});
     ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), first));
     for (int round = 0; round < 20; ++round)
     {

@@ -51,8 +51,8 @@ struct PlatformApi
     std::function<BOOL(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)> GetTokenInformation;
     std::function<HGLOBAL(UINT, SIZE_T)> GlobalAlloc;
     std::function<HGLOBAL(HGLOBAL)> GlobalFree;
-    std::function<BOOL(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
-                       PSID*)>
+    std::function<BOOL(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                       DWORD, PSID*)>
         AllocateAndInitializeSid;
     std::function<BOOL(PSID, PSID)> EqualSid;
     std::function<PVOID(PSID)> FreeSid;
@@ -65,7 +65,8 @@ struct PlatformApi
     std::function<BOOL(SC_HANDLE, DWORD, LPCWSTR*)> StartServiceW;
     std::function<BOOL(SC_HANDLE, DWORD, LPSERVICE_STATUS)> ControlService;
     std::function<BOOL(SC_HANDLE, LPQUERY_SERVICE_CONFIGW, DWORD, LPDWORD)> QueryServiceConfigW;
-    std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCWSTR, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR)>
+    std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCWSTR, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR, LPCWSTR,
+                       LPCWSTR)>
         ChangeServiceConfigW;
 
     // COM

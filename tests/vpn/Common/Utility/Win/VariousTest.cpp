@@ -33,7 +33,8 @@ void ReplaceFolderFunction(FARPROC replacement)
     };
 }
 
-template <typename F> FARPROC AsEntryPoint(F* function)
+template <typename F>
+FARPROC AsEntryPoint(F* function)
 {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
 }

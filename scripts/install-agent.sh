@@ -5,8 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine-env.sh" "$1"
-# wine-up.sh fails (wineserver -p) when the project's wineserver already runs; that is fine here.
-"$here/wine-up.sh" "$1" || [ -f "$WINEPREFIX/system.reg" ]
+"$here/wine-up.sh" "$1"
 
 exe="$build_dir/zirodava.exe"
 [ -f "$exe" ] || { echo "install-agent: $exe not found (build first)" >&2; exit 1; }

@@ -4,8 +4,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine-env.sh" "$1"
-# wine-up.sh fails (wineserver -p) when the project's wineserver already runs; that is fine here.
-"$here/wine-up.sh" "$1" || [ -f "$WINEPREFIX/system.reg" ]
+"$here/wine-up.sh" "$1"
 
 log="$build_dir/start-agent.log"
 timeout 60 wine sc query zirodava >"$log" 2>&1 </dev/null || { echo "start-agent: zirodava is not registered (run install-agent.sh)" >&2; exit 1; }

@@ -299,9 +299,7 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
     int exitCode = 0;
     {
         RecordingEventLog log(false);
-        wchar_t program[] = L"hardenor.exe";
-        wchar_t* argv[] = {program, nullptr};
-        exitCode = wmain(1, argv);
+        exitCode = RunInProcess({});
         ::RevertToSelf();
         ASSERT_EQ(1u, log.entries().size());
         const ParsedEntry entry = ParseEntry(log.entries()[0].text);

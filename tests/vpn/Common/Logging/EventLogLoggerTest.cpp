@@ -9,15 +9,6 @@
 
 namespace
 {
-struct Expected
-{
-    int severity;
-    int level;
-    WORD type;
-    WORD category;
-    DWORD eventId;
-};
-
 // One entry of message id 2 through a fresh sink; returns what ReportEventA received.
 EventLogEntry Report(int severity, int level)
 {
@@ -31,20 +22,25 @@ EventLogEntry Report(int severity, int level)
 
 TEST(EventLogEntryKind, MessageSeverityDecidesBeforeTheLevelCharacter)
 {
-    const std::vector<Expected> cases = {
-        {0, 'I', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
-        {3, 'W', EVENTLOG_ERROR_TYPE, 0, 0xE4000002},
-        {4, 'E', EVENTLOG_WARNING_TYPE, 0, 0xA4000002},
-        {5, 'E', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
-        {6, 'W', EVENTLOG_INFORMATION_TYPE, 0, 0x64000002},
-    };
-    for (const Expected& c : cases)
+    struct Kind
     {
-        const EventLogEntry entry = Report(c.severity, c.level);
-        EXPECT_EQ(c.type, entry.type) << "severity " << c.severity;
-        EXPECT_EQ(c.category, entry.category) << "severity " << c.severity;
-        EXPECT_EQ(c.eventId, entry.eventId) << "severity " << c.severity;
-        EXPECT_EQ("text", entry.text);
+        WORD type;
+        DWORD eventId;
+    };
+    const Kind error = {EVENTLOG_ERROR_TYPE, 0xE4000002};
+    const Kind warning = {EVENTLOG_WARNING_TYPE, 0xA4000002};
+    const Kind information = {EVENTLOG_INFORMATION_TYPE, 0x64000002};
+    const Kind bySeverity[] = {error, error, error, error, warning, information, information};
+    for (int severity = 0; severity <= 6; ++severity)
+    {
+        for (int level : {'E', 'W', 'I', 'T', 'x'})
+        {
+            const EventLogEntry entry = Report(severity, level);
+            EXPECT_EQ(bySeverity[severity].type, entry.type) << severity << " " << char(level);
+            EXPECT_EQ(0, entry.category) << severity;
+            EXPECT_EQ(bySeverity[severity].eventId, entry.eventId) << severity;
+            EXPECT_EQ("text", entry.text);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "vpn/Common/Utility/Services.h"
 
+#include <optional>
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
@@ -20,11 +21,41 @@ constexpr DWORD kStartAccess = SERVICE_QUERY_STATUS | SERVICE_START;
 constexpr DWORD kStopAccess = SERVICE_QUERY_STATUS | SERVICE_STOP;
 constexpr DWORD kEnableAccess = SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG;
 
-// The code of an operation whose service could not be opened.
-ResultCode OpenFailure(const CServices::CServiceHandle& service)
+// The handles of one operation, opened as every public operation opens them: the service control
+// manager, then the service only when the manager opened. The service handle closes first.
+class COperationHandles
 {
-    return service.exists() ? SERVICES_ERROR_OPEN_SERVICE_FAILED : SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
-}
+public:
+    COperationHandles(const std::wstring& serviceName, DWORD managerAccess, DWORD serviceAccess)
+        : m_manager(managerAccess)
+    {
+        if (m_manager.valid())
+        {
+            m_service.emplace(m_manager, serviceName, serviceAccess);
+        }
+    }
+
+    // 0 when both handles are open, else the operation's result code for the failed open.
+    ResultCode openResult() const
+    {
+        if (!m_manager.valid())
+        {
+            return SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
+        }
+        if (!m_service->valid())
+        {
+            return m_service->exists() ? SERVICES_ERROR_OPEN_SERVICE_FAILED
+                                       : SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
+        }
+        return SERVICES_SUCCESS;
+    }
+
+    SC_HANDLE service() const { return m_service->get(); }
+
+private:
+    CServices::CSCMHandle m_manager;
+    std::optional<CServices::CServiceHandle> m_service;
+};
 
 const char* LogText(const CNarrowText& text)
 {
@@ -71,19 +102,14 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         return SERVICES_ERROR_BAD_PARAMETER;
     }
 
-    const CSCMHandle manager(GENERIC_EXECUTE);
-    if (!manager.valid())
+    const COperationHandles handles(serviceName, GENERIC_EXECUTE, kStartAccess);
+    if (handles.openResult() != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
-    }
-    const CServiceHandle service(manager, serviceName, kStartAccess);
-    if (!service.valid())
-    {
-        return OpenFailure(service);
+        return handles.openResult();
     }
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(service.get(), state);
+    ResultCode result = getServiceState(handles.service(), state);
     if (result != SERVICES_SUCCESS)
     {
         LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "CServices::getServiceState", result,
@@ -95,7 +121,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         return SERVICES_SUCCESS;
     }
 
-    if (!pw::Api().StartServiceW(service.get(), 0, nullptr))
+    if (!pw::Api().StartServiceW(handles.service(), 0, nullptr))
     {
         DWORD error = ::GetLastError();
         if (error == ERROR_SERVICE_ALREADY_RUNNING)
@@ -112,7 +138,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
                               result, nullptr, nullptr);
                 return result;
             }
-            if (pw::Api().StartServiceW(service.get(), 0, nullptr))
+            if (pw::Api().StartServiceW(handles.service(), 0, nullptr))
             {
                 error = ERROR_SUCCESS;
             }
@@ -129,7 +155,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         }
     }
 
-    result = waitForServiceState(service.get(), STATE_RUNNING, kStartTimeoutMs);
+    result = waitForServiceState(handles.service(), STATE_RUNNING, kStartTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
         LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "CServices::waitForServiceState",
@@ -149,19 +175,14 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
         return SERVICES_ERROR_BAD_PARAMETER;
     }
 
-    const CSCMHandle manager(GENERIC_EXECUTE);
-    if (!manager.valid())
+    const COperationHandles handles(serviceName, GENERIC_EXECUTE, kStopAccess);
+    if (handles.openResult() != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
-    }
-    const CServiceHandle service(manager, serviceName, kStopAccess);
-    if (!service.valid())
-    {
-        return OpenFailure(service);
+        return handles.openResult();
     }
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(service.get(), state);
+    ResultCode result = getServiceState(handles.service(), state);
     if (result != SERVICES_SUCCESS)
     {
         LogReturnCode("CServices::ServiceStop", kFile, __LINE__, 'E', "CServices::getServiceState", result,
@@ -174,7 +195,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     }
 
     SERVICE_STATUS status = {};
-    if (!pw::Api().ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+    if (!pw::Api().ControlService(handles.service(), SERVICE_CONTROL_STOP, &status))
     {
         // A service that is already stopping refuses the control; the wait still decides.
         const DWORD error = ::GetLastError();
@@ -182,7 +203,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
                       "SERVICE_CONTROL_STOP");
     }
 
-    result = waitForServiceState(service.get(), STATE_STOPPED, kStopTimeoutMs);
+    result = waitForServiceState(handles.service(), STATE_STOPPED, kStopTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
         LogReturnCode("CServices::ServiceStop", kFile, __LINE__, 'E', "CServices::waitForServiceState",
@@ -202,19 +223,14 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
         return SERVICES_ERROR_BAD_PARAMETER;
     }
 
-    const CSCMHandle manager(GENERIC_WRITE);
-    if (!manager.valid())
+    const COperationHandles handles(serviceName, GENERIC_WRITE, kEnableAccess);
+    if (handles.openResult() != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
-    }
-    const CServiceHandle service(manager, serviceName, kEnableAccess);
-    if (!service.valid())
-    {
-        return OpenFailure(service);
+        return handles.openResult();
     }
 
     DWORD needed = 0;
-    if (pw::Api().QueryServiceConfigW(service.get(), nullptr, 0, &needed) ||
+    if (pw::Api().QueryServiceConfigW(handles.service(), nullptr, 0, &needed) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
         const DWORD error = ::GetLastError();
@@ -226,7 +242,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     // DWORD elements keep the record aligned; the buffer is zero-filled.
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (!pw::Api().QueryServiceConfigW(service.get(), config, needed, &needed))
+    if (!pw::Api().QueryServiceConfigW(handles.service(), config, needed, &needed))
     {
         const DWORD error = ::GetLastError();
         LogReturnCode("CServices::EnableService", kFile, __LINE__, 'E', "::QueryServiceConfig", error,
@@ -236,7 +252,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
 
     if (config->dwStartType == SERVICE_DISABLED)
     {
-        if (!pw::Api().ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+        if (!pw::Api().ChangeServiceConfigW(handles.service(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
                                             SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
                                             nullptr, nullptr))
         {

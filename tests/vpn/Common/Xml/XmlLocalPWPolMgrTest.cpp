@@ -327,6 +327,7 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     };
+    pw::Api().Sleep = [](DWORD) {};
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));

@@ -234,7 +234,7 @@ const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narr
 
     wchar_t* message = nullptr;
     const DWORD length =
-        pw::Api().FormatMessageW(flags, source, code, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+        pw::Api().FormatMessageW(flags, source, code, 0, reinterpret_cast<LPWSTR>(&message), 0);
     CUniqueLocalMemory messageOwner(message);
     if (length == 0 || message == nullptr)
     {

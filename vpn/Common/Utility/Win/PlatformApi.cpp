@@ -22,7 +22,8 @@ PlatformApi RealPlatformApi()
     api.LoadLibraryExW = ::LoadLibraryExW;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;
-    api.FormatMessageW = ::FormatMessageW;
+    api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size)
+    { return ::FormatMessageW(flags, source, id, language, buffer, size, nullptr); };
     api.LocalFree = ::LocalFree;
 
     api.TlsAlloc = ::TlsAlloc;

@@ -32,7 +32,10 @@ struct PlatformApi
     std::function<HMODULE(LPCWSTR, HANDLE, DWORD)> LoadLibraryExW;
     std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
     std::function<BOOL(HMODULE)> FreeLibrary;
-    std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD, va_list*)> FormatMessageW;
+    // Without the insert arguments: the product always formats with FORMAT_MESSAGE_IGNORE_INSERTS.
+    // (Leaving va_list out also keeps its x64 type attribute out of a template argument, where the
+    // compiler would have to drop it.)
+    std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD)> FormatMessageW;
     std::function<HLOCAL(HLOCAL)> LocalFree;
 
     // Thread-local storage and time

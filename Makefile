@@ -1,10 +1,16 @@
 # Two commands for a newcomer:
 #   make run    builds hardenor.exe and runs it in the project's own Wine machine (ARGS="fm=false ...")
-#   make test   builds everything and runs every test under Wine
+#   make test   builds everything and runs every test under Wine; ends with CTest's summary line
+#
+# Both architectures are built: the shipped 32-bit exe (BUILD_DIR/i686) and its 64-bit twin
+# (BUILD_DIR/x86_64), for machines that cannot run 32-bit programs. `make test` runs the suite on
+# every architecture this machine can run; ARCHES=x86_64 or ARCHES=i686 forces the choice.
 BUILD_DIR ?= build
 ARGS ?=
+ARCHES ?=
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
+export JOBS
 
 .PHONY: all bootstrap configure build run test clean
 
@@ -14,18 +20,20 @@ bootstrap:
 	@scripts/bootstrap.sh
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake \
-		-DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null
+	@for arch in i686 x86_64; do \
+		cmake -S . -B $(BUILD_DIR)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/$$arch-w64-mingw32.cmake \
+			-DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null || exit 1; \
+	done
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build $(BUILD_DIR)/i686 -j $(JOBS)
+	@cmake --build $(BUILD_DIR)/x86_64 -j $(JOBS)
 
 run: build
 	@scripts/run-demo.sh $(BUILD_DIR) $(ARGS)
 
 test: build
-	@scripts/wine-up.sh $(BUILD_DIR)
-	@cd $(BUILD_DIR) && { ctest --output-on-failure -j $(JOBS); rc=$$?; ../scripts/wine-down.sh . ; exit $$rc; }
+	@scripts/test.sh $(BUILD_DIR) "$(ARCHES)"
 
 clean:
 	rm -rf $(BUILD_DIR)

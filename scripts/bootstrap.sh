@@ -3,7 +3,8 @@
 # Quick when everything is present: it only asks dpkg.
 set -euo pipefail
 
-packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix mingw-w64-tools cmake make googletest libxml2-utils file)
+packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+          mingw-w64-tools cmake make googletest libxml2-utils file)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the stand-in agent into the project's Wine machine: copies zirodava.exe into the
-# product's program folder and registers the service "zirodava" (start on demand) once.
-# Safe to run again. Usage: install-agent.sh <build dir>
+# Installs the stand-in agent into the Wine machine of one architecture's build tree: copies
+# zirodava.exe into the product's program folder and registers the service "zirodava" (start on
+# demand) once. Safe to run again. Prints the agent's path as Windows and as this machine see it.
+# Usage: install-agent.sh <build dir of one architecture>
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine-env.sh" "$1"
@@ -9,7 +10,13 @@ source "$here/wine-env.sh" "$1"
 
 exe="$build_dir/zirodava.exe"
 [ -f "$exe" ] || { echo "install-agent: $exe not found (build first)" >&2; exit 1; }
-folder="$WINEPREFIX/drive_c/Program Files (x86)/Veskar/Veskar Pathweave Roamguard Client"
+
+# The program files folder depends on the architecture of the process that asks (a 32-bit process is
+# given the 32-bit folder), so the agent itself, built for this architecture, says where it belongs.
+win_folder="$(timeout 60 "$WINELOADER" "$exe" --install-folder </dev/null 2>/dev/null | tr -d '\r')"
+[ -n "$win_folder" ] || { echo "install-agent: zirodava.exe could not name its install folder" >&2; exit 1; }
+folder="$(timeout 60 "$WINELOADER" winepath.exe -u "$win_folder" </dev/null 2>/dev/null | tr -d '\r')"
+[ -n "$folder" ] || { echo "install-agent: no Unix path for $win_folder" >&2; exit 1; }
 mkdir -p "$folder"
 
 # A running agent keeps its executable; copying over it is harmless on Linux but would be
@@ -20,12 +27,12 @@ if ! cmp -s "$exe" "$folder/zirodava.exe"; then
 fi
 
 log="$build_dir/install-agent.log"
-if timeout 60 wine sc query zirodava >"$log" 2>&1 </dev/null; then
+if timeout 60 "$WINELOADER" sc query zirodava >"$log" 2>&1 </dev/null; then
     echo "install-agent: service zirodava already registered"
 else
-    timeout 60 wine sc create zirodava \
-        binPath= "C:\\Program Files (x86)\\Veskar\\Veskar Pathweave Roamguard Client\\zirodava.exe" \
-        start= demand >"$log" 2>&1 </dev/null || { echo "install-agent: sc create failed, see $log" >&2; exit 1; }
+    timeout 60 "$WINELOADER" sc create zirodava binPath= "$win_folder\\zirodava.exe" start= demand \
+        >"$log" 2>&1 </dev/null || { echo "install-agent: sc create failed, see $log" >&2; exit 1; }
     echo "install-agent: service zirodava registered"
 fi
-echo "install-agent: status file: $folder/zirodava-status.txt"
+echo "install-agent: agent $win_folder\\zirodava.exe"
+echo "install-agent: folder $folder"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Stops the project's wineserver (and the services running under it).
-# Usage: wine-down.sh <build dir>
+# Stops the wineserver of one architecture's build tree (and the services running under it).
+# Usage: wine-down.sh <build dir of one architecture>
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine-env.sh" "$1"
-wineserver -k >/dev/null 2>&1 </dev/null || true
+"$WINESERVER" -k >/dev/null 2>&1 </dev/null || true

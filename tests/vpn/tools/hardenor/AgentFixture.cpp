@@ -79,6 +79,10 @@ bool RegisterService()
 
 void DeleteService()
 {
+    if (!ServiceRegistered())
+    {
+        return;
+    }
     Stop();
     WaitFor(SERVICE_STOPPED, 10000);
     ScHandle manager = Manager();

@@ -44,7 +44,7 @@ std::wstring FolderPath(int csidl);
 std::wstring PolicyDirectory(); // ...\ProgramData\Veskar\Veskar Pathweave Roamguard Client\ (trailing
                                 // backslash)
 std::wstring PolicyFilePath();
-std::wstring AgentDirectory(); // ...\Program Files (x86)\Veskar\Veskar Pathweave Roamguard Client\ .
+std::wstring AgentDirectory(); // the product folder under the program files folder of this process
 std::wstring AgentExecutablePath();
 std::wstring BuildDirectory(); // the folder of the running test program
 

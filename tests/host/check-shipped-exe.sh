@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks the shipped hardenor.exe as a file, without running it.
+# Usage: check-shipped-exe.sh <hardenor.exe> <source dir> <build dir>
+set -uo pipefail
+exe="$1"
+source_dir="$2"
+build_dir="$3"
+failures=0
+
+fail()
+{
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+kind="$(file -b "$exe")"
+case "$kind" in
+    "PE32 executable (console) Intel 80386"*) echo "ok: $kind" ;;
+    *) fail "not a 32-bit i386 console program: $kind" ;;
+esac
+
+# Only DLLs that every Windows installation has; a runtime DLL of the compiler would mean that the
+# program is not linked statically.
+system_dlls=" advapi32.dll bcrypt.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll "
+imports="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
+[ -n "$imports" ] || fail "no import table found"
+for dll in $imports; do
+    case "$system_dlls" in
+        *" $dll "*) ;;
+        *) fail "imports $dll, which is not a Windows system DLL" ;;
+    esac
+done
+echo "imports: $(echo $imports)"
+
+# Resource strings are UTF-16; the manifest is UTF-8 text.
+wide="$(strings -a -el "$exe")"
+grep -qx "VS_VERSION_INFO" <<<"$wide" || fail "no version resource"
+grep -qx "4.1.06020" <<<"$wide" || fail "the version resource lacks the file version 4.1.06020"
+narrow="$(strings -a "$exe")"
+grep -q 'processorArchitecture="x86"' <<<"$narrow" || fail "no manifest for x86"
+grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" || fail "the manifest lacks the execution level"
+
+for path in "$source_dir" "$build_dir"; do
+    if grep -qF "$path" <<<"$narrow$wide"; then
+        fail "the binary holds the build machine path $path"
+    fi
+done
+
+[ "$failures" -eq 0 ] && echo "shipped exe checked: $exe"
+exit $((failures > 0))

@@ -33,6 +33,13 @@ void ReplaceFolderFunction(FARPROC replacement)
     };
 }
 
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t value[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+    return std::wstring(value, length < MAX_PATH ? length : 0);
+}
+
 template <typename F>
 FARPROC AsEntryPoint(F* function)
 {
@@ -51,6 +58,22 @@ TEST(CsidlPath, ShellFoldersComeWithoutATrailingBackslash)
     ScopedPlatformApi api;
     ReplaceFolderFunction(AsEntryPoint(&SlashedGetFolderPath));
     EXPECT_EQ(L"D:\\Data", GetCSIDLPath(0x23));
+}
+
+TEST(CsidlPath, ProgramFilesFolderIsTheOneOfThisProcessArchitecture)
+{
+    // The agent is looked for under this folder. On 64-bit Windows a 32-bit process is given the
+    // 32-bit program files folder and a 64-bit process the native one, so the shipped tool and its
+    // 64-bit twin look in different places.
+    const std::wstring folder = GetCSIDLPath(0x26);
+#ifdef _WIN64
+    EXPECT_EQ(Environment(L"ProgramW6432"), folder);
+#else
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+    EXPECT_EQ(Environment(wow64 ? L"ProgramFiles(x86)" : L"ProgramFiles"), folder);
+#endif
+    EXPECT_FALSE(folder.empty());
 }
 
 TEST(CsidlPath, FailingShellCallIsLoggedWithTheCsidlAndGivesEmpty)

@@ -22,7 +22,7 @@ bootstrap:
 configure: bootstrap
 	@for arch in i686 x86_64; do \
 		cmake -S . -B $(BUILD_DIR)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/$$arch-w64-mingw32.cmake \
-			-DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null || exit 1; \
+			-DCMAKE_BUILD_TYPE=Release -Wno-dev --no-warn-unused-cli >/dev/null || exit 1; \
 	done
 
 build: configure

@@ -44,7 +44,7 @@ CManualLock& Lock()
 
 HMODULE LoadMessageModule(const wchar_t* name)
 {
-    return pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 const char* DescribeOwnCode(ResultCode code)

@@ -22,6 +22,9 @@ public:
     // The common application data folder followed by the product's folder, ending in a backslash,
     // or an empty string when the folder is unknown.
     std::wstring GetMainPath() const;
+    // The product's folder below the common application data folder, beginning and ending in a
+    // backslash.
+    const std::wstring& GetRelativePath() const { return m_relativePath; }
 
     CStoragePath(const CStoragePath&) = delete;
     CStoragePath& operator=(const CStoragePath&) = delete;

@@ -4,17 +4,25 @@
 // ends. Names and attribute values are copied as passed; element text holding "&" or "<" is put
 // into CDATA sections. writeDocument replaces the target file in one step: the document is
 // written to a temporary file beside it first, so a failure leaves the old file untouched.
+// The folders below the trusted base and the file get rights that only SYSTEM and Administrators
+// can change (CFileSecurity); an existing folder there is used only when it passes
+// CFileSecurity::OpenTrustedFolder.
 
 #include <string>
+#include <vector>
 
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 
 class PWCSaxWriter : public SaxWriterIfc
 {
 public:
-    // directory is joined to fileName without a separator, so it ends in a backslash (or is empty
-    // for the current directory).
-    PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName, const std::wstring& rootName);
+    // directory is joined to fileName without a separator, so it ends in a backslash; an empty
+    // directory is refused by writeDocument. trustedBase, when given, is a folder that directory
+    // lies below and that is used as it is (the common application data folder); without it every
+    // folder below the drive is checked.
+    PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName, const std::wstring& rootName,
+                 const std::wstring& trustedBase = std::wstring());
     ~PWCSaxWriter() override = default;
 
     [[nodiscard]] ResultCode startDocument(const AttributeList* attributes) override;
@@ -28,14 +36,22 @@ public:
 
     // text in CDATA sections, split so that no section contains "]]>".
     static std::wstring wrapCData(const std::wstring& text);
-    // Creates every missing directory of path that ends before a backslash, outermost first.
+    // Creates every missing folder of path that ends before a backslash, outermost first. Folders
+    // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
+    // then opened with CFileSecurity::OpenTrustedFolder and kept open in folders; base and the
+    // folders above it are used as they are. 0; GLOBAL_ERROR_UNEXPECTED when a folder could not be
+    // created (not logged); or the code of a refused folder, already logged with its reason.
+    [[nodiscard]] static ResultCode createDirectoryPath(const std::wstring& path, const std::wstring& base,
+                                                        std::vector<CUniqueFileHandle>& folders);
+    // The same with no base, for callers that only need the folders to exist.
     static bool createDirectoryPath(const std::wstring& path);
 
 private:
-    [[nodiscard]] bool writeTemporaryFile(const std::wstring& path, bool& created) const;
+    [[nodiscard]] bool writeTemporaryFile(const std::wstring& target, std::wstring& path) const;
 
     std::wstring document;
     std::wstring rootName;
     std::wstring directory;
     std::wstring fileName;
+    std::wstring trustedBase;
 };

@@ -26,6 +26,24 @@ constexpr wchar_t kServerName[] = L"ServerName";
 constexpr wchar_t kServerSeparators[] = L",;";
 constexpr wchar_t kTrue[] = L"true";
 
+// The common application data folder that the policy directory lies in: the writer uses it as it
+// is and secures only the product's folders below it. Empty when it cannot be told.
+std::wstring DataFolderOf(const std::wstring& directory)
+{
+    CInstanceSmartPtr<CStoragePath> storagePath(CStoragePath::GetInstance());
+    if (storagePath.get() == nullptr)
+    {
+        return std::wstring();
+    }
+    const std::wstring& relative = storagePath->GetRelativePath();
+    if (directory.size() <= relative.size() ||
+        directory.compare(directory.size() - relative.size(), relative.size(), relative) != 0)
+    {
+        return std::wstring();
+    }
+    return directory.substr(0, directory.size() - relative.size());
+}
+
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
 {
     if (a.size() != b.size())
@@ -195,7 +213,9 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
 
 bool XmlLocalPWPolMgr::localPolicyExists()
 {
-    return fileExists(getLocalSecurityPolicyDir() + kPolicyFileName);
+    // Without a policy directory there is no policy, whatever the current directory holds.
+    const std::wstring directory = getLocalSecurityPolicyDir();
+    return !directory.empty() && fileExists(directory + kPolicyFileName);
 }
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
@@ -274,7 +294,8 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
 
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update)
 {
-    PWCSaxWriter writer(getLocalSecurityPolicyDir(), kPolicyFileName, kRootElement);
+    const std::wstring directory = getLocalSecurityPolicyDir();
+    PWCSaxWriter writer(directory, kPolicyFileName, kRootElement, DataFolderOf(directory));
 
     AttributeList attributes;
     attributes.add(L"xmlns", kPolicyNamespace);

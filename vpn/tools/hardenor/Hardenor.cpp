@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,14 @@ void Print(const char* text)
 
 // The run after the log is open; every object it creates is released on return, in reverse order
 // of creation.
-int Run(int argc, wchar_t** argv)
+int Run(int argc, wchar_t** argv, DWORD dllSearchError)
 {
+    if (dllSearchError != ERROR_SUCCESS)
+    {
+        LogReturnCode("wmain", kFile, __LINE__, 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
+                      "libraries may still be searched for beside the program");
+    }
+
     if (GetPrivilegeLevel() < kAdministratorLevel)
     {
         Print("Sorry, you do not have the necessary privileges to run this tool\n");
@@ -110,6 +117,31 @@ int Run(int argc, wchar_t** argv)
 
     restartAgent();
     return kExitSuccess;
+}
+// Logs the exception that is being handled; called from a catch clause.
+void LogEscapedException() noexcept
+{
+    try
+    {
+        ResultCode logResult = 0;
+        DiagnosticLogScope log(logResult);
+        try
+        {
+            throw;
+        }
+        catch (const std::exception& e)
+        {
+            LogDebugMessage("wmain", kFile, __LINE__, 'E', "unexpected exception: %s", e.what());
+        }
+        catch (...)
+        {
+            LogDebugMessage("wmain", kFile, __LINE__, 'E', "unexpected exception of an unknown type");
+        }
+    }
+    catch (...)
+    {
+        // Nothing is left to report it with.
+    }
 }
 } // namespace
 
@@ -198,14 +230,27 @@ void printUsage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    // Asking for help changes nothing on the machine.
-    if (isHelpRequested(argc, argv))
+    // Before anything can load a library: a DLL planted beside the program or in the current
+    // directory must never be loaded in its place.
+    const DWORD dllSearchError =
+        pw::Api().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : ::GetLastError();
+    try
     {
-        printUsage();
-        return kExitSuccess;
-    }
+        // Asking for help changes nothing on the machine.
+        if (isHelpRequested(argc, argv))
+        {
+            printUsage();
+            return kExitSuccess;
+        }
 
-    ResultCode logResult = 0;
-    DiagnosticLogScope log(logResult);
-    return Run(argc, argv);
+        ResultCode logResult = 0;
+        DiagnosticLogScope log(logResult);
+        return Run(argc, argv, dllSearchError);
+    }
+    catch (...)
+    {
+        // The run's own log scope has closed while the exception left it; the entry opens another.
+        LogEscapedException();
+        return kExitFailure;
+    }
 }

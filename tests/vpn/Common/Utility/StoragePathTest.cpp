@@ -85,7 +85,7 @@ TEST(StoragePathMainPath, ShellThatCannotBeLoadedGivesAnEmptyPathAndTwoEntries)
     CInstanceSmartPtr<CStoragePath> owner(created);
 
     RecordingEventLog log;
-    pw::Api().LoadLibraryW = [](LPCWSTR) -> HMODULE
+    pw::Api().LoadLibraryExW = [](LPCWSTR, HANDLE, DWORD) -> HMODULE
     {
         ::SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;

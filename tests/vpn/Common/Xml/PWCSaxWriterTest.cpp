@@ -2,9 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/CreationRecorder.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
@@ -25,6 +30,40 @@ void BuildSmallDocument(PWCSaxWriter& writer, const std::wstring& text = L"x")
 
 const std::string kSmallDocumentBytes =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<R>\r\n<E>x</E>\r\n</R>\r\n";
+
+const std::string kFolderSddl = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const std::string kFileSddl = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+// Makes the system's random generator give the scripted byte patterns in turn (the last one
+// again once the script is used up): the n-th name then ends in that pattern eight times.
+void ScriptRandomBytes(std::vector<unsigned char> patterns)
+{
+    auto next = std::make_shared<size_t>(0);
+    pw::Api().RtlGenRandom = [patterns, next](PVOID buffer, ULONG size) -> BOOLEAN
+    {
+        const unsigned char pattern = patterns[std::min(*next, patterns.size() - 1)];
+        ++*next;
+        std::memset(buffer, pattern, size);
+        return TRUE;
+    };
+}
+
+std::wstring TemporaryName(const std::wstring& target, unsigned char pattern)
+{
+    wchar_t hex[3] = {};
+    swprintf(hex, 3, L"%02x", pattern);
+    std::wstring name = target + L".";
+    for (int i = 0; i < 8; ++i)
+    {
+        name += hex;
+    }
+    return name + L".tmp";
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
 } // namespace
 
 TEST(WriterDocument, WorkedExampleToTheCharacter)
@@ -132,15 +171,22 @@ TEST(WriterFile, DirectoryWithoutTrailingBackslashIsJoinedToTheName)
     EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"subout.xml")));
 }
 
-TEST(WriterFile, EmptyDirectoryMeansTheCurrentDirectory)
+TEST(WriterFile, EmptyDirectoryIsRefusedRatherThanTheCurrentDirectory)
 {
+    // Regression: a policy whose folder was unknown used to land in whatever the current
+    // directory was, and the write reported success.
     TempDirectory dir;
     ScopedCurrentDirectory cwd(dir.path());
+    RecordingEventLog log;
     PWCSaxWriter writer(L"", L"out.xml", L"R");
     BuildSmallDocument(writer);
-    ASSERT_EQ(0u, writer.writeDocument());
-    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"out.xml")));
-    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_TRUE(ListDirectory(dir.path()).empty());
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
+    EXPECT_EQ("PWCSaxWriter::writeDocument", entries[0].function);
+    EXPECT_NE(std::string::npos, entries[0].text.find("out.xml")) << entries[0].text;
 }
 
 TEST(WriterFile, LeadingBackslashCannotBeCreated)
@@ -167,28 +213,261 @@ TEST(WriterFile, LeadingBackslashCannotBeCreated)
     EXPECT_EQ("Error creating needed directory", entries[0].text);
 }
 
-TEST(WriterFile, TemporaryFileIsNamedAfterTheProcess)
+TEST(WriterTemporaryFile, NameIsRandomAndCreatedNewWithTheFileRights)
 {
+    // Regression: the name was the target, the process id and ".tmp", opened with CREATE_ALWAYS, so
+    // a user could plant it beforehand and own the policy that was renamed into place.
     TempDirectory dir;
-    ScopedPlatformApi api;
-    std::vector<std::wstring> opened;
-    auto realCreate = pw::Api().CreateFileW;
-    pw::Api().CreateFileW =
-        [&](LPCWSTR name, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t)
-    {
-        opened.push_back(name);
-        return realCreate(name, a, s, sa, d, f, t);
-    };
-    DWORD pid = 4242;
-    pw::Api().GetCurrentProcessId = [&pid]() { return pid; };
+    CreationRecorder calls;
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     ASSERT_EQ(0u, writer.writeDocument());
-    pid = 77;
     ASSERT_EQ(0u, writer.writeDocument());
-    EXPECT_EQ((std::vector<std::wstring>{dir.join(L"out.xml.4242.tmp"), dir.join(L"out.xml.77.tmp")}),
-              opened);
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"out.xml")));
     EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
+
+    const std::vector<RecordedCreation> created = calls.files(CREATE_NEW);
+    ASSERT_EQ(2u, created.size());
+    EXPECT_NE(created[0].path, created[1].path);
+    const std::regex pattern(
+        std::regex_replace(Narrow(dir.join(L"out.xml")), std::regex(R"([\\.])"), R"(\$&)") +
+        R"(\.[0-9a-f]{16}\.tmp)");
+    for (const RecordedCreation& file : created)
+    {
+        EXPECT_TRUE(std::regex_match(Narrow(file.path), pattern)) << Narrow(file.path);
+        EXPECT_EQ(kFileSddl, file.sddl);
+        EXPECT_EQ(0u, file.share);
+    }
+    EXPECT_TRUE(calls.files(CREATE_ALWAYS).empty());
+}
+
+TEST(WriterTemporaryFile, NameComesFromTheSystemRandomGenerator)
+{
+    TempDirectory dir;
+    CreationRecorder calls;
+    ScriptRandomBytes({0xa5});
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    ASSERT_EQ(0u, writer.writeDocument());
+    ASSERT_EQ(1u, calls.files(CREATE_NEW).size());
+    EXPECT_EQ(dir.join(L"out.xml.a5a5a5a5a5a5a5a5.tmp"), calls.files(CREATE_NEW)[0].path);
+}
+
+TEST(WriterTemporaryFile, ExistingNameIsNeverOpenedAndAnotherIsTaken)
+{
+    TempDirectory dir;
+    const std::wstring target = dir.join(L"out.xml");
+    const std::wstring planted = TemporaryName(target, 0x11);
+    ASSERT_TRUE(WriteFileBytes(planted, "planted"));
+    RecordingEventLog log;
+    CreationRecorder calls;
+    ScriptRandomBytes({0x11, 0x22});
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    ASSERT_EQ(0u, writer.writeDocument());
+
+    const std::vector<RecordedCreation> created = calls.files(CREATE_NEW);
+    ASSERT_EQ(2u, created.size());
+    EXPECT_EQ(planted, created[0].path);
+    EXPECT_EQ(TemporaryName(target, 0x22), created[1].path);
+    EXPECT_EQ("planted", ReadFileBytes(planted));
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(target));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(WriterTemporaryFile, GivesUpAfterEightTakenNamesAndKeepsTheOldFile)
+{
+    TempDirectory dir;
+    const std::wstring target = dir.join(L"out.xml");
+    const std::wstring planted = TemporaryName(target, 0x33);
+    ASSERT_TRUE(WriteFileBytes(planted, "planted"));
+    ASSERT_TRUE(WriteFileBytes(target, "old policy"));
+    RecordingEventLog log;
+    CreationRecorder calls;
+    ScriptRandomBytes({0x33});
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+
+    EXPECT_EQ(8u, calls.files(CREATE_NEW).size());
+    EXPECT_EQ("planted", ReadFileBytes(planted));
+    EXPECT_EQ("old policy", ReadFileBytes(target));
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
+    EXPECT_EQ("::CreateFile", entries[0].invoked);
+    EXPECT_EQ(ERROR_FILE_EXISTS, entries[0].code);
+}
+
+TEST(WriterTemporaryFile, RandomGeneratorFailureFailsTheWrite)
+{
+    TempDirectory dir;
+    ASSERT_TRUE(WriteFileBytes(dir.join(L"out.xml"), "old policy"));
+    RecordingEventLog log;
+    pw::Api().RtlGenRandom = [](PVOID, ULONG) -> BOOLEAN { return FALSE; };
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
+    ASSERT_EQ(1u, log.entries().size());
+    EXPECT_EQ("RtlGenRandom", ParsedEntries(log)[0].invoked);
+}
+
+TEST(WriterTemporaryFile, DeletedByNameWhenDeletionByHandleIsRefused)
+{
+    TempDirectory dir;
+    ASSERT_TRUE(WriteFileBytes(dir.join(L"out.xml"), "old policy"));
+    RecordingEventLog log;
+    int dispositions = 0;
+    pw::Api().SetFileInformationByHandle =
+        [&dispositions](HANDLE, FILE_INFO_BY_HANDLE_CLASS type, LPVOID, DWORD)
+    {
+        dispositions += type == FileDispositionInfo ? 1 : 0;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    pw::Api().FlushFileBuffers = [](HANDLE)
+    {
+        ::SetLastError(ERROR_IO_DEVICE);
+        return FALSE;
+    };
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_EQ(1, dispositions);
+    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
+    EXPECT_EQ("old policy", ReadFileBytes(dir.join(L"out.xml")));
+}
+
+TEST(WriterFolders, CreatedFoldersBelowTheBaseGetTheProtectedDacl)
+{
+    TempDirectory dir;
+    CreationRecorder calls;
+    PWCSaxWriter writer(dir.join(L"Maker\\Product\\"), L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    ASSERT_EQ(0u, writer.writeDocument());
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"Maker\\Product\\out.xml")));
+
+    ASSERT_EQ(2u, calls.directories().size());
+    EXPECT_EQ(dir.join(L"Maker"), calls.directories()[0].path);
+    EXPECT_EQ(dir.join(L"Maker\\Product"), calls.directories()[1].path);
+    for (const RecordedCreation& folder : calls.directories())
+    {
+        EXPECT_EQ(kFolderSddl, folder.sddl);
+    }
+    // Both folders are opened as links, without delete sharing, and checked; the base is not.
+    std::vector<std::wstring> opened;
+    for (const RecordedCreation& open : calls.files(OPEN_EXISTING))
+    {
+        opened.push_back(open.path);
+        EXPECT_NE(0u, open.flags & FILE_FLAG_OPEN_REPARSE_POINT);
+        EXPECT_EQ(0u, open.share & FILE_SHARE_DELETE);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{dir.join(L"Maker"), dir.join(L"Maker\\Product")}), opened);
+}
+
+TEST(WriterFolders, DirectoryOutsideTheBaseIsRefused)
+{
+    TempDirectory dir;
+    TempDirectory other;
+    RecordingEventLog log;
+    PWCSaxWriter writer(other.path() + L"\\", L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_TRUE(ListDirectory(other.path()).empty());
+    EXPECT_EQ(1u, log.entries().size());
+}
+
+// An existing folder below the base is used only when no one but SYSTEM, Administrators,
+// TrustedInstaller or the caller could have planted it, and its rights are left as they are.
+class WriterTrustedOwner : public ::testing::TestWithParam<const wchar_t*>
+{
+};
+
+TEST_P(WriterTrustedOwner, ExistingFolderIsUsedAsItIs)
+{
+    TempDirectory dir;
+    ASSERT_TRUE(::CreateDirectoryW(dir.join(L"Maker").c_str(), nullptr));
+    RecordingEventLog log;
+    CreationRecorder calls;
+    ReportOwner(GetParam());
+    PWCSaxWriter writer(dir.join(L"Maker\\"), L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0u, writer.writeDocument());
+    EXPECT_TRUE(calls.directories().empty());
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"Maker\\out.xml")));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, WriterTrustedOwner,
+    ::testing::Values(L"SY", L"BA", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));
+
+TEST(WriterUntrustedFolder, FolderOwnedByAnotherUserIsRefusedAndTheOldFileKept)
+{
+    TempDirectory dir;
+    const std::wstring folder = dir.join(L"Maker");
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
+    RecordingEventLog log;
+    ReportOwner(L"S-1-5-21-7-7-7-1001");
+    PWCSaxWriter writer(folder + L"\\", L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+
+    EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
+    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
+    EXPECT_EQ("CFileSecurity::OpenTrustedFolder", entries[0].function);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, entries[0].code);
+    EXPECT_EQ(
+        "Refusing folder " + Narrow(folder) +
+            ": its owner S-1-5-21-7-7-7-1001 is not SYSTEM, Administrators, TrustedInstaller or the user "
+            "running this tool",
+        entries[0].text);
+}
+
+TEST(WriterUntrustedFolder, ReparsePointIsRefusedAndTheOldFileKept)
+{
+    // Wine cannot make a junction; the folder is reported as one.
+    TempDirectory dir;
+    const std::wstring folder = dir.join(L"Maker");
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
+    RecordingEventLog log;
+    pw::Api().GetFileInformationByHandle = [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+    {
+        const BOOL done = ::GetFileInformationByHandle(file, information);
+        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        return done;
+    };
+    PWCSaxWriter writer(folder + L"\\", L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+
+    EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
+    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ("CFileSecurity::OpenTrustedFolder", entries[0].function);
+    EXPECT_EQ("Refusing folder " + Narrow(folder) +
+                  ": it is a reparse point (a junction, symbolic link or mount point)",
+              entries[0].text);
+}
+
+TEST(WriterUntrustedFolder, FileWhereAFolderBelongsIsRefused)
+{
+    TempDirectory dir;
+    ASSERT_TRUE(WriteFileBytes(dir.join(L"Maker"), "not a folder"));
+    RecordingEventLog log;
+    PWCSaxWriter writer(dir.join(L"Maker\\"), L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    EXPECT_EQ(0xFE000009u, writer.writeDocument());
+    EXPECT_EQ("not a folder", ReadFileBytes(dir.join(L"Maker")));
+    ASSERT_EQ(1u, log.entries().size());
+    EXPECT_NE(std::string::npos, ParsedEntries(log)[0].text.find("it is not a folder"));
 }
 
 // A failure at any step of a write must not tear the policy file: the old file stays
@@ -236,9 +515,15 @@ INSTANTIATE_TEST_SUITE_P(
         FailurePoint{"Open", "::CreateFile", ERROR_ACCESS_DENIED,
                      [](DWORD error)
                      {
-                         pw::Api().CreateFileW =
-                             [error](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+                         pw::Api().CreateFileW = [error](LPCWSTR name, DWORD access, DWORD share,
+                                                         LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                                                         DWORD flags, HANDLE templateFile)
                          {
+                             if (disposition != CREATE_NEW)
+                             {
+                                 return ::CreateFileW(name, access, share, attributes, disposition, flags,
+                                                      templateFile);
+                             }
                              ::SetLastError(error);
                              return INVALID_HANDLE_VALUE;
                          };

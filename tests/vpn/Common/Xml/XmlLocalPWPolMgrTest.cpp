@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/CreationRecorder.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
@@ -345,26 +347,105 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
     EXPECT_EQ("FE000009", entries[1].hexCode);
 }
 
-TEST(PolicyFileWrite, WithoutStoragePathTheFileLandsInTheCurrentDirectory)
+TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
 {
+    // Regression: without a policy folder the file was written to the current directory, the write
+    // reported success, and a file of that name there then counted as the machine's policy.
     ASSERT_EQ(nullptr, CStoragePath::GetInstance());
     TempDirectory dir;
     ScopedCurrentDirectory cwd(dir.path());
+    ASSERT_TRUE(WriteFileBytes(dir.join(L"PathweaveLocalPolicy.xml"), "planted"));
     RecordingEventLog log;
     XmlLocalPWPolMgr manager;
-    ASSERT_TRUE(Generate(manager, {L"fm=true"}));
-    EXPECT_TRUE(XmlLocalPWPolMgr::localPolicyExists());
-    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}),
-              ReadFileBytes(dir.join(L"PathweaveLocalPolicy.xml")));
+    EXPECT_FALSE(Generate(manager, {L"fm=true"}));
+    EXPECT_FALSE(XmlLocalPWPolMgr::localPolicyExists());
+    EXPECT_EQ("planted", ReadFileBytes(dir.join(L"PathweaveLocalPolicy.xml")));
+    EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"}, ListDirectory(dir.path()));
 
+    std::vector<std::string> functions;
+    for (size_t i = 0; i < log.entries().size(); ++i)
+    {
+        EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[i].type);
+        functions.push_back(ParseEntry(log.entries()[i].text).function);
+    }
+    EXPECT_EQ((std::vector<std::string>{"XmlLocalPWPolMgr::getLocalSecurityPolicyDir",
+                                        "PWCSaxWriter::writeDocument", "XmlLocalPWPolMgr::writeLocalPolicy",
+                                        "XmlLocalPWPolMgr::getLocalSecurityPolicyDir"}),
+              functions);
+}
+
+TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
+{
+    PolicyFolderRedirect folder;
+    TempDirectory dir;
+    ScopedCurrentDirectory cwd(dir.path());
+    RecordingEventLog log;
+    auto lookUp = pw::Api().GetProcAddress;
+    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
+    {
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
+        {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return lookUp(module, name);
+    };
+    XmlLocalPWPolMgr manager;
+    EXPECT_FALSE(Generate(manager, {L"fm=true"}));
+    EXPECT_TRUE(ListDirectory(dir.path()).empty());
+    EXPECT_TRUE(ListDirectory(folder.commonAppData()).empty());
+    ASSERT_FALSE(log.entries().empty());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries().back().type);
+    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", ParseEntry(log.entries().back().text).function);
+}
+
+TEST(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
+{
+    PolicyFolderRedirect folder;
+    CreationRecorder calls;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"fm=true"}));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+
+    const std::wstring maker = folder.commonAppData() + L"\\Veskar";
+    const std::wstring product = maker + L"\\Veskar Pathweave Roamguard Client";
+    const std::string protectedFolder = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    ASSERT_EQ(2u, calls.directories().size());
+    EXPECT_EQ(maker, calls.directories()[0].path);
+    EXPECT_EQ(product, calls.directories()[1].path);
+    EXPECT_EQ(protectedFolder, calls.directories()[0].sddl);
+    EXPECT_EQ(protectedFolder, calls.directories()[1].sddl);
+
+    // The data folder itself is neither created nor checked; the two product folders are.
+    std::vector<std::wstring> checked;
+    for (const RecordedCreation& open : calls.files(OPEN_EXISTING))
+    {
+        if ((open.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0)
+        {
+            checked.push_back(open.path);
+        }
+    }
+    EXPECT_EQ((std::vector<std::wstring>{maker, product}), checked);
+    ASSERT_EQ(1u, calls.files(CREATE_NEW).size());
+    EXPECT_EQ("O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", calls.files(CREATE_NEW)[0].sddl);
+}
+
+TEST(PolicyFileWrite, PlantedProductFolderIsRefusedAndTheOldPolicyKept)
+{
+    PolicyFolderRedirect folder;
+    ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
+    const std::string before = ReadFileBytes(folder.policyFile());
+    RecordingEventLog log;
+    ReportOwner(L"S-1-5-21-7-7-7-1001");
+    XmlLocalPWPolMgr manager;
+    EXPECT_FALSE(Generate(manager, {L"fm=true"}));
+    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
     const auto entries = ParsedEntries(log);
     ASSERT_EQ(2u, entries.size());
-    for (const ParsedEntry& entry : entries)
-    {
-        EXPECT_EQ("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", entry.function);
-        EXPECT_EQ("CInstanceSmartPtr<StoragePath>", entry.invoked);
-        EXPECT_EQ("FE88000A", entry.hexCode);
-    }
+    EXPECT_EQ("CFileSecurity::OpenTrustedFolder", entries[0].function);
+    EXPECT_NE(std::string::npos, entries[0].text.find("\\Veskar: its owner S-1-5-21-7-7-7-1001"))
+        << entries[0].text;
+    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
 }
 
 // --- Reading the file back -------------------------------------------------------------------

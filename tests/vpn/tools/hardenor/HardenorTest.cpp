@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -312,6 +314,134 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
     ::CloseHandle(restricted);
     ::CloseHandle(process);
     EXPECT_EQ(-1, exitCode);
+    EXPECT_FALSE(FileExists(PolicyFilePath()));
+}
+
+namespace
+{
+// Turns the caller away at the privilege check, the run's first step after the log is open.
+void RefuseTheCallersToken()
+{
+    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+}
+} // namespace
+
+TEST(HardenorDllSearch, SystemFolderOnlyIsSetBeforeAnythingElse)
+{
+    // Regression: a DLL planted beside hardenor.exe was found by the default search order.
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"/?"}, std::vector<std::wstring>{}})
+    {
+        RecordingEventLog log(false);
+        std::vector<std::string> calls;
+        pw::Api().SetDefaultDllDirectories = [&calls](DWORD flags)
+        {
+            calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+            return TRUE;
+        };
+        auto load = pw::Api().LoadLibraryExW;
+        pw::Api().LoadLibraryExW = [&calls, load](LPCWSTR name, HANDLE file, DWORD flags)
+        {
+            calls.push_back("LoadLibraryEx " + std::to_string(flags));
+            return load(name, file, flags);
+        };
+        auto registerSource = pw::Api().RegisterEventSourceA;
+        pw::Api().RegisterEventSourceA = [&calls, registerSource](LPCSTR server, LPCSTR source)
+        {
+            calls.push_back("RegisterEventSource");
+            return registerSource(server, source);
+        };
+        pw::Api().OpenThreadToken = [&calls](HANDLE, DWORD, BOOL, PHANDLE)
+        {
+            calls.push_back("OpenThreadToken");
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        };
+        const int exitCode = RunInProcess(arguments);
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ("SetDefaultDllDirectories 2048", calls[0]);
+        if (arguments.empty())
+        {
+            EXPECT_EQ(-1, exitCode);
+            // The message modules come from system32 too, and only as data.
+            const std::string dataFromSystem32 =
+                "LoadLibraryEx " + std::to_string(LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
+            EXPECT_EQ((std::vector<std::string>{"SetDefaultDllDirectories 2048", "RegisterEventSource",
+                                                dataFromSystem32, dataFromSystem32, "OpenThreadToken"}),
+                      calls);
+        }
+        else
+        {
+            EXPECT_EQ(0, exitCode);
+            EXPECT_EQ(std::vector<std::string>{"SetDefaultDllDirectories 2048"}, calls);
+        }
+    }
+}
+
+TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
+{
+    RecordingEventLog log(false);
+    pw::Api().SetDefaultDllDirectories = [](DWORD)
+    {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    };
+    RefuseTheCallersToken();
+    EXPECT_EQ(-1, RunInProcess({}));
+    ASSERT_EQ(2u, log.entries().size());
+    const ParsedEntry refused = ParseEntry(log.entries()[0].text);
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
+    EXPECT_EQ("wmain", refused.function);
+    EXPECT_EQ("::SetDefaultDllDirectories", refused.invoked);
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, refused.code);
+    EXPECT_EQ("user does not have necessary privileges", ParseEntry(log.entries()[1].text).text);
+}
+
+TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
+{
+    // Regression: an exception leaving the run ended the process with neither -1 nor an entry.
+    {
+        RecordingEventLog log(false);
+        pw::Api().SetDefaultDllDirectories = [](DWORD) { return TRUE; };
+        pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL
+        { throw std::runtime_error("token store unavailable"); };
+        EXPECT_EQ(-1, RunInProcess({}));
+        EXPECT_EQ(std::vector<std::string>{"E unexpected exception: token store unavailable"},
+                  EntryPointTexts(log));
+    }
+    {
+        RecordingEventLog log(false);
+        pw::Api().SetDefaultDllDirectories = [](DWORD) { return TRUE; };
+        pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL { throw 42; };
+        EXPECT_EQ(-1, RunInProcess({}));
+        EXPECT_EQ(std::vector<std::string>{"E unexpected exception of an unknown type"},
+                  EntryPointTexts(log));
+    }
+}
+
+TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)
+{
+    // Regression: the policy was then written to the current directory and the run succeeded.
+    TempDirectory cwdDir;
+    ScopedCurrentDirectory cwd(cwdDir.path());
+    RecordingEventLog log(false);
+    auto lookUp = pw::Api().GetProcAddress;
+    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
+    {
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
+        {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return lookUp(module, name);
+    };
+    EXPECT_EQ(-1, RunInProcess({}));
+    EXPECT_EQ(std::vector<std::string>{"E failed to generate local policy file"}, EntryPointTexts(log));
+    EXPECT_TRUE(ListDirectory(cwdDir.path()).empty());
     EXPECT_FALSE(FileExists(PolicyFilePath()));
 }
 

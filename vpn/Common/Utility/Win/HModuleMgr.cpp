@@ -24,7 +24,8 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     {
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
-    m_module = pw::Api().LoadLibraryW(name);
+    // Only from system32: never a planted copy beside the program or in the current directory.
+    m_module = pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (m_module == nullptr)
     {
         const DWORD error = ::GetLastError();

@@ -14,7 +14,7 @@ public:
     CHModuleMgr(const CHModuleMgr&) = delete;
     CHModuleMgr& operator=(const CHModuleMgr&) = delete;
 
-    // Loads the module, freeing one already held first.
+    // Loads the module from the system folder, freeing one already held first.
     [[nodiscard]] ResultCode STLoadLibrary(const wchar_t* name);
     // Looks an entry point of the held module up; address receives the result, null included.
     [[nodiscard]] ResultCode STGetProcAddress(const char* name, FARPROC& address);

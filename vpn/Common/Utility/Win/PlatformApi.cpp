@@ -1,6 +1,12 @@
 #include "vpn/Common/Utility/Win/PlatformApi.h"
 
+#include <ntsecapi.h>
+#include <sddl.h>
 #include <wchar.h>
+
+// ntsecapi.h names advapi32's export SystemFunction036 through this macro; the table keeps the
+// documented name for its entry.
+#undef RtlGenRandom
 
 namespace pw
 {
@@ -16,9 +22,23 @@ PlatformApi RealPlatformApi()
     api.FlushFileBuffers = ::FlushFileBuffers;
     api.MoveFileExW = ::MoveFileExW;
     api.DeleteFileW = ::DeleteFileW;
+    api.GetFileInformationByHandle = ::GetFileInformationByHandle;
+    api.SetFileInformationByHandle = ::SetFileInformationByHandle;
     api.wstat = [](const wchar_t* path, struct _stat* st) { return ::_wstat(path, st); };
 
-    api.LoadLibraryW = ::LoadLibraryW;
+    api.SetDefaultDllDirectories = [](DWORD flags) -> BOOL
+    {
+        using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        const FARPROC entry =
+            kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "SetDefaultDllDirectories");
+        if (entry == nullptr)
+        {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return FALSE;
+        }
+        return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(entry))(flags);
+    };
     api.LoadLibraryExW = ::LoadLibraryExW;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;
@@ -42,6 +62,16 @@ PlatformApi RealPlatformApi()
     api.AllocateAndInitializeSid = ::AllocateAndInitializeSid;
     api.EqualSid = ::EqualSid;
     api.FreeSid = ::FreeSid;
+    api.ConvertStringSidToSidW = ::ConvertStringSidToSidW;
+    api.ConvertSidToStringSidW = ::ConvertSidToStringSidW;
+
+    api.ConvertStringSecurityDescriptorToSecurityDescriptorW =
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
+    api.GetSecurityInfo = [](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+    { return ::GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor); };
+
+    api.RtlGenRandom = [](PVOID buffer, ULONG size) { return ::SystemFunction036(buffer, size); };
 
     api.OpenSCManagerW = ::OpenSCManagerW;
     api.OpenServiceW = ::OpenServiceW;
@@ -55,8 +85,6 @@ PlatformApi RealPlatformApi()
     api.CoInitializeEx = ::CoInitializeEx;
     api.CoCreateInstance = ::CoCreateInstance;
     api.CoUninitialize = ::CoUninitialize;
-
-    api.GetCurrentProcessId = ::GetCurrentProcessId;
     return api;
 }
 

@@ -7,7 +7,13 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <aclapi.h>
 #include <sys/stat.h>
+
+// Declared by newer SDKs only; Windows 7 understands it once KB2533623 is installed.
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
 
 #include <functional>
 
@@ -25,10 +31,14 @@ struct PlatformApi
     std::function<BOOL(HANDLE)> FlushFileBuffers;
     std::function<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW;
     std::function<BOOL(LPCWSTR)> DeleteFileW;
+    std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)> GetFileInformationByHandle;
+    std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> SetFileInformationByHandle;
     std::function<int(const wchar_t*, struct _stat*)> wstat;
 
     // Modules and message tables
-    std::function<HMODULE(LPCWSTR)> LoadLibraryW;
+    // Looked up in kernel32 at run time (absent from Windows 7 without KB2533623): FALSE with
+    // ERROR_PROC_NOT_FOUND there.
+    std::function<BOOL(DWORD)> SetDefaultDllDirectories;
     std::function<HMODULE(LPCWSTR, HANDLE, DWORD)> LoadLibraryExW;
     std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
     std::function<BOOL(HMODULE)> FreeLibrary;
@@ -59,6 +69,18 @@ struct PlatformApi
         AllocateAndInitializeSid;
     std::function<BOOL(PSID, PSID)> EqualSid;
     std::function<PVOID(PSID)> FreeSid;
+    std::function<BOOL(LPCWSTR, PSID*)> ConvertStringSidToSidW;
+    std::function<BOOL(PSID, LPWSTR*)> ConvertSidToStringSidW;
+
+    // Security descriptors
+    std::function<BOOL(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>
+        ConvertStringSecurityDescriptorToSecurityDescriptorW;
+    std::function<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
+                        PSECURITY_DESCRIPTOR*)>
+        GetSecurityInfo;
+
+    // Random bytes from the system's generator (RtlGenRandom)
+    std::function<BOOLEAN(PVOID, ULONG)> RtlGenRandom;
 
     // Service control manager
     std::function<SC_HANDLE(LPCWSTR, LPCWSTR, DWORD)> OpenSCManagerW;
@@ -76,9 +98,6 @@ struct PlatformApi
     std::function<HRESULT(LPVOID, DWORD)> CoInitializeEx;
     std::function<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> CoCreateInstance;
     std::function<void()> CoUninitialize;
-
-    // Process
-    std::function<DWORD()> GetCurrentProcessId;
 };
 
 // The live table. Product code calls through it: Api().CreateFileW(...).

@@ -63,7 +63,10 @@ struct FileHandleTraits // CreateFileW: INVALID_HANDLE_VALUE on failure
     static void close(pointer h) { (void)pw::Api().CloseHandle(h); }
 };
 
-struct LocalMemoryTraits // buffers that the system allocates with LocalAlloc
+// Buffers that the system allocates with LocalAlloc: message texts, and the security descriptors
+// and SIDs of ConvertStringSecurityDescriptorToSecurityDescriptorW, GetSecurityInfo and
+// ConvertStringSidToSidW.
+struct LocalMemoryTraits
 {
     using pointer = HLOCAL;
     static pointer invalid() { return nullptr; }

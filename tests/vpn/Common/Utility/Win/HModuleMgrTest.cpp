@@ -11,7 +11,7 @@ TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
 {
     RecordingEventLog log;
     DWORD error = ERROR_SHARING_VIOLATION;
-    pw::Api().LoadLibraryW = [&error](LPCWSTR) -> HMODULE
+    pw::Api().LoadLibraryExW = [&error](LPCWSTR, HANDLE, DWORD) -> HMODULE
     {
         ::SetLastError(error);
         return nullptr;
@@ -31,6 +31,23 @@ TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
     EXPECT_EQ("CHModuleMgr::STLoadLibrary", entries[1].function);
     EXPECT_EQ("LoadLibrary", entries[1].invoked);
     EXPECT_EQ(ERROR_MOD_NOT_FOUND, entries[1].code);
+}
+
+TEST(HModuleMgrLoad, SearchesTheSystemFolderOnly)
+{
+    // Regression: a plain load searched the program's folder first, where anyone may plant a DLL.
+    ScopedPlatformApi api;
+    std::vector<DWORD> flags;
+    auto load = pw::Api().LoadLibraryExW;
+    pw::Api().LoadLibraryExW = [&flags, load](LPCWSTR name, HANDLE file, DWORD how)
+    {
+        flags.push_back(how);
+        return load(name, file, how);
+    };
+    CHModuleMgr module;
+    ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
+    EXPECT_NE(nullptr, module.get());
+    EXPECT_EQ(std::vector<DWORD>{LOAD_LIBRARY_SEARCH_SYSTEM32}, flags);
 }
 
 TEST(HModuleMgrLoad, LoadingAgainFreesTheModuleHeldBefore)

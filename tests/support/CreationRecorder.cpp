@@ -1,0 +1,90 @@
+#include "CreationRecorder.h"
+
+#include <sddl.h>
+
+CreationRecorder::CreationRecorder()
+{
+    auto createDirectory = pw::Api().CreateDirectoryW;
+    pw::Api().CreateDirectoryW = [this, createDirectory](LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
+    {
+        RecordedCreation call;
+        call.path = path;
+        call.sddl = SddlOf(attributes);
+        m_directories.push_back(call);
+        return createDirectory(path, attributes);
+    };
+    auto createFile = pw::Api().CreateFileW;
+    pw::Api().CreateFileW = [this, createFile](LPCWSTR path, DWORD access, DWORD share,
+                                               LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                                               DWORD flags, HANDLE templateFile)
+    {
+        RecordedCreation call;
+        call.path = path;
+        call.disposition = disposition;
+        call.share = share;
+        call.flags = flags;
+        call.sddl = SddlOf(attributes);
+        m_files.push_back(call);
+        return createFile(path, access, share, attributes, disposition, flags, templateFile);
+    };
+}
+
+std::vector<RecordedCreation> CreationRecorder::files(DWORD disposition) const
+{
+    std::vector<RecordedCreation> selected;
+    for (const RecordedCreation& call : m_files)
+    {
+        if (call.disposition == disposition)
+        {
+            selected.push_back(call);
+        }
+    }
+    return selected;
+}
+
+std::string SddlOf(const SECURITY_ATTRIBUTES* attributes)
+{
+    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr)
+    {
+        return "";
+    }
+    LPWSTR text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+    {
+        return "(not convertible)";
+    }
+    const std::wstring wide = text;
+    ::LocalFree(text);
+    return std::string(wide.begin(), wide.end());
+}
+
+void ReportOwner(const std::wstring& sid)
+{
+    pw::Api().GetSecurityInfo = [sid](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID* group,
+                                      PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+    {
+        const std::wstring sddl = L"O:" + sid;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor,
+                                                                    nullptr))
+        {
+            return ::GetLastError();
+        }
+        BOOL defaulted = FALSE;
+        ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+        if (group != nullptr)
+        {
+            *group = nullptr;
+        }
+        if (dacl != nullptr)
+        {
+            *dacl = nullptr;
+        }
+        if (sacl != nullptr)
+        {
+            *sacl = nullptr;
+        }
+        return ERROR_SUCCESS;
+    };
+}

@@ -128,7 +128,16 @@ ResultCode PWCSaxWriter::startElement(const std::wstring& name, const AttributeL
 
 ResultCode PWCSaxWriter::characters(const std::wstring& text)
 {
-    if (text.find_first_of(L"&<") != std::wstring::npos)
+    if (!isXmlText(text))
+    {
+        // No escape can carry such a character: writing it would make a document that no parser
+        // accepts.
+        LogReturnCode("PWCSaxWriter::characters", kFile, __LINE__, 'E', "PWCSaxWriter::characters",
+                      GLOBAL_ERROR_BAD_PARAMETER, nullptr,
+                      "Text holds a character that XML 1.0 cannot carry");
+        return GLOBAL_ERROR_BAD_PARAMETER;
+    }
+    if (needsCData(text))
     {
         document += wrapCData(text);
     }
@@ -137,6 +146,21 @@ ResultCode PWCSaxWriter::characters(const std::wstring& text)
         document += text;
     }
     return GLOBAL_SUCCESS;
+}
+
+// "]]>" may not stand in character data: neither within the text, nor where the text meets
+// plain text written by the call before (a document ending in "]" or "]]"). A tag or a section
+// always ends in ">", so only plain text can leave a "]" at the end of the document.
+bool PWCSaxWriter::needsCData(const std::wstring& text) const
+{
+    static const std::wstring kSectionEnd = L"]]>";
+    if (text.find_first_of(L"&<") != std::wstring::npos || text.find(kSectionEnd) != std::wstring::npos)
+    {
+        return true;
+    }
+    const size_t tail = document.size() < 2 ? document.size() : 2;
+    const std::wstring seam = document.substr(document.size() - tail) + text.substr(0, 2);
+    return seam.find(kSectionEnd) != std::wstring::npos;
 }
 
 ResultCode PWCSaxWriter::endElement(const std::wstring& name)
@@ -179,6 +203,36 @@ std::wstring PWCSaxWriter::wrapCData(const std::wstring& text)
     result.append(text, start, std::wstring::npos);
     result += kClose;
     return result;
+}
+
+bool PWCSaxWriter::isXmlText(const std::wstring& text)
+{
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const wchar_t c = text[i];
+        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
+        {
+            return false;
+        }
+        if (c == 0xFFFE || c == 0xFFFF)
+        {
+            return false;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF)
+        {
+            // A high surrogate counts only together with the low one that follows it.
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+            {
+                return false;
+            }
+            ++i;
+        }
+        else if (c >= 0xDC00 && c <= 0xDFFF)
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 ResultCode PWCSaxWriter::createDirectoryPath(const std::wstring& path, const std::wstring& base,

@@ -1,9 +1,10 @@
 #pragma once
 
 // Builds an XML document in memory and stores it as UTF-8 (no byte order mark) with CR LF line
-// ends. Names and attribute values are copied as passed; element text holding "&" or "<" is put
-// into CDATA sections. writeDocument replaces the target file in one step: the document is
-// written to a temporary file beside it first, so a failure leaves the old file untouched.
+// ends. Names and attribute values are copied as passed; element text holding "&", "<" or "]]>"
+// is put into CDATA sections, and text that XML 1.0 cannot carry is refused. writeDocument replaces
+// the target file in one step: the document is written to a temporary file beside it first, so a
+// failure leaves the old file untouched.
 // The folders below the trusted base and the file get rights that only SYSTEM and Administrators
 // can change (CFileSecurity); an existing folder there is used only when it passes
 // CFileSecurity::OpenTrustedFolder.
@@ -27,6 +28,7 @@ public:
 
     [[nodiscard]] ResultCode startDocument(const AttributeList* attributes) override;
     [[nodiscard]] ResultCode startElement(const std::wstring& name, const AttributeList* attributes) override;
+    // GLOBAL_ERROR_BAD_PARAMETER, appending nothing, when the text fails isXmlText.
     [[nodiscard]] ResultCode characters(const std::wstring& text) override;
     [[nodiscard]] ResultCode endElement(const std::wstring& name) override;
     [[nodiscard]] ResultCode endDocument() override;
@@ -36,6 +38,9 @@ public:
 
     // text in CDATA sections, split so that no section contains "]]>".
     static std::wstring wrapCData(const std::wstring& text);
+    // True when every character of text may stand in an XML 1.0 document: no C0 control other
+    // than tab, line feed and carriage return, no U+FFFE or U+FFFF, no unpaired surrogate.
+    static bool isXmlText(const std::wstring& text);
     // Creates every missing folder of path that ends before a backslash, outermost first. Folders
     // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
     // then opened with CFileSecurity::OpenTrustedFolder and kept open in folders; base and the
@@ -47,6 +52,8 @@ public:
     static bool createDirectoryPath(const std::wstring& path);
 
 private:
+    // True when text must go into CDATA sections to stay character data after document.
+    bool needsCData(const std::wstring& text) const;
     [[nodiscard]] bool writeTemporaryFile(const std::wstring& target, std::wstring& path) const;
 
     std::wstring document;

@@ -60,34 +60,11 @@ bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
     return true;
 }
 
-// True when every character of text can stand in an XML 1.0 document.
-bool IsXmlText(const std::wstring& text)
+// True when a server list can be written so that it reads back unchanged: XML 1.0 text without
+// carriage returns, which a reader turns into line feeds.
+bool IsServerListText(const std::wstring& text)
 {
-    for (size_t i = 0; i < text.size(); ++i)
-    {
-        const wchar_t c = text[i];
-        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
-        {
-            return false;
-        }
-        if (c == 0xFFFE || c == 0xFFFF)
-        {
-            return false;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF)
-        {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-            {
-                return false;
-            }
-            ++i;
-        }
-        else if (c >= 0xDC00 && c <= 0xDFFF)
-        {
-            return false;
-        }
-    }
-    return true;
+    return PWCSaxWriter::isXmlText(text) && text.find(L'\r') == std::wstring::npos;
 }
 
 // The decimal integer at the start of piece: optional blanks, an optional sign, digits; 0 when
@@ -220,14 +197,24 @@ bool XmlLocalPWPolMgr::localPolicyExists()
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
 {
+    PolicyValues top;
+    PolicyValues update;
+    if (!collectPolicyValues(args, count, top, update))
+    {
+        return false;
+    }
+    return writeLocalPolicy(top, update);
+}
+
+bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
+                                           PolicyValues& update) const
+{
     if (args == nullptr || count < 0)
     {
         LogDebugMessage(kGenerate, kFile, __LINE__, 'E', "Invalid Arguments");
         return false;
     }
 
-    PolicyValues top;
-    PolicyValues update;
     for (int i = 0; i < count; ++i)
     {
         if (args[i] == nullptr)
@@ -259,8 +246,9 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
         }
         const PolicyDefinition& policy = definition->second;
 
-        // Free text must still make a readable file; enumerated values are XML-safe by construction.
-        bool allowed = policy.allowedValues.empty() && IsXmlText(given);
+        // Free text must make a file that reads back to the same text; enumerated values do by
+        // construction.
+        bool allowed = policy.allowedValues.empty() && IsServerListText(given);
         std::wstring value = given;
         for (const std::wstring& candidate : policy.allowedValues)
         {
@@ -289,54 +277,21 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
         }
         values[policy.policyName] = value;
     }
-    return writeLocalPolicy(top, update);
+    return true;
 }
 
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update)
 {
     const std::wstring directory = getLocalSecurityPolicyDir();
     PWCSaxWriter writer(directory, kPolicyFileName, kRootElement, DataFolderOf(directory));
-
-    AttributeList attributes;
-    attributes.add(L"xmlns", kPolicyNamespace);
-    attributes.add(L"xmlns:xsi", kSchemaInstanceNamespace);
-    attributes.add(L"xsi:schemaLocation", std::wstring(kPolicyNamespace) + L" " + kSchemaFile);
-    attributes.add(kVersionAttribute, kCurrentVersion);
-
-    // The building calls only append text and cannot fail; their codes are kept for form's sake.
-    ResultCode built = writer.startDocument(&attributes);
-    const auto element = [&writer, &built](const std::wstring& name, const std::wstring& text)
+    const ResultCode built = buildLocalPolicy(writer, top, update);
+    if (built != GLOBAL_SUCCESS)
     {
-        built |= writer.startElement(name, nullptr);
-        built |= writer.characters(text);
-        built |= writer.endElement(name);
-    };
-    for (const auto& entry : top)
-    {
-        element(entry.first, entry.second);
+        LogReturnCode("XmlLocalPWPolMgr::writeLocalPolicy", kFile, __LINE__, 'E',
+                      "XmlLocalPWPolMgr::buildLocalPolicy", built, nullptr, nullptr);
+        return false;
     }
-    if (!update.empty())
-    {
-        built |= writer.startElement(kUpdatePolicy, nullptr);
-        for (const auto& entry : update)
-        {
-            if (entry.first != kAuthorizedServerList)
-            {
-                element(entry.first, entry.second);
-                continue;
-            }
-            built |= writer.startElement(entry.first, nullptr);
-            for (const std::wstring& server : SplitServers(entry.second))
-            {
-                element(kServerName, server);
-            }
-            built |= writer.endElement(entry.first);
-        }
-        built |= writer.endElement(kUpdatePolicy);
-    }
-    built |= writer.endDocument();
-
-    const ResultCode result = built != GLOBAL_SUCCESS ? built : writer.writeDocument();
+    const ResultCode result = writer.writeDocument();
     if (result != GLOBAL_SUCCESS)
     {
         LogReturnCode("XmlLocalPWPolMgr::writeLocalPolicy", kFile, __LINE__, 'E',
@@ -344,6 +299,59 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyVal
         return false;
     }
     return true;
+}
+
+ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
+                                              const PolicyValues& update)
+{
+    AttributeList attributes;
+    attributes.add(L"xmlns", kPolicyNamespace);
+    attributes.add(L"xmlns:xsi", kSchemaInstanceNamespace);
+    attributes.add(L"xsi:schemaLocation", std::wstring(kPolicyNamespace) + L" " + kSchemaFile);
+    attributes.add(kVersionAttribute, kCurrentVersion);
+
+    // Only a text that XML cannot carry fails (the argument rules refuse such values first); the
+    // first failure is kept.
+    ResultCode built = GLOBAL_SUCCESS;
+    const auto keep = [&built](ResultCode code)
+    {
+        if (built == GLOBAL_SUCCESS)
+        {
+            built = code;
+        }
+    };
+    const auto element = [&writer, &keep](const std::wstring& name, const std::wstring& text)
+    {
+        keep(writer.startElement(name, nullptr));
+        keep(writer.characters(text));
+        keep(writer.endElement(name));
+    };
+    keep(writer.startDocument(&attributes));
+    for (const auto& entry : top)
+    {
+        element(entry.first, entry.second);
+    }
+    if (!update.empty())
+    {
+        keep(writer.startElement(kUpdatePolicy, nullptr));
+        for (const auto& entry : update)
+        {
+            if (entry.first != kAuthorizedServerList)
+            {
+                element(entry.first, entry.second);
+                continue;
+            }
+            keep(writer.startElement(entry.first, nullptr));
+            for (const std::wstring& server : SplitServers(entry.second))
+            {
+                element(kServerName, server);
+            }
+            keep(writer.endElement(entry.first));
+        }
+        keep(writer.endElement(kUpdatePolicy));
+    }
+    keep(writer.endDocument());
+    return built;
 }
 
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy()

@@ -11,6 +11,7 @@
 
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+#include "vpn/Common/Xml/SaxWriterIfc.h"
 #include "vpn/Common/Xml/XmlMgr.h"
 
 // Policy name -> value, ordered by plain comparison of 16-bit code units.
@@ -47,10 +48,18 @@ public:
     static bool localPolicyExists();
     // Writes the policy file from the top-level and the update-group values; true when written.
     static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update);
+    // Builds the policy file's document from the two value sets in writer (which receives
+    // startDocument to endDocument). 0, or the first code that a writer call returned.
+    [[nodiscard]] static ResultCode buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
+                                                     const PolicyValues& update);
 
     // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
     // file. False when the array is unusable or the file was not written.
     bool GenerateLocalPolicy(const wchar_t* const* args, int count);
+    // The argument rules of GenerateLocalPolicy: adds the usable arguments to the top-level and the
+    // update-group values, logging and skipping the others. False when the array is unusable.
+    bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
+                             PolicyValues& update) const;
 
     // Resets the record and reads the policy file into it; 0 when there is no file.
     [[nodiscard]] ResultCode loadLocalPolicy();

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "RecordingXmlMgr.h"
 #include "support/CreationRecorder.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
+#include "vpn/Common/Xml/XmlParser.h"
 
 namespace
 {
@@ -111,7 +113,7 @@ TEST(WriterDocument, StartDocumentDiscardsEverythingBefore)
     EXPECT_EQ(std::wstring(kDeclaration) + L"\n<R n=\"2\">", writer.getDocument());
 }
 
-TEST(WriterCData, OnlyAmpersandAndLessThanCallForASection)
+TEST(WriterCData, OnlyAmpersandLessThanAndSectionEndCallForASection)
 {
     PWCSaxWriter writer(L"", L"f.xml", L"R");
     ASSERT_EQ(0u, writer.characters(L"a>b\"'"));
@@ -132,6 +134,116 @@ TEST(WriterCData, SectionsNeverHoldTheirOwnTerminator)
     EXPECT_EQ(L"<![CDATA[]]]]><![CDATA[>]]]]><![CDATA[>]]>", PWCSaxWriter::wrapCData(L"]]>]]>"));
     EXPECT_EQ(L"<![CDATA[]]]]]>", PWCSaxWriter::wrapCData(L"]]]"));
     EXPECT_EQ(L"<![CDATA[]]>", PWCSaxWriter::wrapCData(L""));
+}
+
+// Regression: text holding "]]>" but neither "&" nor "<" was written as plain text, and the
+// policy file it went into could not be parsed any more.
+TEST(WriterCData, SectionEndInPlainTextBrokeTheDocument)
+{
+    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    ASSERT_EQ(0u, writer.characters(L"a]]>b"));
+    EXPECT_EQ(L"<![CDATA[a]]]]><![CDATA[>b]]>", writer.getDocument());
+
+    // Brackets and ">" that do not form "]]>" stay plain, as before.
+    PWCSaxWriter plain(L"", L"f.xml", L"R");
+    ASSERT_EQ(0u, plain.characters(L"]] > ]>]"));
+    EXPECT_EQ(L"]] > ]>]", plain.getDocument());
+}
+
+// "]]>" can also form where the text meets plain text appended just before it.
+TEST(WriterCData, SectionEndAcrossConsecutiveTextsIsSplit)
+{
+    PWCSaxWriter twoBrackets(L"", L"f.xml", L"R");
+    ASSERT_EQ(0u, twoBrackets.characters(L"a]]"));
+    ASSERT_EQ(0u, twoBrackets.characters(L">b"));
+    EXPECT_EQ(L"a]]<![CDATA[>b]]>", twoBrackets.getDocument());
+
+    PWCSaxWriter oneBracket(L"", L"f.xml", L"R");
+    ASSERT_EQ(0u, oneBracket.characters(L"]"));
+    ASSERT_EQ(0u, oneBracket.characters(L"]>"));
+    EXPECT_EQ(L"]<![CDATA[]>]]>", oneBracket.getDocument());
+
+    // After a section or a tag the next text starts fresh.
+    PWCSaxWriter afterSection(L"", L"f.xml", L"R");
+    ASSERT_EQ(0u, afterSection.characters(L"&]]"));
+    ASSERT_EQ(0u, afterSection.characters(L">"));
+    EXPECT_EQ(L"<![CDATA[&]]]]>>", afterSection.getDocument());
+}
+
+// Every text that the writer accepts must come back from the platform's reader unchanged.
+TEST(WriterCData, AcceptedTextsReadBackUnchanged)
+{
+    const std::vector<std::wstring> texts = {L"a]]>b",
+                                             L"]]>",
+                                             L"]]>]]>",
+                                             L"]]]>>",
+                                             L"x&]]><y",
+                                             L"]",
+                                             L"]]",
+                                             L"a>b",
+                                             L"\"q'\"",
+                                             L"tab\tand\nline",
+                                             L"\u00E9\u00DF\u03A9\xD83D\xDE00\xDBFF\xDFFF]]>"};
+    TempDirectory dir;
+    PWCSaxWriter writer(dir.path() + L"\\", L"texts.xml", L"R");
+    ASSERT_EQ(0u, writer.startDocument(nullptr));
+    for (const std::wstring& text : texts)
+    {
+        ASSERT_EQ(0u, writer.startElement(L"E", nullptr));
+        ASSERT_EQ(0u, writer.characters(text));
+        ASSERT_EQ(0u, writer.endElement(L"E"));
+    }
+    // Two texts in one element that meet in "]]>".
+    ASSERT_EQ(0u, writer.startElement(L"E", nullptr));
+    ASSERT_EQ(0u, writer.characters(L"]"));
+    ASSERT_EQ(0u, writer.characters(L"]>"));
+    ASSERT_EQ(0u, writer.endElement(L"E"));
+    ASSERT_EQ(0u, writer.endDocument());
+    ASSERT_EQ(0u, writer.writeDocument());
+
+    RecordingXmlMgr reader;
+    XmlParser parser(&reader);
+    ASSERT_EQ(0u, parser.invokeParser(dir.join(L"texts.xml")));
+    std::vector<std::wstring> expected = {L"start R", L"text \n"};
+    for (const std::wstring& text : texts)
+    {
+        expected.insert(expected.end(), {L"start E", L"text " + text, L"end E", L"text \n"});
+    }
+    expected.insert(expected.end(), {L"start E", L"text ]]>", L"end E", L"text \n", L"end R"});
+    EXPECT_EQ(expected, reader.normalized());
+}
+
+TEST(WriterCData, TextXmlCannotCarryIsRefusedAndNothingAppended)
+{
+    const std::vector<std::wstring> refused = {std::wstring(L"a\x01"
+                                                            L"b"),
+                                               L"\x1F",
+                                               L"\x0B&",
+                                               L"\xFFFE",
+                                               L"a\xFFFF",
+                                               L"\xD800",
+                                               L"\xD800x",
+                                               L"\xDC00",
+                                               L"\xDE00\xD83D"};
+    for (const std::wstring& text : refused)
+    {
+        RecordingEventLog log;
+        PWCSaxWriter writer(L"", L"f.xml", L"R");
+        ASSERT_EQ(0u, writer.characters(L"kept"));
+        EXPECT_EQ(0xFE000002u, writer.characters(text));
+        EXPECT_EQ(L"kept", writer.getDocument());
+        const auto entries = ParsedEntries(log);
+        ASSERT_EQ(1u, entries.size());
+        EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
+        EXPECT_EQ("PWCSaxWriter::characters", entries[0].function);
+        EXPECT_EQ("PWCSaxWriter::characters", entries[0].invoked);
+        EXPECT_EQ(0xFE000002u, static_cast<unsigned>(entries[0].code));
+    }
+
+    // Tab, line feed, carriage return, a surrogate pair and the last characters below U+FFFE pass.
+    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    EXPECT_EQ(0u, writer.characters(L"\t\n\r\xD800\xDC00\xFFFD\uE000"));
+    EXPECT_EQ(L"\t\n\r\xD800\xDC00\xFFFD\uE000", writer.getDocument());
 }
 
 TEST(WriterFile, Utf8WithoutMarkAndWithCrLf)

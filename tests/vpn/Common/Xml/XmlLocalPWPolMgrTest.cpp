@@ -193,11 +193,14 @@ TEST(PolicyArguments, UnusableArrayWritesNothing)
 }
 
 // Regression: a server list with a character that XML 1.0 cannot carry made a file that neither
-// the read-back nor the agent could parse.
+// the read-back nor the agent could parse; one with a carriage return read back with a line feed
+// in its place.
 TEST(PolicyArguments, ServerListWithCharactersXmlCannotCarryIsNotAllowed)
 {
     PolicyFolderRedirect folder;
-    const std::vector<std::wstring> unreadable = {std::wstring(L"a\x01"
+    const std::vector<std::wstring> unreadable = {L"a\rb",
+                                                  L"a;b\r\n",
+                                                  std::wstring(L"a\x01"
                                                                L"b"),
                                                   L"a\x08",
                                                   L"\x0B",
@@ -315,7 +318,54 @@ TEST(PolicyFileLayout, ServerListSplitting)
         serversOf(L"x&y;x>y"));
 }
 
+// Regression: a server name holding "]]>" but neither "&" nor "<" was written as plain text; the
+// file replaced the good one although no parser could read it.
+TEST(PolicyFileLayout, ServerNameWithSectionEndMadeAFileNoParserAccepts)
+{
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"upal=a]]>b;]]>,x]]", L"fm=true"}));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
+                          "<ServerName><![CDATA[a]]]]><![CDATA[>b]]></ServerName>",
+                          "<ServerName><![CDATA[]]]]><![CDATA[>]]></ServerName>",
+                          "<ServerName>x]]</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              ReadFileBytes(folder.policyFile()));
+
+    ASSERT_EQ(0u, manager.loadLocalPolicy());
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+    EXPECT_EQ((std::vector<std::wstring>{L"a]]>b", L"]]>", L"x]]"}),
+              manager.getLocalPolicyInfo().getAuthorizedServers());
+    for (const ParsedEntry& entry : ParsedEntries(log))
+    {
+        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
+    }
+}
+
 // --- Writing the file ------------------------------------------------------------------------
+
+// Values that bypass the argument rules still never reach the disk as a broken document.
+TEST(PolicyFileWrite, TextXmlCannotCarryFailsTheWriteAndKeepsTheOldFile)
+{
+    PolicyFolderRedirect folder;
+    ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"true"}}, {}));
+    const std::string before = ReadFileBytes(folder.policyFile());
+
+    RecordingEventLog log;
+    EXPECT_FALSE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}},
+                                                    {{L"AuthorizedServerList", L"good;bad\x01"}}));
+    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
+              ListDirectory(folder.policyDirectory()));
+
+    const auto entries = ParsedEntries(log);
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("PWCSaxWriter::characters", entries[0].function);
+    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
+    EXPECT_EQ("XmlLocalPWPolMgr::buildLocalPolicy", entries[1].invoked);
+    EXPECT_EQ("FE000002", entries[1].hexCode);
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[1].type);
+}
 
 TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
 {
@@ -628,7 +678,10 @@ TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
     // Regression: a name delivered in pieces was stored as one server per piece.
     EXPECT_EQ((std::vector<std::wstring>{L"s2", L"s1&more"}),
               manager.getLocalPolicyInfo().getAuthorizedServers());
-    EXPECT_TRUE(log.entries().empty());
+    for (const ParsedEntry& entry : ParsedEntries(log))
+    {
+        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
+    }
 }
 
 TEST(PolicyReader, OnlyANewerRootVersionDrawsTheWarning)

@@ -218,6 +218,19 @@ TEST_F(HardenorPolicyFile, NonAsciiServerNameIsWrittenAsUtf8)
         CurrentPolicy());
 }
 
+// Regression: "]]>" in a server name made a file that no parser accepted; it replaced the good
+// file and the run failed.
+TEST_F(HardenorPolicyFile, ServerNameWithSectionEndKeepsTheFileReadable)
+{
+    const HardenorResult run = RunHardenor({L"upal=a]]>b"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(kEnabled, run.output);
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
+                          "<ServerName><![CDATA[a]]]]><![CDATA[>b]]></ServerName></AuthorizedServerList>"
+                          "</UpdatePolicy>"}),
+              CurrentPolicy());
+}
+
 TEST_F(HardenorPrompt, AnswersThatDeclineLeaveTheFileAsItWas)
 {
     const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});

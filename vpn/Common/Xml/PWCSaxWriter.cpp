@@ -8,6 +8,8 @@
 #include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/Common/Utility/Win/FileSecurity.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/Various.h"
 
 namespace
 {
@@ -71,26 +73,14 @@ bool IsDrive(const std::wstring& prefix)
 // ERROR_SUCCESS.
 DWORD ReplaceTarget(const std::wstring& temporary, const std::wstring& target)
 {
-    constexpr int kAttempts = 20;
-    constexpr DWORD kPauseMs = 50;
-    DWORD error = ERROR_SUCCESS;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt)
-    {
-        if (pw::Api().MoveFileExW(temporary.c_str(), target.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return RetryWhileFileInUse(
+        [&]() -> DWORD
         {
-            return ERROR_SUCCESS;
-        }
-        error = ::GetLastError();
-        const bool transient =
-            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!transient || attempt == kAttempts)
-        {
-            break;
-        }
-        pw::Api().Sleep(kPauseMs);
-    }
-    return error;
+            return pw::Api().MoveFileExW(temporary.c_str(), target.c_str(),
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                       ? ERROR_SUCCESS
+                       : ::GetLastError();
+        });
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 #include <windows.h>
 #include <msxml2.h>
 
+#include <utility>
+
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
@@ -53,6 +56,26 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
         return false;
     }
     return true;
+}
+
+// Opens the file for reading as the platform reader does, which keeps writers out: a file that
+// this handle holds can be neither changed nor replaced until it is closed. A file that is being
+// replaced, or that another opener holds for writing, is tried again for a moment. Returns
+// ERROR_SUCCESS with the file held, or the error of the last attempt.
+DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
+{
+    return RetryWhileFileInUse(
+        [&]() -> DWORD
+        {
+            CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file.valid())
+            {
+                return ::GetLastError();
+            }
+            hold = std::move(file);
+            return ERROR_SUCCESS;
+        });
 }
 } // namespace
 
@@ -128,6 +151,17 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
                               static_cast<ResultCode>(hr), nullptr, "%s", feature.failureText);
             }
         }
+    }
+
+    // Another run may be replacing the file right now: parse it once it holds still, and keep it so
+    // until the parse is done. Any other failure to open it is the parse's to report.
+    CUniqueFileHandle hold;
+    const DWORD holdError = HoldForReading(path, hold);
+    if (IsFileInUse(holdError))
+    {
+        LogReturnCode(kFunction, kFile, __LINE__, 'E', "::CreateFile", holdError, nullptr,
+                      "The file stayed in use");
+        return result;
     }
 
     hr = reader->parseURL(path.c_str());

@@ -537,17 +537,21 @@ protected:
 
     void TearDown() override
     {
+        for (const HANDLE gate : m_gates)
+        {
+            ::SetEvent(gate);
+        }
         if (m_service != nullptr)
         {
             if (State() == SERVICE_START_PENDING)
             {
-                WaitFor(SERVICE_RUNNING, 15000);
+                WaitFor(SERVICE_RUNNING);
             }
             if (State() != SERVICE_STOPPED)
             {
                 SERVICE_STATUS status = {};
                 ::ControlService(m_service, SERVICE_CONTROL_STOP, &status);
-                EXPECT_TRUE(WaitFor(SERVICE_STOPPED, 15000));
+                EXPECT_TRUE(WaitFor(SERVICE_STOPPED));
             }
             EXPECT_TRUE(::DeleteService(m_service));
             ::CloseServiceHandle(m_service);
@@ -561,6 +565,28 @@ protected:
             ::DeleteFileW((m_directory + file).c_str());
         }
         ::RemoveDirectoryW(m_directory.c_str());
+        for (const HANDLE gate : m_gates)
+        {
+            ::CloseHandle(gate);
+        }
+    }
+
+    // A closed gate for the agent's --start-gate or --stop-gate option: the agent holds its pending
+    // state until the test opens the gate (at the latest when the test ends). Returns the option.
+    std::wstring Gate(const wchar_t* option)
+    {
+        const std::wstring name = L"Global\\" + m_name + L"-gate-" + std::to_wstring(m_gates.size());
+        const HANDLE gate = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        EXPECT_NE(nullptr, gate) << ::GetLastError();
+        m_gates.push_back(gate);
+        return std::wstring(option) + L"=" + name;
+    }
+    void OpenGates() const
+    {
+        for (const HANDLE gate : m_gates)
+        {
+            EXPECT_TRUE(::SetEvent(gate));
+        }
     }
 
     void Create(DWORD startType, const std::wstring& arguments = L"")
@@ -582,17 +608,20 @@ protected:
     }
     DWORD State() const { return Status().dwCurrentState; }
 
-    bool WaitFor(DWORD state, DWORD timeoutMs) const
+    // Waits for a state that the service reaches by itself; the bound only keeps a broken service
+    // from hanging the test.
+    bool WaitFor(DWORD state) const
     {
-        for (DWORD waited = 0; waited <= timeoutMs; waited += 50)
+        const DWORD start = ::GetTickCount();
+        while (State() != state)
         {
-            if (State() == state)
+            if (::GetTickCount() - start > 120000)
             {
-                return true;
+                return false;
             }
             ::Sleep(50);
         }
-        return false;
+        return true;
     }
 
     DWORD StartType() const
@@ -623,6 +652,7 @@ protected:
     std::wstring m_name;
     SC_HANDLE m_manager = nullptr;
     SC_HANDLE m_service = nullptr;
+    std::vector<HANDLE> m_gates;
 };
 
 } // namespace
@@ -665,7 +695,7 @@ TEST_F(ServicesUnderScm, ADisabledServiceIsSetToDemandStartAndStarted)
 
 TEST_F(ServicesUnderScm, AServiceThatIsStillStartingIsNotAwaited)
 {
-    Create(SERVICE_DEMAND_START, L"--start-delay=2000");
+    Create(SERVICE_DEMAND_START, Gate(L"--start-gate"));
     ASSERT_TRUE(::StartServiceW(m_service, 0, nullptr));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), State());
 
@@ -678,18 +708,35 @@ TEST_F(ServicesUnderScm, AServiceThatIsStillStartingIsNotAwaited)
     };
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
     EXPECT_EQ(0, sleeps);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), State()) << "the gate still holds it";
+
+    OpenGates();
+    EXPECT_TRUE(WaitFor(SERVICE_RUNNING));
 }
 
 TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
 {
-    Create(SERVICE_DEMAND_START, L"--stop-delay=1000");
+    Create(SERVICE_DEMAND_START, Gate(L"--stop-gate"));
     ASSERT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
     SERVICE_STATUS status = {};
     ASSERT_TRUE(::ControlService(m_service, SERVICE_CONTROL_STOP, &status));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
 
+    // The service stays STOP_PENDING until the stop has begun to wait for it.
+    ScopedPlatformApi api;
+    int sleeps = 0;
+    pw::Api().Sleep = [&](DWORD ms)
+    {
+        if (++sleeps == 1)
+        {
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
+            OpenGates();
+        }
+        ::Sleep(ms);
+    };
     RecordingEventLog log;
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
+    EXPECT_LE(1, sleeps);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
     const std::vector<std::string> entries = Entries(log);
     ASSERT_EQ(2u, entries.size());

@@ -4,6 +4,7 @@
 #include <msxml2.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -203,6 +204,104 @@ TEST_F(XmlParserRead, MissingFileFailsWithTheParseResultLogged)
     EXPECT_EQ("XmlParser", last.file);
     EXPECT_TRUE(FAILED(static_cast<HRESULT>(Code(last)))) << last.hexCode;
     EXPECT_EQ("", last.text);
+}
+
+// A file that another opener holds for the moment, as a rename over it holds it for delete, is
+// read once it is free again; pauses go through the seam and are recorded.
+class XmlParserFileInUse : public XmlParserRead
+{
+protected:
+    XmlParserFileInUse()
+    {
+        path = directory.write(L"doc.xml", std::string(kDeclaration) + "<root a=\"1\"/>");
+        pw::Api().Sleep = [this](DWORD ms)
+        {
+            pauses.push_back(ms);
+            if (pauses.size() == releaseAfter && holder != INVALID_HANDLE_VALUE)
+            {
+                ::CloseHandle(std::exchange(holder, INVALID_HANDLE_VALUE));
+            }
+        };
+    }
+    ~XmlParserFileInUse() override
+    {
+        if (holder != INVALID_HANDLE_VALUE)
+        {
+            ::CloseHandle(holder);
+        }
+    }
+
+    // Opens the file for delete as a rename that replaces it does, which keeps out every reader
+    // that does not share delete access.
+    void holdForReplacing()
+    {
+        holder = ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    }
+
+    ScopedPlatformApi api;
+    std::wstring path;
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    size_t releaseAfter = 0; // the pause after which the holder lets go; 0: never
+    std::vector<DWORD> pauses;
+    const std::vector<std::wstring> wholeDocument = {L"start root", L"attr a=1", L"end root"};
+};
+
+TEST_F(XmlParserFileInUse, IsReadOnceTheOtherOpenerLetsGo)
+{
+    holdForReplacing();
+    releaseAfter = 2;
+    EXPECT_EQ(0u, XmlParser(&manager).invokeParser(path));
+    EXPECT_EQ((std::vector<DWORD>{50, 50}), pauses);
+    EXPECT_EQ(wholeDocument, manager.normalized());
+    EXPECT_EQ(0u, ErrorEntries(log));
+}
+
+TEST_F(XmlParserFileInUse, GivesUpAfterTwentyAttemptsWithTheErrorLogged)
+{
+    holdForReplacing();
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(path));
+    EXPECT_EQ(19u, pauses.size());
+    EXPECT_TRUE(manager.events.empty()) << "nothing is parsed";
+    const std::vector<ParsedEntry> entries = EntriesInvoking(log, "::CreateFile");
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(kFunction, entries[0].function);
+    EXPECT_EQ(static_cast<unsigned>(ERROR_SHARING_VIOLATION), Code(entries[0]));
+    EXPECT_EQ("The file stayed in use", entries[0].text);
+    EXPECT_EQ(1u, ErrorEntries(log));
+    EXPECT_TRUE(EntriesInvoking(log, "ISAXXMLReader::parse").empty());
+}
+
+TEST_F(XmlParserFileInUse, OnlyInUseErrorsAreTriedAgain)
+{
+    for (const DWORD error : {ERROR_ACCESS_DENIED, ERROR_LOCK_VIOLATION, ERROR_SHARING_VIOLATION})
+    {
+        RecordingXmlMgr reader;
+        pauses.clear();
+        int refusals = 0;
+        const auto open = pw::Api().CreateFileW;
+        pw::Api().CreateFileW = [&](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE model)
+        {
+            if (++refusals <= 3)
+            {
+                ::SetLastError(error);
+                return INVALID_HANDLE_VALUE;
+            }
+            return open(name, access, share, security, disposition, flags, model);
+        };
+        EXPECT_EQ(0u, XmlParser(&reader).invokeParser(path)) << error;
+        EXPECT_EQ(3u, pauses.size()) << error;
+        EXPECT_EQ(wholeDocument, reader.normalized()) << error;
+        pw::Api().CreateFileW = open;
+    }
+
+    // A missing file is no file in use: the parse reports it at once.
+    pauses.clear();
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.path() + L"absent.xml"));
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_EQ(1u, EntriesInvoking(log, "ISAXXMLReader::parse").size());
 }
 
 TEST_F(XmlParserRead, MalformedDocumentReportsAFatalErrorAndFails)
@@ -452,6 +551,7 @@ public:
     HRESULT errorHandlerResult = S_OK;
     HRESULT featureResult = S_OK;
     HRESULT parseResult = S_OK;
+    std::function<void(const wchar_t*)> onParse;
     std::vector<std::wstring> calls;
     LONG references = 0;
     // What the handlers' Release returned when this reader let go of them.
@@ -521,6 +621,10 @@ public:
     HRESULT STDMETHODCALLTYPE parseURL(const wchar_t* url) override
     {
         calls.push_back(L"parseURL " + std::wstring(url));
+        if (onParse)
+        {
+            onParse(url);
+        }
         return parseResult;
     }
 
@@ -674,6 +778,31 @@ TEST_F(XmlParserReaderCalls, RefusedHandlersStopBeforeTheParse)
         EXPECT_EQ(0x80070057u, Code(entries[0]));
         EXPECT_EQ(c.text, entries[0].text);
     }
+}
+
+TEST_F(XmlParserReaderCalls, TheFileIsHeldAgainstWritersUntilTheParseIsDone)
+{
+    TempDirectory directory;
+    const std::wstring path = directory.write(L"doc.xml", "<root/>");
+    // Another run that begins to replace the file during the parse opens it for delete, as the
+    // rename does; the reader must not find the file taken from it.
+    auto openForReplacing = [&path]() -> DWORD
+    {
+        const HANDLE writer = ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (writer == INVALID_HANDLE_VALUE)
+        {
+            return ::GetLastError();
+        }
+        ::CloseHandle(writer);
+        return ERROR_SUCCESS;
+    };
+    DWORD duringParse = ERROR_SUCCESS;
+    reader.onParse = [&](const wchar_t*) { duringParse = openForReplacing(); };
+
+    EXPECT_EQ(0u, XmlParser(&manager).invokeParser(path));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), duringParse);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), openForReplacing()) << "let go after the parse";
 }
 
 } // namespace

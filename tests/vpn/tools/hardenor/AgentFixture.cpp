@@ -84,7 +84,7 @@ void DeleteService()
         return;
     }
     Stop();
-    WaitFor(SERVICE_STOPPED, 10000);
+    WaitFor(SERVICE_STOPPED);
     ScHandle manager = Manager();
     ScHandle service(::OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
     if (service.get() != nullptr)
@@ -147,17 +147,18 @@ bool Stop()
     return service.get() != nullptr && ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
 }
 
-bool WaitFor(DWORD state, DWORD timeoutMs)
+bool WaitFor(DWORD state)
 {
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 50)
+    const DWORD start = ::GetTickCount();
+    while (State() != state)
     {
-        if (State() == state)
+        if (::GetTickCount() - start > 120000)
         {
-            return true;
+            return false;
         }
         ::Sleep(50);
     }
-    return false;
+    return true;
 }
 
 std::string Status(const std::string& key)

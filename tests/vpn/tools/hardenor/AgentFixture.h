@@ -24,8 +24,9 @@ DWORD StartType();
 DWORD State();
 bool Start();
 bool Stop();
-// Waits until the service reaches the state.
-bool WaitFor(DWORD state, DWORD timeoutMs = 15000);
+// Waits until the service reaches a state that it comes to by itself; the bound only keeps a
+// broken service from hanging the tests.
+bool WaitFor(DWORD state);
 // A value of the agent's status file ("pid", "fips", "starts"); empty when missing.
 std::string Status(const std::string& key);
 } // namespace agent

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -460,18 +459,17 @@ TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)
 
 TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
 {
+    // Regression: a run's read-back failed now and then (0x800C0005 from the SAX reader) when the
+    // other run was replacing the file at that moment, since the reader could not open a file that
+    // was held for replacing. Both runs must succeed every time.
     const std::string first =
         PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"});
     const std::string second =
         PolicyFile({"<FipsMode>false</FipsMode>", "<RestrictWebLaunch>true</RestrictWebLaunch>"});
-    const std::vector<std::string> failureMessages = {
-        "An Error Occurred While Generating the Local Policy File\r\n",
-        "An Error Occurred While Loading the Policy File\r\n"};
     ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), first));
-    // Under Wine a child started with this setting prints its event-log entries on its standard
-    // error, so that a failed run shows why; Windows ignores it.
+    // Under Wine a child started with this setting prints its event-log entries, so that a failed
+    // run shows why; they appear on this program's standard error. Windows ignores it.
     ::SetEnvironmentVariableW(L"WINEDEBUG", L"-all,+eventlog");
-    int failedRuns = 0;
     for (int round = 0; round < 20; ++round)
     {
         HardenorProcess a({L"bd=true"}, "y\n");
@@ -484,28 +482,13 @@ TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
         }
         for (const HardenorResult& run : {a.wait(), b.wait()})
         {
-            if (run.exitCode == 0)
-            {
-                continue;
-            }
-            // A run may lose a race for the file now and then, but only as a reported failure.
-            ++failedRuns;
-            EXPECT_EQ(0xFFFFFFFFu, run.exitCode) << run.output;
-            bool reported = false;
-            for (const std::string& message : failureMessages)
-            {
-                const bool endsWith =
-                    run.output.size() >= message.size() &&
-                    run.output.compare(run.output.size() - message.size(), message.size(), message) == 0;
-                reported = reported || endsWith;
-            }
-            EXPECT_TRUE(reported) << run.output;
-            std::cout << "round " << round << ": a run failed:\n" << run.output << "\n" << run.errors << "\n";
+            // Each run reads back whichever of the two documents was there last.
+            EXPECT_EQ(0u, run.exitCode) << "round " << round << ": " << run.output;
+            EXPECT_TRUE(run.output == kPrompt + kEnabled || run.output == kPrompt + kDisabled)
+                << "round " << round << ": " << run.output;
         }
         const std::string final = CurrentPolicy();
         EXPECT_TRUE(final == first || final == second) << "round " << round << ": " << final;
     }
     ::SetEnvironmentVariableW(L"WINEDEBUG", nullptr);
-    // Losing a race is rare; more failures would mean that runs regularly get in each other's way.
-    EXPECT_LE(failedRuns, 2) << "of 40 runs";
 }

@@ -4,6 +4,7 @@
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
 
 namespace
 {
@@ -37,4 +38,24 @@ std::wstring GetCSIDLPath(int csidl)
     buffer[MAX_PATH - 1] = L'\0';
     result = buffer;
     return result;
+}
+
+bool IsFileInUse(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt)
+{
+    DWORD error = ERROR_SUCCESS;
+    for (int count = 1; count <= kFileInUseAttempts; ++count)
+    {
+        error = attempt();
+        if (!IsFileInUse(error) || count == kFileInUseAttempts)
+        {
+            break;
+        }
+        pw::Api().Sleep(kFileInUsePauseMs);
+    }
+    return error;
 }

@@ -58,10 +58,10 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
     return true;
 }
 
-// Opens the file for reading as the platform reader does, which keeps writers out: a file that
-// this handle holds can be neither changed nor replaced until it is closed. A file that is being
-// replaced, or that another opener holds for writing, is tried again for a moment. Returns
-// ERROR_SUCCESS with the file held, or the error of the last attempt.
+// Opens the file for reading, sharing neither write nor delete access, which keeps writers out: a
+// file that this handle holds can be neither changed nor replaced until it is closed. A file that
+// is being replaced, or that another opener holds for writing, is tried again for a moment.
+// Returns ERROR_SUCCESS with the file held, or the error of the last attempt.
 DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
 {
     return RetryWhileFileInUse(

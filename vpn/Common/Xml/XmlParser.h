@@ -20,7 +20,9 @@ public:
     XmlParser(const XmlParser&) = delete;
     XmlParser& operator=(const XmlParser&) = delete;
 
-    // Parses the file at path. Returns 0 on success, GLOBAL_ERROR_UNEXPECTED on every failure.
+    // Parses the file at path, holding it against writers until the parse is done; a file that is
+    // being replaced is waited for about a second. Returns 0 on success, GLOBAL_ERROR_UNEXPECTED on
+    // every failure.
     [[nodiscard]] ResultCode invokeParser(const std::wstring& path);
 
 private:

@@ -537,10 +537,7 @@ protected:
 
     void TearDown() override
     {
-        for (const HANDLE gate : m_gates)
-        {
-            ::SetEvent(gate);
-        }
+        OpenGates();
         if (m_service != nullptr)
         {
             if (State() == SERVICE_START_PENDING)

@@ -59,3 +59,17 @@ std::wstring PolicyFolderRedirect::policyFile() const
 {
     return policyDirectory() + L"PathweaveLocalPolicy.xml";
 }
+
+void HideShellFolderFunction()
+{
+    auto lookUp = pw::Api().GetProcAddress;
+    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
+    {
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
+        {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return lookUp(module, name);
+    };
+}

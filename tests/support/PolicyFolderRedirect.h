@@ -31,3 +31,8 @@ private:
     ScopedPlatformApi m_api;
     CInstanceSmartPtr<CStoragePath> m_storagePath;
 };
+
+// Makes the shell's folder function unknown to the product, as on a machine where the common
+// application data folder cannot be found: its lookup fails with ERROR_PROC_NOT_FOUND. Lasts until
+// the enclosing ScopedPlatformApi (or RecordingEventLog) restores the table.
+void HideShellFolderFunction();

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -430,16 +429,7 @@ TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
     TempDirectory dir;
     ScopedCurrentDirectory cwd(dir.path());
     RecordingEventLog log;
-    auto lookUp = pw::Api().GetProcAddress;
-    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
-        {
-            ::SetLastError(ERROR_PROC_NOT_FOUND);
-            return nullptr;
-        }
-        return lookUp(module, name);
-    };
+    HideShellFolderFunction();
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_TRUE(ListDirectory(dir.path()).empty());

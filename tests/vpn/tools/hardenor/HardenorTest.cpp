@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "AgentFixture.h"
 #include "HardenorRun.h"
+#include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
@@ -441,16 +441,7 @@ TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)
     TempDirectory cwdDir;
     ScopedCurrentDirectory cwd(cwdDir.path());
     RecordingEventLog log(false);
-    auto lookUp = pw::Api().GetProcAddress;
-    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
-        {
-            ::SetLastError(ERROR_PROC_NOT_FOUND);
-            return nullptr;
-        }
-        return lookUp(module, name);
-    };
+    HideShellFolderFunction();
     EXPECT_EQ(-1, RunInProcess({}));
     EXPECT_EQ(std::vector<std::string>{"E failed to generate local policy file"}, EntryPointTexts(log));
     EXPECT_TRUE(ListDirectory(cwdDir.path()).empty());

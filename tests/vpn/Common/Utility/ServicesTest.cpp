@@ -521,13 +521,22 @@ class ServicesUnderScm : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Each case runs in a process of its own and Wine reuses process ids, so the id alone does
+        // not tell the cases apart (nor from a folder that an earlier run could not remove).
         static int instance = 0;
-        const std::wstring unique =
-            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++instance);
         wchar_t temp[MAX_PATH] = {};
         ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
-        m_directory = std::wstring(temp) + L"pwtestsvc-" + unique;
-        ASSERT_TRUE(::CreateDirectoryW(m_directory.c_str(), nullptr));
+        std::wstring unique;
+        for (int attempt = 0; attempt < 100 && m_directory.empty(); ++attempt)
+        {
+            unique = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount()) +
+                     L"-" + std::to_wstring(++instance);
+            if (::CreateDirectoryW((std::wstring(temp) + L"pwtestsvc-" + unique).c_str(), nullptr))
+            {
+                m_directory = std::wstring(temp) + L"pwtestsvc-" + unique;
+            }
+        }
+        ASSERT_FALSE(m_directory.empty()) << ::GetLastError();
         ASSERT_TRUE(::CopyFileW((OwnDirectory() + L"zirodava.exe").c_str(), Exe().c_str(), FALSE))
             << "zirodava.exe is built beside the test program";
         m_name = L"pwtestsvc-" + unique;
@@ -557,9 +566,16 @@ protected:
         {
             ::CloseServiceHandle(m_manager);
         }
+        // A stopped service's process may still be ending and hold its executable for a moment.
         for (const wchar_t* file : {L"\\zirodava.exe", L"\\zirodava-status.txt"})
         {
-            ::DeleteFileW((m_directory + file).c_str());
+            const std::wstring path = m_directory + file;
+            for (int attempt = 0;
+                 attempt < 200 && !::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND;
+                 ++attempt)
+            {
+                ::Sleep(50);
+            }
         }
         ::RemoveDirectoryW(m_directory.c_str());
         for (const HANDLE gate : m_gates)

@@ -67,6 +67,7 @@ bool IsDrive(const std::wstring& prefix)
 {
     return prefix.size() == 2 && prefix[1] == L':';
 }
+
 // Moves the complete temporary file over the target in one step. A reader that has the target
 // open (the agent, or another run reading its own file back) refuses the replace for a moment, so
 // a refusal is retried for about a second before it counts. Returns the last error, or

@@ -118,6 +118,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
     restartAgent();
     return kExitSuccess;
 }
+
 // Logs the exception that is being handled; called from a catch clause.
 void LogEscapedException() noexcept
 {

@@ -76,8 +76,8 @@ int GetPrivilegeLevel()
     CUniqueGlobalMemory block(pw::Api().GlobalAlloc(GPTR, needed));
     if (!block.valid())
     {
-        LogReturnCode("GetPrivilegeLevel", kFile, __LINE__, 'E', "GetPrivilegeLevel",
-                      GLOBAL_ERROR_MEMALLOC_FAILED, nullptr, nullptr);
+        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "GetPrivilegeLevel", GLOBAL_ERROR_MEMALLOC_FAILED,
+                           nullptr, nullptr);
         return 0;
     }
     if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed))

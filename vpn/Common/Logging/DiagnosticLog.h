@@ -35,6 +35,13 @@ void LogDebugMessage(const char* function, const char* file, int line, char leve
 void LogReturnCode(const char* function, const char* file, int line, char level, const char* invokedFunction,
                    ResultCode code, const char* description, const char* format, ...);
 
+// The usual way to log from product code: the caller spells its function name, the level and the
+// text; the macros add the source file name, taken from the constant kFile that every logging source
+// file defines, and the line where they stand.
+#define PW_LOG_DEBUG(function, level, ...) LogDebugMessage((function), kFile, __LINE__, (level), __VA_ARGS__)
+#define PW_LOG_RETURN_CODE(function, level, invokedFunction, code, description, ...)                         \
+    LogReturnCode((function), kFile, __LINE__, (level), (invokedFunction), (code), (description), __VA_ARGS__)
+
 // Formats catalogue message messageId with the arguments and hands it to the sink.
 ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...);
 ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args);

@@ -70,8 +70,8 @@ CServices::CSCMHandle::CSCMHandle(DWORD access)
     if (!m_handle.valid())
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CServices::CSCMHandle::CSCMHandle", kFile, __LINE__, 'E', "::OpenSCManager", error,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::CSCMHandle::CSCMHandle", 'E', "::OpenSCManager", error, nullptr,
+                           nullptr);
     }
 }
 
@@ -87,16 +87,15 @@ CServices::CServiceHandle::CServiceHandle(const CSCMHandle& manager, const std::
             m_exists = false;
             return;
         }
-        LogReturnCode("CServices::CServiceHandle::CServiceHandle", kFile, __LINE__, 'W', "::OpenService",
-                      error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::CServiceHandle::CServiceHandle", 'W', "::OpenService", error, nullptr,
+                           nullptr);
     }
 }
 
 ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
     const CNarrowText narrowName(serviceName);
-    LogDebugMessage("CServices::ServiceStart", kFile, __LINE__, 'I', "Starting service \"%s\"",
-                    LogText(narrowName));
+    PW_LOG_DEBUG("CServices::ServiceStart", 'I', "Starting service \"%s\"", LogText(narrowName));
     if (serviceName.empty())
     {
         return SERVICES_ERROR_BAD_PARAMETER;
@@ -112,8 +111,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     ResultCode result = getServiceState(handles.service(), state);
     if (result != SERVICES_SUCCESS)
     {
-        LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "CServices::getServiceState", result,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::getServiceState", result, nullptr,
+                           nullptr);
         return result;
     }
     if (state == STATE_RUNNING)
@@ -134,8 +133,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
             result = EnableService(serviceName);
             if (result != SERVICES_SUCCESS)
             {
-                LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "CServices::EnableService",
-                              result, nullptr, nullptr);
+                PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::EnableService", result,
+                                   nullptr, nullptr);
                 return result;
             }
             if (pw::Api().StartServiceW(handles.service(), 0, nullptr))
@@ -149,8 +148,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         }
         if (error != ERROR_SUCCESS)
         {
-            LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "::StartService", error, nullptr,
-                          nullptr);
+            PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "::StartService", error, nullptr, nullptr);
             return SERVICES_ERROR_START_SERVICE_FAILED;
         }
     }
@@ -158,8 +156,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     result = waitForServiceState(handles.service(), STATE_RUNNING, kStartTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
-        LogReturnCode("CServices::ServiceStart", kFile, __LINE__, 'E', "CServices::waitForServiceState",
-                      result, nullptr, "STATE_RUNNING");
+        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::waitForServiceState", result, nullptr,
+                           "STATE_RUNNING");
         return result;
     }
     return SERVICES_SUCCESS;
@@ -168,8 +166,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
     const CNarrowText narrowName(serviceName);
-    LogDebugMessage("CServices::ServiceStop", kFile, __LINE__, 'I', "Stopping service \"%s\"",
-                    LogText(narrowName));
+    PW_LOG_DEBUG("CServices::ServiceStop", 'I', "Stopping service \"%s\"", LogText(narrowName));
     if (serviceName.empty())
     {
         return SERVICES_ERROR_BAD_PARAMETER;
@@ -185,8 +182,8 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     ResultCode result = getServiceState(handles.service(), state);
     if (result != SERVICES_SUCCESS)
     {
-        LogReturnCode("CServices::ServiceStop", kFile, __LINE__, 'E', "CServices::getServiceState", result,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::getServiceState", result, nullptr,
+                           nullptr);
         return result;
     }
     if (state == STATE_STOPPED)
@@ -199,15 +196,15 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     {
         // A service that is already stopping refuses the control; the wait still decides.
         const DWORD error = ::GetLastError();
-        LogReturnCode("CServices::ServiceStop", kFile, __LINE__, 'E', "::ControlService", error, nullptr,
-                      "SERVICE_CONTROL_STOP");
+        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "::ControlService", error, nullptr,
+                           "SERVICE_CONTROL_STOP");
     }
 
     result = waitForServiceState(handles.service(), STATE_STOPPED, kStopTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
-        LogReturnCode("CServices::ServiceStop", kFile, __LINE__, 'E', "CServices::waitForServiceState",
-                      result, nullptr, "STATE_STOPPED");
+        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::waitForServiceState", result, nullptr,
+                           "STATE_STOPPED");
         return result;
     }
     return SERVICES_SUCCESS;
@@ -216,8 +213,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 ResultCode CServices::EnableService(const std::wstring& serviceName)
 {
     const CNarrowText narrowName(serviceName);
-    LogDebugMessage("CServices::EnableService", kFile, __LINE__, 'I', "Enabling service \"%s\"",
-                    LogText(narrowName));
+    PW_LOG_DEBUG("CServices::EnableService", 'I', "Enabling service \"%s\"", LogText(narrowName));
     if (serviceName.empty())
     {
         return SERVICES_ERROR_BAD_PARAMETER;
@@ -234,8 +230,8 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CServices::EnableService", kFile, __LINE__, 'E', "::QueryServiceConfig", error,
-                      nullptr, "Failed to determine needed buffer size");
+        PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::QueryServiceConfig", error, nullptr,
+                           "Failed to determine needed buffer size");
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
 
@@ -245,8 +241,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     if (!pw::Api().QueryServiceConfigW(handles.service(), config, needed, &needed))
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CServices::EnableService", kFile, __LINE__, 'E', "::QueryServiceConfig", error,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::QueryServiceConfig", error, nullptr, nullptr);
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
 
@@ -257,8 +252,8 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
                                             nullptr, nullptr))
         {
             const DWORD error = ::GetLastError();
-            LogReturnCode("CServices::EnableService", kFile, __LINE__, 'E', "::ChangeServiceConfig", error,
-                          nullptr, nullptr);
+            PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::ChangeServiceConfig", error, nullptr,
+                               nullptr);
             return SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED;
         }
     }
@@ -273,8 +268,8 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
                                         sizeof(status), &needed))
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CServices::getServiceState", kFile, __LINE__, 'E', "::QueryServiceStatusEx", error,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("CServices::getServiceState", 'E', "::QueryServiceStatusEx", error, nullptr,
+                           nullptr);
         return SERVICES_ERROR_QUERY_SERVICE_FAILED;
     }
     if (status.dwCurrentState >= SERVICE_STOPPED && status.dwCurrentState <= SERVICE_PAUSED)
@@ -296,8 +291,8 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
         const ResultCode result = getServiceState(service, state);
         if (result != SERVICES_SUCCESS)
         {
-            LogReturnCode("CServices::waitForServiceState", kFile, __LINE__, 'W', "CService::getServiceState",
-                          result, nullptr, nullptr);
+            PW_LOG_RETURN_CODE("CServices::waitForServiceState", 'W', "CService::getServiceState", result,
+                               nullptr, nullptr);
         }
         else if (state == wanted)
         {

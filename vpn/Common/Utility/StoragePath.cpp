@@ -48,8 +48,8 @@ ResultCode CStoragePath::CreateSingletonInstance(CStoragePath*& instance)
     }
     ReleaseInstance(created);
     instance = nullptr;
-    LogReturnCode("CStoragePath::CreateSingletonInstance", kFile, __LINE__, 'E', "CStoragePath", result,
-                  nullptr, nullptr);
+    PW_LOG_RETURN_CODE("CStoragePath::CreateSingletonInstance", 'E', "CStoragePath", result, nullptr,
+                       nullptr);
     return result;
 }
 
@@ -89,8 +89,8 @@ std::wstring CStoragePath::GetMainPath() const
     const std::wstring folder = GetCSIDLPath(kCommonAppDataFolder);
     if (folder.empty())
     {
-        LogDebugMessage("CStoragePath::GetMainPath", kFile, __LINE__, 'W',
-                        "CSIDL value provided to CStoragePath::GetMainPath returned an empty string.");
+        PW_LOG_DEBUG("CStoragePath::GetMainPath", 'W',
+                     "CSIDL value provided to CStoragePath::GetMainPath returned an empty string.");
         return std::wstring();
     }
     return folder + m_relativePath;

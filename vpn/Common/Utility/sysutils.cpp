@@ -26,8 +26,8 @@ bool fileExists(const std::wstring& path)
     const int error = errno;
     if (error != ENOENT)
     {
-        LogReturnCode("fileExists", kFile, __LINE__, 'E', "_tstat", static_cast<ResultCode>(error), nullptr,
-                      "File: %s\nError: %s", CNarrowText(path).c_str(), std::strerror(error));
+        PW_LOG_RETURN_CODE("fileExists", 'E', "_tstat", static_cast<ResultCode>(error), nullptr,
+                           "File: %s\nError: %s", CNarrowText(path).c_str(), std::strerror(error));
     }
     return false;
 }

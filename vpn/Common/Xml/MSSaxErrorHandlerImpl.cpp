@@ -44,8 +44,8 @@ HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::error(ISAXLocator*, const wchar
 {
     if (message != nullptr)
     {
-        LogReturnCode("MSSaxErrorHandlerImpl::error", kFile, __LINE__, 'W', kParse,
-                      static_cast<ResultCode>(code), nullptr, "XML Parser error: %ls", message);
+        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::error", 'W', kParse, static_cast<ResultCode>(code),
+                           nullptr, "XML Parser error: %ls", message);
     }
     return S_OK;
 }
@@ -55,8 +55,8 @@ HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::fatalError(ISAXLocator*, const 
 {
     if (message != nullptr)
     {
-        LogReturnCode("MSSaxErrorHandlerImpl::fatalError", kFile, __LINE__, 'E', kParse,
-                      static_cast<ResultCode>(code), nullptr, "XML Parser fatal error: %ls", message);
+        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::fatalError", 'E', kParse, static_cast<ResultCode>(code),
+                           nullptr, "XML Parser fatal error: %ls", message);
     }
     return S_OK;
 }
@@ -66,8 +66,8 @@ HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::ignorableWarning(ISAXLocator*, 
 {
     if (message != nullptr)
     {
-        LogReturnCode("MSSaxErrorHandlerImpl::ignorableWarning", kFile, __LINE__, 'I', kParse,
-                      static_cast<ResultCode>(code), nullptr, "XML Parser warning: %ls", message);
+        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::ignorableWarning", 'I', kParse,
+                           static_cast<ResultCode>(code), nullptr, "XML Parser warning: %ls", message);
     }
     return S_OK;
 }

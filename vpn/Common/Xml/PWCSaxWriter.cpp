@@ -123,9 +123,9 @@ ResultCode PWCSaxWriter::characters(const std::wstring& text)
     {
         // No escape can carry such a character: writing it would make a document that no parser
         // accepts.
-        LogReturnCode("PWCSaxWriter::characters", kFile, __LINE__, 'E', "PWCSaxWriter::characters",
-                      GLOBAL_ERROR_BAD_PARAMETER, nullptr,
-                      "Text holds a character that XML 1.0 cannot carry");
+        PW_LOG_RETURN_CODE("PWCSaxWriter::characters", 'E', "PWCSaxWriter::characters",
+                           GLOBAL_ERROR_BAD_PARAMETER, nullptr,
+                           "Text holds a character that XML 1.0 cannot carry");
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
     if (needsCData(text))
@@ -233,9 +233,9 @@ ResultCode PWCSaxWriter::createDirectoryPath(const std::wstring& path, const std
     {
         if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
         {
-            LogReturnCode(kWriteDocument, kFile, __LINE__, 'E', "PWCSaxWriter::createDirectoryPath",
-                          GLOBAL_ERROR_BAD_PARAMETER, nullptr, "Folder %s is not below %s",
-                          CNarrowText(path).c_str(), CNarrowText(base).c_str());
+            PW_LOG_RETURN_CODE(kWriteDocument, 'E', "PWCSaxWriter::createDirectoryPath",
+                               GLOBAL_ERROR_BAD_PARAMETER, nullptr, "Folder %s is not below %s",
+                               CNarrowText(path).c_str(), CNarrowText(base).c_str());
             return GLOBAL_ERROR_BAD_PARAMETER;
         }
         CUniqueLocalMemory descriptor;
@@ -303,9 +303,9 @@ ResultCode PWCSaxWriter::writeDocument()
     // Never the current directory: whatever happens to be there is no place for a machine's policy.
     if (directory.empty())
     {
-        LogReturnCode(kWriteDocument, kFile, __LINE__, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
-                      "No folder for %s: it is not written to the current directory",
-                      CNarrowText(fileName).c_str());
+        PW_LOG_RETURN_CODE(kWriteDocument, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           "No folder for %s: it is not written to the current directory",
+                           CNarrowText(fileName).c_str());
         return GLOBAL_ERROR_UNEXPECTED;
     }
     // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
@@ -313,8 +313,8 @@ ResultCode PWCSaxWriter::writeDocument()
     const ResultCode prepared = createDirectoryPath(directory, trustedBase, folders);
     if (prepared == GLOBAL_ERROR_UNEXPECTED)
     {
-        LogReturnCode(kWriteDocument, kFile, __LINE__, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
-                      "Error creating needed directory");
+        PW_LOG_RETURN_CODE(kWriteDocument, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           "Error creating needed directory");
     }
     if (prepared != GLOBAL_SUCCESS)
     {
@@ -335,8 +335,7 @@ ResultCode PWCSaxWriter::writeDocument()
     }
     if (!temporary.empty() && !pw::Api().DeleteFileW(temporary.c_str()))
     {
-        LogReturnCode(kWriteDocument, kFile, __LINE__, 'W', "::DeleteFile", ::GetLastError(), nullptr,
-                      nullptr);
+        PW_LOG_RETURN_CODE(kWriteDocument, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
     }
     return GLOBAL_ERROR_UNEXPECTED;
 }
@@ -381,9 +380,9 @@ bool PWCSaxWriter::writeTemporaryFile(const std::wstring& target, std::wstring& 
     }
     if (!file.valid())
     {
-        LogReturnCode(kWriteDocument, kFile, __LINE__, 'E', "::CreateFile", ERROR_FILE_EXISTS, nullptr,
-                      "No unused temporary name beside %s after %d attempts", CNarrowText(target).c_str(),
-                      kNameAttempts);
+        PW_LOG_RETURN_CODE(kWriteDocument, 'E', "::CreateFile", ERROR_FILE_EXISTS, nullptr,
+                           "No unused temporary name beside %s after %d attempts",
+                           CNarrowText(target).c_str(), kNameAttempts);
         return false;
     }
 

@@ -181,8 +181,9 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
     CInstanceSmartPtr<CStoragePath> storagePath(CStoragePath::GetInstance());
     if (storagePath.get() == nullptr)
     {
-        LogReturnCode("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", kFile, __LINE__, 'E',
-                      "CInstanceSmartPtr<StoragePath>", CSTORAGEPATH_ERROR_NO_INSTANCE, nullptr, nullptr);
+        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", 'E',
+                           "CInstanceSmartPtr<StoragePath>", CSTORAGEPATH_ERROR_NO_INSTANCE, nullptr,
+                           nullptr);
         return std::wstring();
     }
     return storagePath->GetMainPath();
@@ -211,7 +212,7 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
 {
     if (args == nullptr || count < 0)
     {
-        LogDebugMessage(kGenerate, kFile, __LINE__, 'E', "Invalid Arguments");
+        PW_LOG_DEBUG(kGenerate, 'E', "Invalid Arguments");
         return false;
     }
 
@@ -225,8 +226,8 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
         const size_t equals = argument.find(L'=');
         if (equals == std::wstring::npos)
         {
-            LogDebugMessage(
-                kGenerate, kFile, __LINE__, 'W',
+            PW_LOG_DEBUG(
+                kGenerate, 'W',
                 "ignoring invalid argument %s. Arguments in the form policy_abbreviation=value expected",
                 CNarrowText(argument).c_str());
             continue;
@@ -240,8 +241,8 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
         const auto definition = policyTable.find(abbreviation);
         if (definition == policyTable.end())
         {
-            LogDebugMessage(kGenerate, kFile, __LINE__, 'W', "ignoring undefined abbreviation %s",
-                            CNarrowText(abbreviation).c_str());
+            PW_LOG_DEBUG(kGenerate, 'W', "ignoring undefined abbreviation %s",
+                         CNarrowText(abbreviation).c_str());
             continue;
         }
         const PolicyDefinition& policy = definition->second;
@@ -261,8 +262,8 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
         }
         if (!allowed)
         {
-            LogDebugMessage(kGenerate, kFile, __LINE__, 'W', "%s is not an allowed value for policy %s",
-                            CNarrowText(given).c_str(), CNarrowText(policy.policyName).c_str());
+            PW_LOG_DEBUG(kGenerate, 'W', "%s is not an allowed value for policy %s",
+                         CNarrowText(given).c_str(), CNarrowText(policy.policyName).c_str());
             continue;
         }
 
@@ -270,9 +271,8 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
         const auto stored = values.find(policy.policyName);
         if (stored != values.end() && !stored->second.empty())
         {
-            LogDebugMessage(kGenerate, kFile, __LINE__, 'W',
-                            "ignoring duplicate policy arg %s. The first value will be used",
-                            CNarrowText(policy.policyName).c_str());
+            PW_LOG_DEBUG(kGenerate, 'W', "ignoring duplicate policy arg %s. The first value will be used",
+                         CNarrowText(policy.policyName).c_str());
             continue;
         }
         values[policy.policyName] = value;
@@ -287,15 +287,15 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyVal
     const ResultCode built = buildLocalPolicy(writer, top, update);
     if (built != GLOBAL_SUCCESS)
     {
-        LogReturnCode("XmlLocalPWPolMgr::writeLocalPolicy", kFile, __LINE__, 'E',
-                      "XmlLocalPWPolMgr::buildLocalPolicy", built, nullptr, nullptr);
+        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "XmlLocalPWPolMgr::buildLocalPolicy",
+                           built, nullptr, nullptr);
         return false;
     }
     const ResultCode result = writer.writeDocument();
     if (result != GLOBAL_SUCCESS)
     {
-        LogReturnCode("XmlLocalPWPolMgr::writeLocalPolicy", kFile, __LINE__, 'E',
-                      "PWCSaxWriter::writeDocument", result, nullptr, nullptr);
+        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "PWCSaxWriter::writeDocument", result,
+                           nullptr, nullptr);
         return false;
     }
     return true;
@@ -415,8 +415,7 @@ void XmlLocalPWPolMgr::setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), 
 {
     if (!inUpdatePolicy)
     {
-        LogDebugMessage("XmlLocalPWPolMgr::setElementValue", kFile, __LINE__, 'W',
-                        "Local Policy XML structure is incorrect.");
+        PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
         return;
     }
     (policyInfo.*setter)(text == kTrue);
@@ -547,8 +546,8 @@ void XmlLocalPWPolMgr::addAttribute(const std::wstring& name, const std::wstring
     policyInfo.setVersion(value);
     if (CompareVersions(value, kCurrentVersion) > 0)
     {
-        LogDebugMessage(
-            "XmlLocalPWPolMgr::addAttribute", kFile, __LINE__, 'W',
+        PW_LOG_DEBUG(
+            "XmlLocalPWPolMgr::addAttribute", 'W',
             "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
             "Unexpected behaviors can result.");
     }

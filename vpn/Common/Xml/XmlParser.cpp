@@ -51,8 +51,8 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
                                    kIID_ISAXXMLReader, reinterpret_cast<void**>(reader.put()));
     if (FAILED(hr) || !reader)
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::CoCreateInstance",
-                      static_cast<ResultCode>(hr), nullptr, "Couldn't initialize SAX Reader");
+        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::CoCreateInstance", static_cast<ResultCode>(hr),
+                           nullptr, "Couldn't initialize SAX Reader");
         return false;
     }
     return true;
@@ -88,7 +88,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     ResultCode result = GLOBAL_ERROR_UNEXPECTED;
     if (m_manager == nullptr)
     {
-        LogDebugMessage(kFunction, kFile, __LINE__, 'E', "XML Manager not provided");
+        PW_LOG_DEBUG(kFunction, 'E', "XML Manager not provided");
         return result;
     }
 
@@ -100,8 +100,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
     if (FAILED(hr))
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "CoInitializeEx", static_cast<ResultCode>(hr), nullptr,
-                      nullptr);
+        PW_LOG_RETURN_CODE(kFunction, 'E', "CoInitializeEx", static_cast<ResultCode>(hr), nullptr, nullptr);
         return result;
     }
     // Declared before every COM pointer so that the apartment is left after they are released.
@@ -128,15 +127,15 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     hr = reader->putContentHandler(contentHandler.get());
     if (FAILED(hr))
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::putContentHandler",
-                      static_cast<ResultCode>(hr), nullptr, "Error configuring content handler");
+        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::putContentHandler", static_cast<ResultCode>(hr),
+                           nullptr, "Error configuring content handler");
         return result;
     }
     hr = reader->putErrorHandler(errorHandler.get());
     if (FAILED(hr))
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::putErrorHandler",
-                      static_cast<ResultCode>(hr), nullptr, "Error configuring error handler");
+        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::putErrorHandler", static_cast<ResultCode>(hr),
+                           nullptr, "Error configuring error handler");
         return result;
     }
 
@@ -147,8 +146,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
             hr = reader->putFeature(feature.name, VARIANT_TRUE);
             if (FAILED(hr))
             {
-                LogReturnCode(kFunction, kFile, __LINE__, 'W', "ISAXXMLReader::putFeature",
-                              static_cast<ResultCode>(hr), nullptr, "%s", feature.failureText);
+                PW_LOG_RETURN_CODE(kFunction, 'W', "ISAXXMLReader::putFeature", static_cast<ResultCode>(hr),
+                                   nullptr, "%s", feature.failureText);
             }
         }
     }
@@ -159,8 +158,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     const DWORD holdError = HoldForReading(path, hold);
     if (IsFileInUse(holdError))
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "::CreateFile", holdError, nullptr,
-                      "The file stayed in use");
+        PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr, "The file stayed in use");
         return result;
     }
 
@@ -171,8 +169,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
     else
     {
-        LogReturnCode(kFunction, kFile, __LINE__, 'E', "ISAXXMLReader::parse", static_cast<ResultCode>(hr),
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::parse", static_cast<ResultCode>(hr), nullptr,
+                           nullptr);
     }
     return result;
 }

@@ -43,14 +43,14 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
 {
     if (dllSearchError != ERROR_SUCCESS)
     {
-        LogReturnCode("wmain", kFile, __LINE__, 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
-                      "libraries may still be searched for beside the program");
+        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
+                           "libraries may still be searched for beside the program");
     }
 
     if (GetPrivilegeLevel() < kAdministratorLevel)
     {
         Print("Sorry, you do not have the necessary privileges to run this tool\n");
-        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user does not have necessary privileges");
+        PW_LOG_DEBUG("wmain", 'I', "user does not have necessary privileges");
         return kExitFailure;
     }
 
@@ -59,8 +59,8 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
     if (storageResult != 0)
     {
         Print("Failed to create storage path manager\n");
-        LogReturnCode("wmain", kFile, __LINE__, 'E', "CStoragePath::CreateSingletonInstance", storageResult,
-                      nullptr, nullptr);
+        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", storageResult, nullptr,
+                           nullptr);
         return kExitFailure;
     }
     CInstanceSmartPtr<CStoragePath> storagePath(storagePathInstance);
@@ -74,7 +74,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
         const int answer = std::getchar();
         if (answer == EOF)
         {
-            LogDebugMessage("wmain", kFile, __LINE__, 'E', "EOF received");
+            PW_LOG_DEBUG("wmain", 'E', "EOF received");
             return kExitFailure;
         }
         if (answer != 'y' && answer != 'Y')
@@ -91,28 +91,28 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
     if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
     {
         Print("An Error Occurred While Generating the Local Policy File\n");
-        LogDebugMessage("wmain", kFile, __LINE__, 'E', "failed to generate local policy file");
+        PW_LOG_DEBUG("wmain", 'E', "failed to generate local policy file");
         return kExitFailure;
     }
 
     if (policyManager.loadLocalPolicy() != 0)
     {
         Print("An Error Occurred While Loading the Policy File\n");
-        LogDebugMessage("wmain", kFile, __LINE__, 'E', "could not load local policy file");
+        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
         return kExitFailure;
     }
 
     if (policyManager.getLocalPolicyInfo().getFipsMode())
     {
         Print("FIPS Mode has Successfully been Enabled\n");
-        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user has enabled FIPS mode");
+        PW_LOG_DEBUG("wmain", 'I', "user has enabled FIPS mode");
     }
     else
     {
         Print("FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you "
               "wish to "
               "enable FIPS.\n");
-        LogDebugMessage("wmain", kFile, __LINE__, 'I', "user has disabled FIPS mode");
+        PW_LOG_DEBUG("wmain", 'I', "user has disabled FIPS mode");
     }
 
     restartAgent();
@@ -132,11 +132,11 @@ void LogEscapedException() noexcept
         }
         catch (const std::exception& e)
         {
-            LogDebugMessage("wmain", kFile, __LINE__, 'E', "unexpected exception: %s", e.what());
+            PW_LOG_DEBUG("wmain", 'E', "unexpected exception: %s", e.what());
         }
         catch (...)
         {
-            LogDebugMessage("wmain", kFile, __LINE__, 'E', "unexpected exception of an unknown type");
+            PW_LOG_DEBUG("wmain", 'E', "unexpected exception of an unknown type");
         }
     }
     catch (...)
@@ -165,8 +165,7 @@ void restartAgent()
     if (stopResult != 0)
     {
         Print("Could not stop the VPN agent service.\n");
-        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStop", stopResult, nullptr,
-                      nullptr);
+        PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStop", stopResult, nullptr, nullptr);
         return;
     }
 
@@ -174,8 +173,7 @@ void restartAgent()
     if (startResult != 0)
     {
         Print("Could not start the VPN agent service.\n");
-        LogReturnCode("restartAgent", kFile, __LINE__, 'E', "CServices::ServiceStart", startResult, nullptr,
-                      nullptr);
+        PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStart", startResult, nullptr, nullptr);
         return;
     }
     Print("The VPN agent has been successfully restarted.\n");

@@ -113,9 +113,8 @@ ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemor
                                                                         descriptor.put(), nullptr))
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode(kBuildDescriptor, kFile, __LINE__, 'E',
-                      "::ConvertStringSecurityDescriptorToSecurityDescriptor", error, nullptr, "%s",
-                      CNarrowText(sddl).c_str());
+        PW_LOG_RETURN_CODE(kBuildDescriptor, 'E', "::ConvertStringSecurityDescriptorToSecurityDescriptor",
+                           error, nullptr, "%s", CNarrowText(sddl).c_str());
         return error;
     }
     return GLOBAL_SUCCESS;
@@ -183,11 +182,11 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, CUniqueFil
     }
     if (!trusted)
     {
-        LogReturnCode(kOpenTrustedFolder, kFile, __LINE__, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED,
-                      nullptr,
-                      "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
-                      "the user running this tool",
-                      CNarrowText(path).c_str(), SidText(owner).c_str());
+        PW_LOG_RETURN_CODE(
+            kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+            "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
+            "the user running this tool",
+            CNarrowText(path).c_str(), SidText(owner).c_str());
         folder.reset();
         return ERROR_ACCESS_DENIED;
     }

@@ -29,8 +29,8 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     if (m_module == nullptr)
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CHModuleMgr::STLoadLibrary", kFile, __LINE__, 'W', "LoadLibrary", error, nullptr,
-                      "Unable to load %s", CNarrowText(name).c_str());
+        PW_LOG_RETURN_CODE("CHModuleMgr::STLoadLibrary", 'W', "LoadLibrary", error, nullptr,
+                           "Unable to load %s", CNarrowText(name).c_str());
         return error == ERROR_SHARING_VIOLATION ? GLOBAL_ERROR_BAD_HANDLE : GLOBAL_ERROR_NOT_INITIALIZED;
     }
     return GLOBAL_SUCCESS;
@@ -50,8 +50,8 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
     if (address == nullptr)
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CHModuleMgr::STGetProcAddress", kFile, __LINE__, 'W', "GetProcAddress", error, nullptr,
-                      "Unable to obtain entry point %s", name);
+        PW_LOG_RETURN_CODE("CHModuleMgr::STGetProcAddress", 'W', "GetProcAddress", error, nullptr,
+                           "Unable to obtain entry point %s", name);
         return GLOBAL_ERROR_NULL_POINTER;
     }
     return GLOBAL_SUCCESS;
@@ -66,8 +66,7 @@ ResultCode CHModuleMgr::STFreeLibrary()
     if (!pw::Api().FreeLibrary(m_module))
     {
         const DWORD error = ::GetLastError();
-        LogReturnCode("CHModuleMgr::STFreeLibrary", kFile, __LINE__, 'E', "FreeLibrary", error, nullptr,
-                      nullptr);
+        PW_LOG_RETURN_CODE("CHModuleMgr::STFreeLibrary", 'E', "FreeLibrary", error, nullptr, nullptr);
         return GLOBAL_ERROR_UNEXPECTED;
     }
     m_module = nullptr;

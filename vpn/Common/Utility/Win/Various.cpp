@@ -31,8 +31,8 @@ std::wstring GetCSIDLPath(int csidl)
         const HRESULT hr = getFolderPath(nullptr, csidl, nullptr, 0, buffer);
         if (FAILED(hr))
         {
-            LogReturnCode("GetCSIDLPath", kFile, __LINE__, 'W', "SHGetFolderPath",
-                          static_cast<ResultCode>(hr), nullptr, "CSIDL value = %ul", csidl);
+            PW_LOG_RETURN_CODE("GetCSIDLPath", 'W', "SHGetFolderPath", static_cast<ResultCode>(hr), nullptr,
+                               "CSIDL value = %ul", csidl);
         }
     }
     buffer[MAX_PATH - 1] = L'\0';

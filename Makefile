@@ -5,6 +5,9 @@
 # Both architectures are built: the shipped 32-bit exe (BUILD_DIR/i686) and its 64-bit twin
 # (BUILD_DIR/x86_64), for machines that cannot run 32-bit programs. `make test` runs the suite on
 # every architecture this machine can run; ARCHES=x86_64 or ARCHES=i686 forces the choice.
+# The checkout that holds this Makefile: its scripts and sources are found from here, whatever the
+# current directory and BUILD_DIR.
+ROOT := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
 BUILD_DIR ?= build
 ARGS ?=
 ARCHES ?=
@@ -17,11 +20,11 @@ export JOBS
 all: build
 
 bootstrap:
-	@scripts/bootstrap.sh
+	@$(ROOT)/scripts/bootstrap.sh
 
 configure: bootstrap
 	@for arch in i686 x86_64; do \
-		cmake -S . -B $(BUILD_DIR)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/$$arch-w64-mingw32.cmake \
+		cmake -S $(ROOT) -B $(BUILD_DIR)/$$arch -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/$$arch-w64-mingw32.cmake \
 			-DCMAKE_BUILD_TYPE=Release -Wno-dev --no-warn-unused-cli >/dev/null || exit 1; \
 	done
 
@@ -30,10 +33,10 @@ build: configure
 	@cmake --build $(BUILD_DIR)/x86_64 -j $(JOBS)
 
 run: build
-	@scripts/run-demo.sh $(BUILD_DIR) $(ARGS)
+	@$(ROOT)/scripts/run-demo.sh $(BUILD_DIR) $(ARGS)
 
 test: build
-	@scripts/test.sh $(BUILD_DIR) "$(ARCHES)"
+	@$(ROOT)/scripts/test.sh $(BUILD_DIR) "$(ARCHES)"
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/ProductVersion.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 #include "vpn/Common/Xml/XmlMgr.h"
@@ -34,7 +35,7 @@ public:
     static constexpr wchar_t kPolicyNamespace[] = L"http://www.veskar.com/pathweave/LocalPolicy";
     static constexpr wchar_t kPolicyFileName[] = L"PathweaveLocalPolicy.xml";
     // The version that this tool writes and compares a read file with.
-    static constexpr wchar_t kCurrentVersion[] = L"4.1.06020";
+    static constexpr wchar_t kCurrentVersion[] = PW_VERSION_TEXT_W;
 
     XmlLocalPWPolMgr();
     ~XmlLocalPWPolMgr() override;

@@ -227,7 +227,7 @@ void printUsage()
           "      to the overwrite prompt (end of input)\n");
 }
 
-int wmain(int argc, wchar_t** argv)
+int HardenorMain(int argc, wchar_t** argv)
 {
     // Before anything can load a library: a DLL planted beside the program or in the current
     // directory must never be loaded in its place.

@@ -16,4 +16,6 @@ bool isHelpRequested(int argc, const wchar_t* const* argv);
 // Prints the usage text to standard output.
 void printUsage();
 
-int wmain(int argc, wchar_t** argv);
+// The whole run of the tool, from the process's command line to its exit code (0 or -1). Entries
+// that the run logs name it "wmain", the entry point it runs for.
+int HardenorMain(int argc, wchar_t** argv);

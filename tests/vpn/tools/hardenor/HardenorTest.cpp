@@ -115,7 +115,7 @@ int RunInProcess(std::vector<std::wstring> arguments)
         argv.push_back(&argument[0]);
     }
     argv.push_back(nullptr);
-    return wmain(static_cast<int>(arguments.size()), argv.data());
+    return HardenorMain(static_cast<int>(arguments.size()), argv.data());
 }
 
 // The texts of the entries that the entry point wrote itself.

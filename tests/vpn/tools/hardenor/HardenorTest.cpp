@@ -8,6 +8,7 @@
 
 #include "AgentFixture.h"
 #include "HardenorRun.h"
+#include "support/ApiOverride.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/tools/hardenor/Hardenor.h"
@@ -332,13 +333,14 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
 namespace
 {
 // Turns the caller away at the privilege check, the run's first step after the log is open.
-void RefuseTheCallersToken()
+ApiOverride<BOOL(HANDLE, DWORD, BOOL, PHANDLE)> RefuseTheCallersToken()
 {
-    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
-    {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
+    return OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                       [](HANDLE, DWORD, BOOL, PHANDLE)
+                       {
+                           ::SetLastError(ERROR_ACCESS_DENIED);
+                           return FALSE;
+                       });
 }
 } // namespace
 
@@ -350,29 +352,34 @@ TEST(HardenorDllSearch, SystemFolderOnlyIsSetBeforeAnythingElse)
     {
         RecordingEventLog log(false);
         std::vector<std::string> calls;
-        pw::Api().SetDefaultDllDirectories = [&calls](DWORD flags)
-        {
-            calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
-            return TRUE;
-        };
-        auto load = pw::Api().LoadLibraryExW;
-        pw::Api().LoadLibraryExW = [&calls, load](LPCWSTR name, HANDLE file, DWORD flags)
-        {
-            calls.push_back("LoadLibraryEx " + std::to_string(flags));
-            return load(name, file, flags);
-        };
-        auto registerSource = pw::Api().RegisterEventSourceA;
-        pw::Api().RegisterEventSourceA = [&calls, registerSource](LPCSTR server, LPCSTR source)
-        {
-            calls.push_back("RegisterEventSource");
-            return registerSource(server, source);
-        };
-        pw::Api().OpenThreadToken = [&calls](HANDLE, DWORD, BOOL, PHANDLE)
-        {
-            calls.push_back("OpenThreadToken");
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        };
+        auto restrictSearch =
+            OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories,
+                        [&calls](DWORD flags)
+                        {
+                            calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+                            return TRUE;
+                        });
+        auto load =
+            OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                        [&calls, real = pw::Api().LoadLibraryExW](LPCWSTR name, HANDLE file, DWORD flags)
+                        {
+                            calls.push_back("LoadLibraryEx " + std::to_string(flags));
+                            return real(name, file, flags);
+                        });
+        auto registerSource =
+            OverrideApi(&pw::PlatformApi::RegisterEventSourceA,
+                        [&calls, real = pw::Api().RegisterEventSourceA](LPCSTR server, LPCSTR source)
+                        {
+                            calls.push_back("RegisterEventSource");
+                            return real(server, source);
+                        });
+        auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                                 [&calls](HANDLE, DWORD, BOOL, PHANDLE)
+                                 {
+                                     calls.push_back("OpenThreadToken");
+                                     ::SetLastError(ERROR_ACCESS_DENIED);
+                                     return FALSE;
+                                 });
         const int exitCode = RunInProcess(arguments);
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ("SetDefaultDllDirectories 2048", calls[0]);
@@ -397,12 +404,13 @@ TEST(HardenorDllSearch, SystemFolderOnlyIsSetBeforeAnythingElse)
 TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
 {
     RecordingEventLog log(false);
-    pw::Api().SetDefaultDllDirectories = [](DWORD)
-    {
-        ::SetLastError(ERROR_PROC_NOT_FOUND);
-        return FALSE;
-    };
-    RefuseTheCallersToken();
+    auto restrictSearch = OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories,
+                                      [](DWORD)
+                                      {
+                                          ::SetLastError(ERROR_PROC_NOT_FOUND);
+                                          return FALSE;
+                                      });
+    auto refuse = RefuseTheCallersToken();
     EXPECT_EQ(-1, RunInProcess({}));
     ASSERT_EQ(2u, log.entries().size());
     const ParsedEntry refused = ParseEntry(log.entries()[0].text);
@@ -418,17 +426,21 @@ TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
     // Regression: an exception leaving the run ended the process with neither -1 nor an entry.
     {
         RecordingEventLog log(false);
-        pw::Api().SetDefaultDllDirectories = [](DWORD) { return TRUE; };
-        pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL
-        { throw std::runtime_error("token store unavailable"); };
+        auto restrictSearch =
+            OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories, [](DWORD) { return TRUE; });
+        auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                                 [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL
+                                 { throw std::runtime_error("token store unavailable"); });
         EXPECT_EQ(-1, RunInProcess({}));
         EXPECT_EQ(std::vector<std::string>{"E unexpected exception: token store unavailable"},
                   EntryPointTexts(log));
     }
     {
         RecordingEventLog log(false);
-        pw::Api().SetDefaultDllDirectories = [](DWORD) { return TRUE; };
-        pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL { throw 42; };
+        auto restrictSearch =
+            OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories, [](DWORD) { return TRUE; });
+        auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                                 [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL { throw 42; });
         EXPECT_EQ(-1, RunInProcess({}));
         EXPECT_EQ(std::vector<std::string>{"E unexpected exception of an unknown type"},
                   EntryPointTexts(log));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@ struct Row
     std::wstring abbreviation;
     const PolicyDefinition* policy;
 };
+
+void PrintTo(const Row& row, std::ostream* os)
+{
+    *os << ToUtf8(row.abbreviation);
+}
 
 std::vector<Row> Rows()
 {

@@ -675,80 +675,80 @@ TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
 
 namespace
 {
-std::vector<std::wstring> PolicyNames(bool updateGroup)
+// The enumerated policies; the server list is read from its children (tested below).
+std::vector<const PolicyDefinition*> EnumeratedPolicies()
 {
-    std::vector<std::wstring> names;
+    std::vector<const PolicyDefinition*> policies;
     for (const auto& entry : LocalPWPolicyTable::byAbbreviation())
     {
-        if (entry.second.updateGroup == updateGroup && !entry.second.allowedValues.empty())
+        if (!entry.second.allowedValues.empty())
         {
-            names.push_back(entry.second.policyName);
+            policies.push_back(&entry.second);
         }
     }
-    return names;
+    return policies;
 }
 
-std::string ElementName(const testing::TestParamInfo<std::wstring>& info)
+std::string ElementName(const testing::TestParamInfo<const PolicyDefinition*>& info)
 {
-    return ToUtf8(info.param);
+    return ToUtf8(info.param->policyName);
+}
+
+// The record after one element with text, read directly under the root or inside the update group.
+LocalPWPolicyInfo ReadOne(const std::wstring& name, const std::wstring& text, bool inGroup)
+{
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    if (inGroup)
+    {
+        manager.startElement(L"UpdatePolicy");
+    }
+    Element(manager, name, text);
+    if (inGroup)
+    {
+        manager.endElement(L"UpdatePolicy");
+    }
+    return manager.getLocalPolicyInfo();
 }
 } // namespace
 
-class PolicyReaderUpdateGroupElement : public testing::TestWithParam<std::wstring>
+class PolicyReaderElement : public testing::TestWithParam<const PolicyDefinition*>
 {
 };
 
-// Each value of an update-group policy outside the group draws the structure warning and changes
-// nothing; inside the group it is read.
-TEST_P(PolicyReaderUpdateGroupElement, CountsOnlyInsideTheGroup)
+// An update-group policy outside the group draws the structure warning and changes nothing; a
+// top-level policy is read wherever it stands without a warning. Inside the group every policy is
+// read, and some value of each changes the record.
+TEST_P(PolicyReaderElement, CountsWhereItsGroupAllows)
 {
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
-    StartRoot(manager);
-    for (const wchar_t* text : {L"true", L"false"})
+    const PolicyDefinition& policy = *GetParam();
+    LocalPWPolicyInfo unchanged;
+    unchanged.setVersion(L"4.1.06020");
+    bool changes = false;
+    for (const std::wstring& value : policy.allowedValues)
     {
-        Element(manager, GetParam(), text);
+        SCOPED_TRACE(ToUtf8(value));
+        RecordingEventLog log;
+        const LocalPWPolicyInfo outside = ReadOne(policy.policyName, value, false);
+        if (policy.updateGroup)
+        {
+            EXPECT_EQ(unchanged, outside);
+            EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
+        }
+        else
+        {
+            EXPECT_EQ(ReadOne(policy.policyName, value, true), outside);
+            EXPECT_TRUE(log.entries().empty());
+        }
+        log.clear();
+        changes = changes || ReadOne(policy.policyName, value, true) != unchanged;
+        EXPECT_TRUE(log.entries().empty());
     }
-    LocalPWPolicyInfo expected;
-    expected.setVersion(L"4.1.06020");
-    EXPECT_EQ(expected, manager.getLocalPolicyInfo());
-    EXPECT_EQ((std::vector<LogLine>{kStructureWarning, kStructureWarning}), LogLines(log));
-
-    log.clear();
-    manager.startElement(L"UpdatePolicy");
-    Element(manager, GetParam(), L"false");
-    manager.endElement(L"UpdatePolicy");
-    EXPECT_NE(expected, manager.getLocalPolicyInfo());
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(changes);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryUpdatePolicy, PolicyReaderUpdateGroupElement,
-                         testing::ValuesIn(PolicyNames(true)), ElementName);
-
-class PolicyReaderTopLevelElement : public testing::TestWithParam<std::wstring>
-{
-};
-
-// Top-level policies are read wherever they stand and never draw the structure warning.
-TEST_P(PolicyReaderTopLevelElement, IsReadInsideAndOutsideTheUpdateGroup)
-{
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
-    StartRoot(manager);
-    Element(manager, GetParam(), L"true");
-    const LocalPWPolicyInfo outside = manager.getLocalPolicyInfo();
-
-    XmlLocalPWPolMgr inGroup;
-    StartRoot(inGroup);
-    inGroup.startElement(L"UpdatePolicy");
-    Element(inGroup, GetParam(), L"true");
-    inGroup.endElement(L"UpdatePolicy");
-    EXPECT_EQ(outside, inGroup.getLocalPolicyInfo());
-    EXPECT_TRUE(log.entries().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryTopLevelPolicy, PolicyReaderTopLevelElement,
-                         testing::ValuesIn(PolicyNames(false)), ElementName);
+INSTANTIATE_TEST_SUITE_P(EveryEnumeratedPolicy, PolicyReaderElement, testing::ValuesIn(EnumeratedPolicies()),
+                         ElementName);
 
 TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
 {
@@ -782,43 +782,46 @@ TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
     }
 }
 
-class PolicyReaderNewerVersion : public testing::TestWithParam<std::wstring>
+struct RootVersion
+{
+    std::wstring version;
+    bool newer;
+};
+
+void PrintTo(const RootVersion& root, std::ostream* os)
+{
+    *os << '"' << ToUtf8(root.version) << (root.newer ? "\" (newer)" : "\" (not newer)");
+}
+
+class PolicyReaderRootVersion : public testing::TestWithParam<RootVersion>
 {
 };
 
-TEST_P(PolicyReaderNewerVersion, DrawsTheWarning)
+TEST_P(PolicyReaderRootVersion, OnlyANewerVersionDrawsTheWarning)
 {
     RecordingEventLog log;
     XmlLocalPWPolMgr manager;
-    StartRoot(manager, GetParam());
-    EXPECT_EQ(GetParam(), manager.getLocalPolicyInfo().getVersion());
-    EXPECT_EQ(
-        (std::vector<LogLine>{
+    StartRoot(manager, GetParam().version);
+    EXPECT_EQ(GetParam().version, manager.getLocalPolicyInfo().getVersion());
+    std::vector<LogLine> expected;
+    if (GetParam().newer)
+    {
+        expected.push_back(
             {EVENTLOG_WARNING_TYPE, "XmlLocalPWPolMgr::addAttribute", "XmlLocalPWPolMgr",
-             "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
-             "Unexpected behaviors can result."}}),
-        LogLines(log));
+             "The parsed Local Security Policy File version is newer than the current Pathweave "
+             "Client. Unexpected behaviors can result."});
+    }
+    EXPECT_EQ(expected, LogLines(log));
 }
 
-INSTANTIATE_TEST_SUITE_P(Newer, PolicyReaderNewerVersion,
-                         testing::Values(L"4.1.06021", L"4.2", L"5", L"4,2", L"4.1.06020.1", L" 4.1.6021x"));
-
-class PolicyReaderNotNewerVersion : public testing::TestWithParam<std::wstring>
-{
-};
-
-TEST_P(PolicyReaderNotNewerVersion, DrawsNoWarning)
-{
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
-    StartRoot(manager, GetParam());
-    EXPECT_EQ(GetParam(), manager.getLocalPolicyInfo().getVersion());
-    EXPECT_TRUE(log.entries().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(EqualOrOlder, PolicyReaderNotNewerVersion,
-                         testing::Values(L"4.1.6020", L"4.1.06020.0", L"3.9.99999", L"", L"4.1.-1",
-                                         L"4.1.06020.abc"));
+INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion,
+                         testing::Values(RootVersion{L"4.1.06021", true}, RootVersion{L"4.2", true},
+                                         RootVersion{L"5", true}, RootVersion{L"4,2", true},
+                                         RootVersion{L"4.1.06020.1", true}, RootVersion{L" 4.1.6021x", true},
+                                         RootVersion{L"4.1.6020", false}, RootVersion{L"4.1.06020.0", false},
+                                         RootVersion{L"3.9.99999", false}, RootVersion{L"", false},
+                                         RootVersion{L"4.1.-1", false},
+                                         RootVersion{L"4.1.06020.abc", false}));
 
 TEST(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
 {

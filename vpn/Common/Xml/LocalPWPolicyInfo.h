@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -22,15 +23,12 @@ public:
     static constexpr std::uint32_t kExcludePemFileCertStore = 0xC00;
     static constexpr std::uint32_t kExcludeFirefoxNSSCertStore = 0x8;
 
-    LocalPWPolicyInfo() = default;
-    LocalPWPolicyInfo(const LocalPWPolicyInfo& other);
-    LocalPWPolicyInfo& operator=(const LocalPWPolicyInfo& other);
     virtual ~LocalPWPolicyInfo() = default;
 
     // Makes this record equal to other; the server list is replaced, not appended to.
-    virtual void copyFrom(const LocalPWPolicyInfo& other);
+    virtual void copyFrom(const LocalPWPolicyInfo& other) { *this = other; }
     // Puts every field back to its default.
-    void reset();
+    void reset() { *this = LocalPWPolicyInfo(); }
 
     bool operator==(const LocalPWPolicyInfo& other) const;
     bool operator!=(const LocalPWPolicyInfo& other) const { return !(*this == other); }
@@ -82,6 +80,19 @@ public:
     void addAuthorizedServer(std::wstring server) { authorizedServers.push_back(std::move(server)); }
 
 private:
+    // The policy table reads the file's text into the fields.
+    friend class LocalPWPolicyTable;
+
+    auto fields() const
+    {
+        return std::tie(version, FipsMode, BypassDownloader, RestrictWebLaunch, StrictCertificateTrust,
+                        EnableCRLCheck, RestrictPreferenceCaching, RestrictTunnelProtocols,
+                        excludedCertStores, AllowSoftwareUpdatesFromAnyServer,
+                        AllowComplianceModuleUpdatesFromAnyServer, AllowVPNProfileUpdatesFromAnyServer,
+                        AllowZKRProfileUpdatesFromAnyServer, AllowServiceProfileUpdatesFromAnyServer,
+                        authorizedServers);
+    }
+
     std::wstring version;
     bool FipsMode = false;
     bool BypassDownloader = false;
@@ -98,3 +109,8 @@ private:
     bool AllowServiceProfileUpdatesFromAnyServer = true;
     std::vector<std::wstring> authorizedServers;
 };
+
+inline bool LocalPWPolicyInfo::operator==(const LocalPWPolicyInfo& other) const
+{
+    return fields() == other.fields();
+}

@@ -20,11 +20,7 @@ constexpr wchar_t kRootElement[] = L"PathweaveLocalPolicy";
 constexpr wchar_t kVersionAttribute[] = L"pwversion";
 constexpr wchar_t kSchemaFile[] = L"PathweaveLocalPolicy.xsd";
 constexpr wchar_t kSchemaInstanceNamespace[] = L"http://www.w3.org/2001/XMLSchema-instance";
-constexpr wchar_t kUpdatePolicy[] = L"UpdatePolicy";
-constexpr wchar_t kAuthorizedServerList[] = L"AuthorizedServerList";
-constexpr wchar_t kServerName[] = L"ServerName";
 constexpr wchar_t kServerSeparators[] = L",;";
-constexpr wchar_t kTrue[] = L"true";
 
 // The common application data folder that the policy directory lies in: the writer uses it as it
 // is and secures only the product's folders below it. Empty when it cannot be told.
@@ -149,31 +145,6 @@ std::vector<std::wstring> SplitServers(const std::wstring& value)
 }
 } // namespace
 
-XmlLocalPWPolMgr::XmlLocalPWPolMgr()
-{
-    const std::vector<std::wstring> falseTrue = {L"false", L"true"};
-    const std::vector<std::wstring> trueFalse = {L"true", L"false"};
-    policyTable[L"fm"] = {L"FipsMode", false, falseTrue};
-    policyTable[L"bd"] = {L"BypassDownloader", false, falseTrue};
-    policyTable[L"rwl"] = {L"RestrictWebLaunch", false, falseTrue};
-    policyTable[L"sct"] = {L"StrictCertificateTrust", false, falseTrue};
-    policyTable[L"ecc"] = {L"EnableCRLCheck", false, trueFalse};
-    policyTable[L"rpc"] = {L"RestrictPreferenceCaching",
-                           false,
-                           {L"false", L"Credentials", L"Thumbprints", L"CredentialsAndThumbprints", L"All"}};
-    policyTable[L"rtp"] = {L"RestrictTunnelProtocols", false, {L"false", L"TLS", L"IPSec"}};
-    policyTable[L"efn"] = {L"ExcludeFirefoxNSSCertStore", false, falseTrue};
-    policyTable[L"epf"] = {L"ExcludePemFileCertStore", false, falseTrue};
-    policyTable[L"emn"] = {L"ExcludeMacNativeCertStore", false, falseTrue};
-    policyTable[L"ewn"] = {L"ExcludeWinNativeCertStore", false, falseTrue};
-    policyTable[L"upsu"] = {L"AllowSoftwareUpdatesFromAnyServer", true, trueFalse};
-    policyTable[L"upcu"] = {L"AllowComplianceModuleUpdatesFromAnyServer", true, trueFalse};
-    policyTable[L"upvp"] = {L"AllowVPNProfileUpdatesFromAnyServer", true, trueFalse};
-    policyTable[L"upip"] = {L"AllowZKRProfileUpdatesFromAnyServer", true, trueFalse};
-    policyTable[L"upsp"] = {L"AllowServiceProfileUpdatesFromAnyServer", true, trueFalse};
-    policyTable[L"upal"] = {kAuthorizedServerList, true, {}};
-}
-
 XmlLocalPWPolMgr::~XmlLocalPWPolMgr() = default;
 
 std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
@@ -238,8 +209,9 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
         {
             continue;
         }
-        const auto definition = policyTable.find(abbreviation);
-        if (definition == policyTable.end())
+        const auto& table = LocalPWPolicyTable::byAbbreviation();
+        const auto definition = table.find(abbreviation);
+        if (definition == table.end())
         {
             PW_LOG_DEBUG(kGenerate, 'W', "ignoring undefined abbreviation %s",
                          CNarrowText(abbreviation).c_str());
@@ -333,10 +305,10 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
     }
     if (!update.empty())
     {
-        keep(writer.startElement(kUpdatePolicy, nullptr));
+        keep(writer.startElement(kUpdatePolicyElement, nullptr));
         for (const auto& entry : update)
         {
-            if (entry.first != kAuthorizedServerList)
+            if (entry.first != kAuthorizedServerListElement)
             {
                 element(entry.first, entry.second);
                 continue;
@@ -344,11 +316,11 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
             keep(writer.startElement(entry.first, nullptr));
             for (const std::wstring& server : SplitServers(entry.second))
             {
-                element(kServerName, server);
+                element(kServerNameElement, server);
             }
             keep(writer.endElement(entry.first));
         }
-        keep(writer.endElement(kUpdatePolicy));
+        keep(writer.endElement(kUpdatePolicyElement));
     }
     keep(writer.endDocument());
     return built;
@@ -374,11 +346,11 @@ void XmlLocalPWPolMgr::startElement(const std::wstring& name)
 {
     currentElement.clear();
     currentText.clear();
-    if (name == kUpdatePolicy)
+    if (name == kUpdatePolicyElement)
     {
         inUpdatePolicy = true;
     }
-    if (name == kAuthorizedServerList)
+    if (name == kAuthorizedServerListElement)
     {
         if (inUpdatePolicy)
         {
@@ -386,7 +358,7 @@ void XmlLocalPWPolMgr::startElement(const std::wstring& name)
         }
         return;
     }
-    if (name == kServerName && !inAuthorizedServerList)
+    if (name == kServerNameElement && !inAuthorizedServerList)
     {
         return;
     }
@@ -401,24 +373,14 @@ void XmlLocalPWPolMgr::endElement(const std::wstring& name)
     }
     currentElement.clear();
     currentText.clear();
-    if (name == kAuthorizedServerList)
+    if (name == kAuthorizedServerListElement)
     {
         inAuthorizedServerList = false;
     }
-    else if (name == kUpdatePolicy)
+    else if (name == kUpdatePolicyElement)
     {
         inUpdatePolicy = false;
     }
-}
-
-void XmlLocalPWPolMgr::setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), const std::wstring& text)
-{
-    if (!inUpdatePolicy)
-    {
-        PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
-        return;
-    }
-    (policyInfo.*setter)(text == kTrue);
 }
 
 void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
@@ -433,108 +395,21 @@ void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
 
 void XmlLocalPWPolMgr::applyElementValue(const std::wstring& text)
 {
-    const bool isTrue = text == kTrue;
-    if (currentElement == L"FipsMode")
+    // A server name is current only inside the update group's server list (see startElement), so
+    // it needs no check of the group here.
+    const bool serverName = currentElement == kServerNameElement;
+    const PolicyDefinition* policy =
+        LocalPWPolicyTable::findByName(serverName ? kAuthorizedServerListElement : currentElement);
+    if (policy == nullptr)
     {
-        policyInfo.setFipsMode(isTrue);
+        return;
     }
-    else if (currentElement == L"BypassDownloader")
+    if (policy->updateGroup && !inUpdatePolicy && !serverName)
     {
-        policyInfo.setBypassDownloader(isTrue);
+        PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
+        return;
     }
-    else if (currentElement == L"RestrictWebLaunch")
-    {
-        policyInfo.setRestrictWebLaunch(isTrue);
-    }
-    else if (currentElement == L"StrictCertificateTrust")
-    {
-        policyInfo.setStrictCertificateTrust(isTrue);
-    }
-    else if (currentElement == L"EnableCRLCheck")
-    {
-        policyInfo.setEnableCRLCheck(isTrue);
-    }
-    else if (currentElement == L"RestrictPreferenceCaching")
-    {
-        static const wchar_t* const kCodes[] = {L"false", L"Credentials", L"Thumbprints",
-                                                L"CredentialsAndThumbprints", L"All"};
-        for (std::int32_t code = 0; code < 5; ++code)
-        {
-            if (text == kCodes[code])
-            {
-                policyInfo.setRestrictPreferenceCaching(code);
-                break;
-            }
-        }
-    }
-    else if (currentElement == L"RestrictTunnelProtocols")
-    {
-        // The writer stores "IPSec" and "TLS"; the lower-case forms are accepted as well.
-        if (text == L"false")
-        {
-            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelUnrestricted);
-        }
-        else if (text == L"IPSec" || text == L"ipsec")
-        {
-            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelIpsec);
-        }
-        else if (text == L"TLS" || text == L"tls")
-        {
-            policyInfo.setRestrictTunnelProtocols(LocalPWPolicyInfo::kTunnelTls);
-        }
-    }
-    else if (currentElement == L"ExcludeMacNativeCertStore")
-    {
-        if (isTrue)
-        {
-            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeMacNativeCertStore);
-        }
-    }
-    else if (currentElement == L"ExcludeWinNativeCertStore")
-    {
-        if (isTrue)
-        {
-            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeWinNativeCertStore);
-        }
-    }
-    else if (currentElement == L"ExcludePemFileCertStore")
-    {
-        if (isTrue)
-        {
-            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludePemFileCertStore);
-        }
-    }
-    else if (currentElement == L"ExcludeFirefoxNSSCertStore")
-    {
-        if (isTrue)
-        {
-            policyInfo.addExcludedCertStores(LocalPWPolicyInfo::kExcludeFirefoxNSSCertStore);
-        }
-    }
-    else if (currentElement == L"AllowSoftwareUpdatesFromAnyServer")
-    {
-        setUpdatePolicy(&LocalPWPolicyInfo::setAllowSoftwareUpdatesFromAnyServer, text);
-    }
-    else if (currentElement == L"AllowComplianceModuleUpdatesFromAnyServer")
-    {
-        setUpdatePolicy(&LocalPWPolicyInfo::setAllowComplianceModuleUpdatesFromAnyServer, text);
-    }
-    else if (currentElement == L"AllowVPNProfileUpdatesFromAnyServer")
-    {
-        setUpdatePolicy(&LocalPWPolicyInfo::setAllowVPNProfileUpdatesFromAnyServer, text);
-    }
-    else if (currentElement == L"AllowZKRProfileUpdatesFromAnyServer")
-    {
-        setUpdatePolicy(&LocalPWPolicyInfo::setAllowZKRProfileUpdatesFromAnyServer, text);
-    }
-    else if (currentElement == L"AllowServiceProfileUpdatesFromAnyServer")
-    {
-        setUpdatePolicy(&LocalPWPolicyInfo::setAllowServiceProfileUpdatesFromAnyServer, text);
-    }
-    else if (currentElement == kServerName)
-    {
-        policyInfo.addAuthorizedServer(text);
-    }
+    policy->store(text, policyInfo);
 }
 
 void XmlLocalPWPolMgr::addAttribute(const std::wstring& name, const std::wstring& value)

@@ -12,21 +12,12 @@
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/ProductVersion.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 #include "vpn/Common/Xml/XmlMgr.h"
 
 // Policy name -> value, ordered by plain comparison of 16-bit code units.
 using PolicyValues = std::map<std::wstring, std::wstring>;
-
-struct PolicyDefinition
-{
-    // The element name under which the value is written.
-    std::wstring policyName;
-    // True when the element belongs inside the update group element.
-    bool updateGroup = false;
-    // Accepted values in their written form; empty when any non-empty text is accepted.
-    std::vector<std::wstring> allowedValues;
-};
 
 class XmlLocalPWPolMgr : public XmlMgr
 {
@@ -37,7 +28,7 @@ public:
     // The version that this tool writes and compares a read file with.
     static constexpr wchar_t kCurrentVersion[] = PW_VERSION_TEXT_W;
 
-    XmlLocalPWPolMgr();
+    XmlLocalPWPolMgr() = default;
     ~XmlLocalPWPolMgr() override;
     XmlLocalPWPolMgr(const XmlLocalPWPolMgr&) = delete;
     XmlLocalPWPolMgr& operator=(const XmlLocalPWPolMgr&) = delete;
@@ -67,7 +58,10 @@ public:
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 
     // The known policies by abbreviation (for the usage text).
-    const std::map<std::wstring, PolicyDefinition>& getPolicyTable() const { return policyTable; }
+    const std::map<std::wstring, PolicyDefinition>& getPolicyTable() const
+    {
+        return LocalPWPolicyTable::byAbbreviation();
+    }
 
     void startElement(const std::wstring& name) override;
     void endElement(const std::wstring& name) override;
@@ -77,15 +71,11 @@ public:
 private:
     // Stores the whole text of the current element into the record.
     void applyElementValue(const std::wstring& text);
-    // Sets the boolean behind setter to (text is "true") when inside the update group; otherwise
-    // logs that the file's structure is wrong and keeps the field.
-    void setUpdatePolicy(void (LocalPWPolicyInfo::*setter)(bool), const std::wstring& text);
 
     std::wstring currentElement;
     bool inAuthorizedServerList = false;
     bool inUpdatePolicy = false;
     LocalPWPolicyInfo policyInfo;
-    std::map<std::wstring, PolicyDefinition> policyTable;
     // The text of the current element received so far.
     std::wstring currentText;
 };

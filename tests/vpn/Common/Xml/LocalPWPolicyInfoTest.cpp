@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 
 namespace
@@ -103,3 +107,72 @@ TEST(PolicyRecordCertStores, MaskOnlyGainsBits)
     record.addExcludedCertStores(0x2104);
     EXPECT_EQ(0x21CFu, record.getExcludedCertStores());
 }
+
+namespace
+{
+struct FieldChange
+{
+    std::string field;
+    std::function<void(LocalPWPolicyInfo&)> change;
+};
+
+void PrintTo(const FieldChange& change, std::ostream* os)
+{
+    *os << change.field;
+}
+
+const std::vector<FieldChange> kFieldChanges = {
+    {"version", [](LocalPWPolicyInfo& r) { r.setVersion(L"4"); }},
+    {"FipsMode", [](LocalPWPolicyInfo& r) { r.setFipsMode(true); }},
+    {"BypassDownloader", [](LocalPWPolicyInfo& r) { r.setBypassDownloader(true); }},
+    {"RestrictWebLaunch", [](LocalPWPolicyInfo& r) { r.setRestrictWebLaunch(true); }},
+    {"StrictCertificateTrust", [](LocalPWPolicyInfo& r) { r.setStrictCertificateTrust(true); }},
+    {"EnableCRLCheck", [](LocalPWPolicyInfo& r) { r.setEnableCRLCheck(true); }},
+    {"RestrictPreferenceCaching", [](LocalPWPolicyInfo& r) { r.setRestrictPreferenceCaching(1); }},
+    {"RestrictTunnelProtocols", [](LocalPWPolicyInfo& r) { r.setRestrictTunnelProtocols(1); }},
+    {"excludedCertStores", [](LocalPWPolicyInfo& r) { r.addExcludedCertStores(0x8); }},
+    {"AllowSoftwareUpdatesFromAnyServer",
+     [](LocalPWPolicyInfo& r) { r.setAllowSoftwareUpdatesFromAnyServer(false); }},
+    {"AllowComplianceModuleUpdatesFromAnyServer",
+     [](LocalPWPolicyInfo& r) { r.setAllowComplianceModuleUpdatesFromAnyServer(false); }},
+    {"AllowVPNProfileUpdatesFromAnyServer",
+     [](LocalPWPolicyInfo& r) { r.setAllowVPNProfileUpdatesFromAnyServer(false); }},
+    {"AllowZKRProfileUpdatesFromAnyServer",
+     [](LocalPWPolicyInfo& r) { r.setAllowZKRProfileUpdatesFromAnyServer(false); }},
+    {"AllowServiceProfileUpdatesFromAnyServer",
+     [](LocalPWPolicyInfo& r) { r.setAllowServiceProfileUpdatesFromAnyServer(false); }},
+    {"authorizedServers", [](LocalPWPolicyInfo& r) { r.addAuthorizedServer(L""); }},
+};
+
+std::string FieldName(const testing::TestParamInfo<FieldChange>& info)
+{
+    return info.param.field;
+}
+} // namespace
+
+class PolicyRecordField : public testing::TestWithParam<FieldChange>
+{
+};
+
+// The comparison, the copy and the reset each cover every field: one that left a field out would
+// let a change of that field go unseen, uncopied or kept.
+TEST_P(PolicyRecordField, ChangeIsSeenCopiedAndReset)
+{
+    const LocalPWPolicyInfo fresh;
+    LocalPWPolicyInfo changed;
+    GetParam().change(changed);
+    EXPECT_NE(fresh, changed);
+
+    const LocalPWPolicyInfo copy(changed);
+    EXPECT_EQ(changed, copy);
+    LocalPWPolicyInfo copiedOnto;
+    copiedOnto.copyFrom(changed);
+    EXPECT_EQ(changed, copiedOnto);
+    copiedOnto.copyFrom(fresh);
+    EXPECT_EQ(fresh, copiedOnto);
+
+    changed.reset();
+    EXPECT_EQ(fresh, changed);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryField, PolicyRecordField, testing::ValuesIn(kFieldChanges), FieldName);

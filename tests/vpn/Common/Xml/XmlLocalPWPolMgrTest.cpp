@@ -2,23 +2,24 @@
 
 #include <windows.h>
 
-#include <sstream>
+#include <ostream>
+#include <tuple>
 #include <string>
 #include <vector>
 
+#include "support/ApiOverride.h"
 #include "support/CreationRecorder.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
 
 // A record as text, so that a whole-record comparison shows which field differs.
-std::string Describe(const LocalPWPolicyInfo& r)
+void PrintTo(const LocalPWPolicyInfo& r, std::ostream* os)
 {
-    std::ostringstream text;
-    std::ostream* os = &text;
     *os << "{version=" << std::string(r.getVersion().begin(), r.getVersion().end())
         << " fm=" << r.getFipsMode() << " bd=" << r.getBypassDownloader()
         << " rwl=" << r.getRestrictWebLaunch() << " sct=" << r.getStrictCertificateTrust()
@@ -33,7 +34,6 @@ std::string Describe(const LocalPWPolicyInfo& r)
         *os << "[" << ToUtf8(server) << "]";
     }
     *os << "}";
-    return text.str();
 }
 
 namespace
@@ -76,6 +76,41 @@ std::vector<std::string> ArgumentWarnings(const RecordingEventLog& log)
     }
     return texts;
 }
+
+// One logged entry as the checks compare it: its type, function, source file and text.
+struct LogLine
+{
+    WORD type;
+    std::string function;
+    std::string file;
+    std::string text;
+
+    bool operator==(const LogLine& other) const
+    {
+        return std::tie(type, function, file, text) ==
+               std::tie(other.type, other.function, other.file, other.text);
+    }
+};
+
+void PrintTo(const LogLine& line, std::ostream* os)
+{
+    *os << "{type " << line.type << ", " << line.function << ", " << line.file << ", \"" << line.text
+        << "\"}";
+}
+
+std::vector<LogLine> LogLines(const RecordingEventLog& log)
+{
+    std::vector<LogLine> lines;
+    const auto entries = ParsedEntries(log);
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        lines.push_back({log.entries()[i].type, entries[i].function, entries[i].file, entries[i].text});
+    }
+    return lines;
+}
+
+const LogLine kStructureWarning = {EVENTLOG_WARNING_TYPE, "XmlLocalPWPolMgr::setElementValue",
+                                   "XmlLocalPWPolMgr", "Local Policy XML structure is incorrect."};
 
 void Element(XmlLocalPWPolMgr& manager, const std::wstring& name, const std::wstring& text)
 {
@@ -176,14 +211,9 @@ TEST(PolicyArguments, UnusableArrayWritesNothing)
     EXPECT_FALSE(manager.GenerateLocalPolicy(args, -1));
     EXPECT_FALSE(XmlLocalPWPolMgr::localPolicyExists());
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    for (size_t i = 0; i < entries.size(); ++i)
-    {
-        EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[i].type);
-        EXPECT_EQ("XmlLocalPWPolMgr::GenerateLocalPolicy", entries[i].function);
-        EXPECT_EQ("Invalid Arguments", entries[i].text);
-    }
+    const LogLine invalid = {EVENTLOG_ERROR_TYPE, "XmlLocalPWPolMgr::GenerateLocalPolicy", "XmlLocalPWPolMgr",
+                             "Invalid Arguments"};
+    EXPECT_EQ((std::vector<LogLine>{invalid, invalid}), LogLines(log));
 
     // An empty but real array gives a file with the root element alone.
     EXPECT_TRUE(manager.GenerateLocalPolicy(args, 0));
@@ -194,38 +224,35 @@ TEST(PolicyArguments, UnusableArrayWritesNothing)
 // Regression: a server list with a character that XML 1.0 cannot carry made a file that neither
 // the read-back nor the agent could parse; one with a carriage return read back with a line feed
 // in its place.
-TEST(PolicyArguments, ServerListWithCharactersXmlCannotCarryIsNotAllowed)
+class PolicyArgumentsUnreadableServerList : public testing::TestWithParam<std::wstring>
+{
+};
+
+TEST_P(PolicyArgumentsUnreadableServerList, IsNotAllowed)
 {
     PolicyFolderRedirect folder;
-    const std::vector<std::wstring> unreadable = {L"a\rb",
-                                                  L"a;b\r\n",
-                                                  std::wstring(L"a\x01"
-                                                               L"b"),
-                                                  L"a\x08",
-                                                  L"\x0B",
-                                                  L"x\x0C",
-                                                  L"\x0E",
-                                                  L"\x1F",
-                                                  L"a\xFFFE",
-                                                  L"\xFFFF",
-                                                  L"a\xD800",
-                                                  L"\xD800x",
-                                                  L"\xDC00",
-                                                  L"\xDE00\xD83D"};
-    for (const std::wstring& value : unreadable)
-    {
-        RecordingEventLog log;
-        XmlLocalPWPolMgr manager;
-        const std::wstring argument = L"upal=" + value;
-        ASSERT_TRUE(Generate(manager, {argument.c_str(), L"fm=true"}));
-        const auto warnings = ArgumentWarnings(log);
-        ASSERT_EQ(1u, warnings.size());
-        const std::string tail = " is not an allowed value for policy AuthorizedServerList";
-        EXPECT_EQ(tail, warnings[0].substr(warnings[0].size() - std::min(warnings[0].size(), tail.size())));
-        EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
-    }
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    const std::wstring argument = L"upal=" + GetParam();
+    ASSERT_TRUE(Generate(manager, {argument.c_str(), L"fm=true"}));
+    const auto warnings = ArgumentWarnings(log);
+    ASSERT_EQ(1u, warnings.size());
+    const std::string tail = " is not an allowed value for policy AuthorizedServerList";
+    EXPECT_EQ(tail, warnings[0].substr(warnings[0].size() - std::min(warnings[0].size(), tail.size())));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+}
 
-    // Tab, line breaks and characters outside the basic plane are XML text.
+INSTANTIATE_TEST_SUITE_P(ControlCharactersAndBrokenSurrogates, PolicyArgumentsUnreadableServerList,
+                         testing::Values(L"a\rb", L"a;b\r\n",
+                                         std::wstring(L"a\x01"
+                                                      L"b"),
+                                         L"a\x08", L"\x0B", L"x\x0C", L"\x0E", L"\x1F", L"a\xFFFE", L"\xFFFF",
+                                         L"a\xD800", L"\xD800x", L"\xDC00", L"\xDE00\xD83D"));
+
+// Tab, line breaks and characters outside the basic plane are XML text.
+TEST(PolicyArguments, ServerListWithTabAndCharactersOutsideTheBasicPlaneIsAllowed)
+{
+    PolicyFolderRedirect folder;
     RecordingEventLog log;
     XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"upal=a\tb;\xD83D\xDE00"}));
@@ -373,12 +400,13 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
     const std::string before = ReadFileBytes(folder.policyFile());
 
     RecordingEventLog log;
-    pw::Api().MoveFileExW = [](LPCWSTR, LPCWSTR, DWORD)
-    {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
-    pw::Api().Sleep = [](DWORD) {};
+    auto refuseMove = OverrideApi(&pw::PlatformApi::MoveFileExW,
+                                  [](LPCWSTR, LPCWSTR, DWORD)
+                                  {
+                                      ::SetLastError(ERROR_ACCESS_DENIED);
+                                      return FALSE;
+                                  });
+    auto noSleep = OverrideApi(&pw::PlatformApi::Sleep, [](DWORD) {});
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
@@ -556,19 +584,27 @@ TEST(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
 }
 
-TEST(PolicyReader, TunnelProtocolsReadBothTheWrittenAndTheLowerCaseForms)
+class PolicyReaderTunnelProtocols : public testing::TestWithParam<std::pair<std::wstring, std::int32_t>>
 {
-    const std::vector<std::pair<std::wstring, std::int32_t>> cases = {
-        {L"IPSec", 2}, {L"ipsec", 2}, {L"TLS", 1}, {L"tls", 1}, {L"false", 0}};
-    for (const auto& c : cases)
-    {
-        XmlLocalPWPolMgr manager;
-        StartRoot(manager);
-        Element(manager, L"RestrictTunnelProtocols", L"tls");
-        Element(manager, L"RestrictTunnelProtocols", L"IPSec");
-        Element(manager, L"RestrictTunnelProtocols", c.first);
-        EXPECT_EQ(c.second, manager.getLocalPolicyInfo().getRestrictTunnelProtocols()) << c.first;
-    }
+};
+
+TEST_P(PolicyReaderTunnelProtocols, ReadBothTheWrittenAndTheLowerCaseForms)
+{
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    Element(manager, L"RestrictTunnelProtocols", L"tls");
+    Element(manager, L"RestrictTunnelProtocols", L"IPSec");
+    Element(manager, L"RestrictTunnelProtocols", GetParam().first);
+    EXPECT_EQ(GetParam().second, manager.getLocalPolicyInfo().getRestrictTunnelProtocols());
+}
+
+INSTANTIATE_TEST_SUITE_P(WrittenAndLowerCase, PolicyReaderTunnelProtocols,
+                         testing::Values(std::make_pair(L"IPSec", 2), std::make_pair(L"ipsec", 2),
+                                         std::make_pair(L"TLS", 1), std::make_pair(L"tls", 1),
+                                         std::make_pair(L"false", 0)));
+
+TEST(PolicyReader, TunnelProtocolsInOtherFormsKeepTheField)
+{
     XmlLocalPWPolMgr manager;
     Element(manager, L"RestrictTunnelProtocols", L"TLS");
     for (const wchar_t* other : {L"Ipsec", L"Tls", L"", L"true"})
@@ -613,12 +649,7 @@ TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
     StartRoot(manager);
     Element(manager, L"AllowVPNProfileUpdatesFromAnyServer", L"false");
     EXPECT_TRUE(manager.getLocalPolicyInfo().getAllowVPNProfileUpdatesFromAnyServer());
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-    EXPECT_EQ("XmlLocalPWPolMgr::setElementValue", entries[0].function);
-    EXPECT_EQ("XmlLocalPWPolMgr", entries[0].file);
-    EXPECT_EQ("Local Policy XML structure is incorrect.", entries[0].text);
+    EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
 
     log.clear();
     manager.startElement(L"UpdatePolicy");
@@ -639,8 +670,85 @@ TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
     EXPECT_TRUE(info.getAllowZKRProfileUpdatesFromAnyServer());
     EXPECT_FALSE(info.getAllowServiceProfileUpdatesFromAnyServer());
     EXPECT_TRUE(info.getFipsMode());
-    EXPECT_EQ(1u, log.entries().size());
+    EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
 }
+
+namespace
+{
+// The enumerated policies; the server list is read from its children (tested below).
+std::vector<const PolicyDefinition*> EnumeratedPolicies()
+{
+    std::vector<const PolicyDefinition*> policies;
+    for (const auto& entry : LocalPWPolicyTable::byAbbreviation())
+    {
+        if (!entry.second.allowedValues.empty())
+        {
+            policies.push_back(&entry.second);
+        }
+    }
+    return policies;
+}
+
+std::string ElementName(const testing::TestParamInfo<const PolicyDefinition*>& info)
+{
+    return ToUtf8(info.param->policyName);
+}
+
+// The record after one element with text, read directly under the root or inside the update group.
+LocalPWPolicyInfo ReadOne(const std::wstring& name, const std::wstring& text, bool inGroup)
+{
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    if (inGroup)
+    {
+        manager.startElement(L"UpdatePolicy");
+    }
+    Element(manager, name, text);
+    if (inGroup)
+    {
+        manager.endElement(L"UpdatePolicy");
+    }
+    return manager.getLocalPolicyInfo();
+}
+} // namespace
+
+class PolicyReaderElement : public testing::TestWithParam<const PolicyDefinition*>
+{
+};
+
+// An update-group policy outside the group draws the structure warning and changes nothing; a
+// top-level policy is read wherever it stands without a warning. Inside the group every policy is
+// read, and some value of each changes the record.
+TEST_P(PolicyReaderElement, CountsWhereItsGroupAllows)
+{
+    const PolicyDefinition& policy = *GetParam();
+    LocalPWPolicyInfo unchanged;
+    unchanged.setVersion(L"4.1.06020");
+    bool changes = false;
+    for (const std::wstring& value : policy.allowedValues)
+    {
+        SCOPED_TRACE(ToUtf8(value));
+        RecordingEventLog log;
+        const LocalPWPolicyInfo outside = ReadOne(policy.policyName, value, false);
+        if (policy.updateGroup)
+        {
+            EXPECT_EQ(unchanged, outside);
+            EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
+        }
+        else
+        {
+            EXPECT_EQ(ReadOne(policy.policyName, value, true), outside);
+            EXPECT_TRUE(log.entries().empty());
+        }
+        log.clear();
+        changes = changes || ReadOne(policy.policyName, value, true) != unchanged;
+        EXPECT_TRUE(log.entries().empty());
+    }
+    EXPECT_TRUE(changes);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEnumeratedPolicy, PolicyReaderElement, testing::ValuesIn(EnumeratedPolicies()),
+                         ElementName);
 
 TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
 {
@@ -674,35 +782,46 @@ TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
     }
 }
 
-TEST(PolicyReader, OnlyANewerRootVersionDrawsTheWarning)
+struct RootVersion
 {
-    const std::vector<std::wstring> newer = {L"4.1.06021", L"4.2",         L"5",
-                                             L"4,2",       L"4.1.06020.1", L" 4.1.6021x"};
-    const std::vector<std::wstring> notNewer = {L"4.1.6020", L"4.1.06020.0", L"3.9.99999",
-                                                L"",         L"4.1.-1",      L"4.1.06020.abc"};
-    for (const std::wstring& version : newer)
-    {
-        RecordingEventLog log;
-        XmlLocalPWPolMgr manager;
-        StartRoot(manager, version);
-        EXPECT_EQ(version, manager.getLocalPolicyInfo().getVersion());
-        const auto entries = ParsedEntries(log);
-        ASSERT_EQ(1u, entries.size()) << version;
-        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-        EXPECT_EQ("XmlLocalPWPolMgr::addAttribute", entries[0].function);
-        EXPECT_EQ("The parsed Local Security Policy File version is newer than the current Pathweave Client. "
-                  "Unexpected behaviors can result.",
-                  entries[0].text);
-    }
-    for (const std::wstring& version : notNewer)
-    {
-        RecordingEventLog log;
-        XmlLocalPWPolMgr manager;
-        StartRoot(manager, version);
-        EXPECT_EQ(version, manager.getLocalPolicyInfo().getVersion());
-        EXPECT_TRUE(log.entries().empty()) << version;
-    }
+    std::wstring version;
+    bool newer;
+};
+
+void PrintTo(const RootVersion& root, std::ostream* os)
+{
+    *os << '"' << ToUtf8(root.version) << (root.newer ? "\" (newer)" : "\" (not newer)");
 }
+
+class PolicyReaderRootVersion : public testing::TestWithParam<RootVersion>
+{
+};
+
+TEST_P(PolicyReaderRootVersion, OnlyANewerVersionDrawsTheWarning)
+{
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager, GetParam().version);
+    EXPECT_EQ(GetParam().version, manager.getLocalPolicyInfo().getVersion());
+    std::vector<LogLine> expected;
+    if (GetParam().newer)
+    {
+        expected.push_back(
+            {EVENTLOG_WARNING_TYPE, "XmlLocalPWPolMgr::addAttribute", "XmlLocalPWPolMgr",
+             "The parsed Local Security Policy File version is newer than the current Pathweave "
+             "Client. Unexpected behaviors can result."});
+    }
+    EXPECT_EQ(expected, LogLines(log));
+}
+
+INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion,
+                         testing::Values(RootVersion{L"4.1.06021", true}, RootVersion{L"4.2", true},
+                                         RootVersion{L"5", true}, RootVersion{L"4,2", true},
+                                         RootVersion{L"4.1.06020.1", true}, RootVersion{L" 4.1.6021x", true},
+                                         RootVersion{L"4.1.6020", false}, RootVersion{L"4.1.06020.0", false},
+                                         RootVersion{L"3.9.99999", false}, RootVersion{L"", false},
+                                         RootVersion{L"4.1.-1", false},
+                                         RootVersion{L"4.1.06020.abc", false}));
 
 TEST(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
 {
@@ -747,56 +866,57 @@ LocalPWPolicyInfo AllPoliciesRecord(bool on, const std::wstring& tunnel)
 }
 } // namespace
 
-TEST(PolicyReadBack, EveryPolicyReadsBackIntoTheRecordItCameFrom)
+class PolicyReadBackAll : public testing::TestWithParam<std::tuple<bool, const wchar_t*>>
 {
-    for (const bool on : {true, false})
+};
+
+TEST_P(PolicyReadBackAll, EveryPolicyReadsBackIntoTheRecordItCameFrom)
+{
+    const bool on = std::get<0>(GetParam());
+    const std::wstring tunnel = std::get<1>(GetParam());
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    const std::wstring b = on ? L"true" : L"false";
+    const std::wstring nb = on ? L"false" : L"true";
+    const std::vector<std::wstring> args = {L"fm=" + b,
+                                            L"bd=" + b,
+                                            L"rwl=" + b,
+                                            L"sct=" + b,
+                                            L"ecc=" + b,
+                                            std::wstring(L"rpc=") +
+                                                (on ? L"CredentialsAndThumbprints" : L"Credentials"),
+                                            L"rtp=" + tunnel,
+                                            L"efn=" + b,
+                                            L"epf=" + b,
+                                            L"emn=" + b,
+                                            L"ewn=" + b,
+                                            L"upsu=" + nb,
+                                            L"upcu=" + nb,
+                                            L"upvp=" + nb,
+                                            L"upip=" + nb,
+                                            L"upsp=" + nb,
+                                            L"upal=b.example;a&b,caf\u00e9"};
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& a : args)
     {
-        for (const std::wstring tunnel : {L"TLS", L"IPSec", L"tls", L"ipsec"})
-        {
-            PolicyFolderRedirect folder;
-            RecordingEventLog log;
-            const std::wstring b = on ? L"true" : L"false";
-            const std::wstring nb = on ? L"false" : L"true";
-            const std::vector<std::wstring> args = {L"fm=" + b,
-                                                    L"bd=" + b,
-                                                    L"rwl=" + b,
-                                                    L"sct=" + b,
-                                                    L"ecc=" + b,
-                                                    std::wstring(L"rpc=") +
-                                                        (on ? L"CredentialsAndThumbprints" : L"Credentials"),
-                                                    L"rtp=" + tunnel,
-                                                    L"efn=" + b,
-                                                    L"epf=" + b,
-                                                    L"emn=" + b,
-                                                    L"ewn=" + b,
-                                                    L"upsu=" + nb,
-                                                    L"upcu=" + nb,
-                                                    L"upvp=" + nb,
-                                                    L"upip=" + nb,
-                                                    L"upsp=" + nb,
-                                                    L"upal=b.example;a&b,caf\u00e9"};
-            std::vector<const wchar_t*> argv;
-            for (const std::wstring& a : args)
-            {
-                argv.push_back(a.c_str());
-            }
-            XmlLocalPWPolMgr manager;
-            ASSERT_TRUE(Generate(manager, argv));
-            ASSERT_EQ(0u, manager.loadLocalPolicy());
-            // Regression: the tunnel restriction is written as "TLS" or "IPSec" and was read back as
-            // no restriction.
-            EXPECT_EQ(
-                Describe(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec")),
-                Describe(manager.getLocalPolicyInfo()))
-                << "on=" << on << " tunnel=" << std::string(tunnel.begin(), tunnel.end());
-            for (const ParsedEntry& entry : ParsedEntries(log))
-            {
-                EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked)
-                    << "only schema features may be refused";
-            }
-        }
+        argv.push_back(a.c_str());
+    }
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, argv));
+    ASSERT_EQ(0u, manager.loadLocalPolicy());
+    // Regression: the tunnel restriction is written as "TLS" or "IPSec" and was read back as
+    // no restriction.
+    EXPECT_EQ(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec"),
+              manager.getLocalPolicyInfo());
+    for (const ParsedEntry& entry : ParsedEntries(log))
+    {
+        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(OnAndOffWithEachTunnel, PolicyReadBackAll,
+                         testing::Combine(testing::Bool(),
+                                          testing::Values(L"TLS", L"IPSec", L"tls", L"ipsec")));
 
 TEST(PolicyReadBack, NoFileLeavesTheDefaults)
 {

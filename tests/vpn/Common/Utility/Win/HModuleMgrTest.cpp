@@ -11,6 +11,20 @@
 
 using ::testing::ElementsAre;
 
+namespace
+{
+// Frees for real and records each module freed.
+ApiOverride<BOOL(HMODULE)> RecordFrees(std::vector<HMODULE>& freed)
+{
+    return OverrideApi(&pw::PlatformApi::FreeLibrary,
+                       [&freed](HMODULE module)
+                       {
+                           freed.push_back(module);
+                           return ::FreeLibrary(module);
+                       });
+}
+} // namespace
+
 TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
 {
     RecordingEventLog log;
@@ -56,12 +70,7 @@ TEST(HModuleMgrLoad, SearchesTheSystemFolderOnly)
 TEST(HModuleMgrLoad, LoadingAgainFreesTheModuleHeldBefore)
 {
     std::vector<HMODULE> freed;
-    const auto unload = OverrideApi(&pw::PlatformApi::FreeLibrary,
-                                    [&freed](HMODULE module)
-                                    {
-                                        freed.push_back(module);
-                                        return ::FreeLibrary(module);
-                                    });
+    const auto unload = RecordFrees(freed);
     CHModuleMgr module;
     ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
     const HMODULE first = module.get();
@@ -77,12 +86,7 @@ TEST(HModuleMgrLoad, LoadingAgainFreesTheModuleHeldBefore)
 TEST(HModuleMgrLoad, DestructionFreesTheModuleOnce)
 {
     std::vector<HMODULE> freed;
-    const auto unload = OverrideApi(&pw::PlatformApi::FreeLibrary,
-                                    [&freed](HMODULE module)
-                                    {
-                                        freed.push_back(module);
-                                        return ::FreeLibrary(module);
-                                    });
+    const auto unload = RecordFrees(freed);
     HMODULE held = nullptr;
     {
         CHModuleMgr module;

@@ -5,14 +5,16 @@
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 
-RecordingEventLog::RecordingEventLog(bool openLog) : m_opened(openLog)
+RecordingEventLog::RecordingEventLog(bool openLog)
+    : m_report(OverrideApi(
+          &pw::PlatformApi::ReportEventA,
+          [this](HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCSTR* strings, LPVOID)
+          {
+              m_entries.push_back({type, category, id, count > 0 && strings[0] != nullptr ? strings[0] : ""});
+              return TRUE;
+          })),
+      m_opened(openLog)
 {
-    pw::Api().ReportEventA =
-        [this](HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCSTR* strings, LPVOID)
-    {
-        m_entries.push_back({type, category, id, count > 0 && strings[0] != nullptr ? strings[0] : ""});
-        return TRUE;
-    };
     if (m_opened)
     {
         (void)OpenDiagnosticLog();
@@ -25,6 +27,17 @@ RecordingEventLog::~RecordingEventLog()
     {
         CloseDiagnosticLog();
     }
+}
+
+bool operator==(const EventLogEntry& a, const EventLogEntry& b)
+{
+    return a.type == b.type && a.category == b.category && a.eventId == b.eventId && a.text == b.text;
+}
+
+void PrintTo(const EventLogEntry& entry, std::ostream* out)
+{
+    *out << "{type " << entry.type << ", category " << entry.category << ", id 0x" << std::hex
+         << entry.eventId << std::dec << ", text " << ::testing::PrintToString(entry.text) << "}";
 }
 
 std::vector<std::string> RecordingEventLog::texts() const
@@ -128,6 +141,61 @@ std::vector<ParsedEntry> ParsedEntries(const RecordingEventLog& log)
     for (const EventLogEntry& e : log.entries())
     {
         result.push_back(ParseEntry(e.text));
+        result.back().type = e.type;
     }
     return result;
+}
+
+bool operator==(const ParsedEntry& a, const ParsedEntry& b)
+{
+    return a.type == b.type && a.function == b.function && a.file == b.file && a.line == b.line &&
+           a.isReturnCode == b.isReturnCode && a.invoked == b.invoked && a.code == b.code &&
+           a.hexCode == b.hexCode && a.description == b.description && a.text == b.text;
+}
+
+void PrintTo(const ParsedEntry& entry, std::ostream* out)
+{
+    *out << "{type " << entry.type << ", " << entry.function << " in " << entry.file << " line "
+         << entry.line;
+    if (entry.isReturnCode)
+    {
+        *out << ", invoked " << entry.invoked << ", code " << entry.code << " (0x" << entry.hexCode
+             << "), description " << ::testing::PrintToString(entry.description);
+    }
+    *out << ", text " << ::testing::PrintToString(entry.text) << "}";
+}
+
+::testing::Matcher<const ParsedEntry&> DebugEntryIs(WORD type, const std::string& function,
+                                                    const std::string& file,
+                                                    const ::testing::Matcher<const std::string&>& text)
+{
+    using ::testing::Field;
+    return ::testing::AllOf(
+        Field("type", &ParsedEntry::type, type), Field("function", &ParsedEntry::function, function),
+        Field("file", &ParsedEntry::file, file), Field("isReturnCode", &ParsedEntry::isReturnCode, false),
+        Field("text", &ParsedEntry::text, text));
+}
+
+::testing::Matcher<const ParsedEntry&> ReturnCodeEntryIs(WORD type, const std::string& function,
+                                                         const std::string& file, const std::string& invoked,
+                                                         const ::testing::Matcher<long long>& code,
+                                                         const ::testing::Matcher<const std::string&>& text)
+{
+    using ::testing::Field;
+    return ::testing::AllOf(
+        Field("type", &ParsedEntry::type, type), Field("function", &ParsedEntry::function, function),
+        Field("file", &ParsedEntry::file, file), Field("isReturnCode", &ParsedEntry::isReturnCode, true),
+        Field("invoked", &ParsedEntry::invoked, invoked), Field("code", &ParsedEntry::code, code),
+        Field("text", &ParsedEntry::text, text));
+}
+
+::testing::Matcher<const ParsedEntry&> ReturnCodeEntryIs(WORD type, const std::string& function,
+                                                         const std::string& file, const std::string& invoked,
+                                                         unsigned int code,
+                                                         const ::testing::Matcher<const std::string&>& text)
+{
+    // The entry shows the code as a signed decimal.
+    return ReturnCodeEntryIs(type, function, file, invoked,
+                             ::testing::Matcher<long long>(static_cast<long long>(static_cast<int>(code))),
+                             text);
 }

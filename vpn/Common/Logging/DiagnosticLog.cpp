@@ -36,6 +36,9 @@ LogState& State()
     return state;
 }
 
+// Guards the state: opening and closing hold it throughout, and so does writing an entry, so that
+// no entry meets a half-opened or half-closed log. The section is re-entrant, so a sink or a module
+// load that logs on the same thread does not block itself.
 CManualLock& Lock()
 {
     static CManualLock lock;
@@ -99,17 +102,15 @@ ResultCode OpenDiagnosticLog()
 
 void CloseDiagnosticLog()
 {
+    CManualLock::CScopedLock hold(Lock());
     LogState& state = State();
+    if (state.referenceCount == 0)
     {
-        CManualLock::CScopedLock hold(Lock());
-        if (state.referenceCount == 0)
-        {
-            return;
-        }
-        if (--state.referenceCount > 0)
-        {
-            return;
-        }
+        return;
+    }
+    if (--state.referenceCount > 0)
+    {
+        return;
     }
     state.sink.reset();
     state.wininet.reset();
@@ -132,6 +133,7 @@ ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list arg
     const MessageRecord& record = FindMessageRecord(messageId);
     char text[kEntryTextSize] = {};
     const int count = FormatBounded(text, sizeof(text), record.format, args);
+    CManualLock::CScopedLock hold(Lock());
     ILogger* sink = State().sink.get();
     if (sink == nullptr)
     {
@@ -174,6 +176,8 @@ void LogReturnCode(const char* function, const char* file, int line, char level,
         va_end(args);
     }
 
+    // Held from the description, which reads the message modules, until the entry is handed on.
+    CManualLock::CScopedLock hold(Lock());
     const char* trailingText = callerText;
     char systemText[kDescriptionSize] = {};
     if (description == nullptr)
@@ -202,6 +206,7 @@ void LogReturnCode(const char* function, const char* file, int line, char level,
 
 const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narrowSize)
 {
+    CManualLock::CScopedLock hold(Lock());
     if ((code & 0xFE000000u) == 0xFE000000u)
     {
         return DescribeOwnCode(code);

@@ -7,22 +7,13 @@ namespace
 constexpr char kEventSource[] = "pwhardenor";
 constexpr int kDebugSeverity = 7;
 constexpr DWORD kCustomerFacilityBits = 0x24000000; // customer flag and facility 0x400
-
-bool IsUsable(HANDLE handle)
-{
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-}
 } // namespace
 
-CEventLogLogger::CEventLogLogger() : m_eventSource(pw::Api().RegisterEventSourceA(nullptr, kEventSource)) {}
-
-CEventLogLogger::~CEventLogLogger()
+CEventLogLogger::CEventLogLogger()
 {
-    if (IsUsable(m_eventSource))
-    {
-        (void)pw::Api().DeregisterEventSource(m_eventSource);
-        m_eventSource = nullptr;
-    }
+    // Registration fails with null; the invalid handle value is no source either.
+    const HANDLE source = pw::Api().RegisterEventSourceA(nullptr, kEventSource);
+    m_eventSource.reset(source == INVALID_HANDLE_VALUE ? nullptr : source);
 }
 
 WORD CEventLogLogger::EventType(int severity, int levelChar)
@@ -83,13 +74,13 @@ ResultCode CEventLogLogger::log(int severity, const char* text, const char* /*me
     {
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
-    if (!IsUsable(m_eventSource))
+    if (!m_eventSource.valid())
     {
         return GLOBAL_ERROR_NOT_INITIALIZED;
     }
     LPCSTR strings[] = {text};
     const BOOL reported =
-        pw::Api().ReportEventA(m_eventSource, EventType(severity, levelChar), Category(severity),
+        pw::Api().ReportEventA(m_eventSource.get(), EventType(severity, levelChar), Category(severity),
                                EventId(severity, messageId), nullptr, 1, 0, strings, nullptr);
     return reported ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;
 }

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/ILogger.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 
 // Writes each message as one entry of the Windows event log under the source "pwhardenor".
 class CEventLogLogger : public ILogger
 {
 public:
     CEventLogLogger();
-    ~CEventLogLogger() override;
     CEventLogLogger(const CEventLogLogger&) = delete;
     CEventLogLogger& operator=(const CEventLogLogger&) = delete;
 
@@ -21,5 +21,6 @@ public:
     static DWORD EventId(int severity, unsigned int messageId);
 
 private:
-    HANDLE m_eventSource = nullptr;
+    // Empty when the source could not be registered.
+    CUniqueEventSource m_eventSource;
 };

@@ -1,23 +1,17 @@
 #pragma once
 
 // A content handler for the platform's SAX reader that accepts every event and does nothing with
-// it; derived classes override the events they need. The object counts its references atomically,
-// starts at 0 and deletes itself when the count returns to 0, so it must live on the heap.
+// it; derived classes override the events they need. Create it with MakeComObject.
 
 #include <windows.h>
 #include <msxml2.h>
 
-class MSSaxContentHandlerImpl : public ISAXContentHandler
+#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Xml/SaxIdentifiers.h"
+
+class MSSaxContentHandlerImpl : public ComObject<ISAXContentHandler, kIID_ISAXContentHandler>
 {
 public:
-    MSSaxContentHandlerImpl() = default;
-    MSSaxContentHandlerImpl(const MSSaxContentHandlerImpl&) = delete;
-    MSSaxContentHandlerImpl& operator=(const MSSaxContentHandlerImpl&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override;
     HRESULT STDMETHODCALLTYPE startDocument() override;
     HRESULT STDMETHODCALLTYPE endDocument() override;
@@ -38,9 +32,5 @@ public:
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t* name, int nameLength) override;
 
 protected:
-    // Only Release destroys the object.
-    virtual ~MSSaxContentHandlerImpl() = default;
-
-private:
-    volatile LONG m_refCount = 0;
+    ~MSSaxContentHandlerImpl() override = default;
 };

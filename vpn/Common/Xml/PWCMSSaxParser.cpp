@@ -1,8 +1,8 @@
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 
-#include <new>
 #include <string>
 
+#include "vpn/Common/Utility/Win/ComObject.h"
 #include "vpn/Common/Xml/XmlMgr.h"
 
 namespace
@@ -19,89 +19,68 @@ std::wstring MakeText(const wchar_t* chars, int length)
 
 PWCMSSaxParser::PWCMSSaxParser(XmlMgr* manager) : m_manager(manager) {}
 
-// The manager's callbacks run inside the platform reader, so no exception may leave these
-// methods: one that does becomes a failure that stops the parse.
+// The manager's callbacks run inside the platform reader, so each method runs its body through
+// ReturnHresultFromCallback: an exception becomes a failure that stops the parse.
 
 HRESULT STDMETHODCALLTYPE PWCMSSaxParser::startElement(const wchar_t*, int, const wchar_t* localName,
                                                        int localNameLength, const wchar_t*, int,
                                                        ISAXAttributes* attributes)
 {
-    try
-    {
-        int count = 0;
-        if (attributes != nullptr)
+    return ReturnHresultFromCallback(
+        [&]() -> HRESULT
         {
-            (void)attributes->getLength(&count);
-        }
-        const std::wstring name = MakeText(localName, localNameLength);
-        if (m_manager != nullptr)
-        {
-            m_manager->startElement(name);
-            for (int index = 0; index < count; ++index)
+            int count = 0;
+            if (attributes != nullptr)
             {
-                const wchar_t* attributeName = nullptr;
-                int attributeNameLength = 0;
-                const wchar_t* value = nullptr;
-                int valueLength = 0;
-                (void)attributes->getLocalName(index, &attributeName, &attributeNameLength);
-                (void)attributes->getValue(index, &value, &valueLength);
-                m_manager->addAttribute(MakeText(attributeName, attributeNameLength),
-                                        MakeText(value, valueLength));
+                (void)attributes->getLength(&count);
             }
-        }
-        if (name.compare(0, 2, L"qu") == 0)
-        {
-            return E_FAIL;
-        }
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
+            const std::wstring name = MakeText(localName, localNameLength);
+            if (m_manager != nullptr)
+            {
+                m_manager->startElement(name);
+                for (int index = 0; index < count; ++index)
+                {
+                    const wchar_t* attributeName = nullptr;
+                    int attributeNameLength = 0;
+                    const wchar_t* value = nullptr;
+                    int valueLength = 0;
+                    (void)attributes->getLocalName(index, &attributeName, &attributeNameLength);
+                    (void)attributes->getValue(index, &value, &valueLength);
+                    m_manager->addAttribute(MakeText(attributeName, attributeNameLength),
+                                            MakeText(value, valueLength));
+                }
+            }
+            if (name.compare(0, 2, L"qu") == 0)
+            {
+                return E_FAIL;
+            }
+            return S_OK;
+        });
 }
 
 HRESULT STDMETHODCALLTYPE PWCMSSaxParser::endElement(const wchar_t*, int, const wchar_t* localName,
                                                      int localNameLength, const wchar_t*, int)
 {
-    try
-    {
-        if (m_manager != nullptr)
+    return ReturnHresultFromCallback(
+        [&]() -> HRESULT
         {
-            m_manager->endElement(MakeText(localName, localNameLength));
-        }
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
+            if (m_manager != nullptr)
+            {
+                m_manager->endElement(MakeText(localName, localNameLength));
+            }
+            return S_OK;
+        });
 }
 
 HRESULT STDMETHODCALLTYPE PWCMSSaxParser::characters(const wchar_t* chars, int length)
 {
-    try
-    {
-        if (m_manager != nullptr)
+    return ReturnHresultFromCallback(
+        [&]() -> HRESULT
         {
-            m_manager->setElementValue(MakeText(chars, length));
-        }
-        return S_OK;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
+            if (m_manager != nullptr)
+            {
+                m_manager->setElementValue(MakeText(chars, length));
+            }
+            return S_OK;
+        });
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/Win/ComObject.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
@@ -114,10 +115,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
 
     // Destroyed in reverse order: the content handler, the error handler, then the reader.
-    CComHolder<MSSaxErrorHandlerImpl> errorHandler(new MSSaxErrorHandlerImpl());
-    errorHandler->AddRef();
-    CComHolder<PWCMSSaxParser> contentHandler(new PWCMSSaxParser(m_manager));
-    contentHandler->AddRef();
+    const CComHolder<MSSaxErrorHandlerImpl> errorHandler = MakeComObject<MSSaxErrorHandlerImpl>();
+    const CComHolder<PWCMSSaxParser> contentHandler = MakeComObject<PWCMSSaxParser>(m_manager);
 
     if (!reader)
     {

@@ -1,13 +1,22 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
+#include <thread>
 
+#include "support/ApiOverride.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Logging/DiagnosticLog.h"
 
 namespace
 {
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
 constexpr char kFn[] = "CTest::run";
 constexpr char kSrc[] = "TestSource";
 
@@ -110,8 +119,8 @@ TEST(DiagnosticLogLifetime, EntriesBeforeTheFirstOpenAndAfterTheLastCloseAreDrop
     CloseDiagnosticLog();
     LogDebugMessage(kFn, kSrc, 3, 'I', "after");
     CloseDiagnosticLog(); // nothing open: does nothing
-    ASSERT_EQ(1u, log.entries().size());
-    EXPECT_EQ("during", ParseEntry(log.entries()[0].text).text);
+    EXPECT_THAT(ParsedEntries(log),
+                ElementsAre(DebugEntryIs(EVENTLOG_INFORMATION_TYPE, kFn, kSrc, "during")));
 }
 
 TEST(DiagnosticLogLifetime, TwoOpensAndOneCloseKeepTheSink)
@@ -123,20 +132,21 @@ TEST(DiagnosticLogLifetime, TwoOpensAndOneCloseKeepTheSink)
     LogDebugMessage(kFn, kSrc, 1, 'I', "still open");
     CloseDiagnosticLog();
     LogDebugMessage(kFn, kSrc, 2, 'I', "closed");
-    ASSERT_EQ(1u, log.entries().size());
-    EXPECT_EQ("still open", ParseEntry(log.entries()[0].text).text);
+    EXPECT_THAT(ParsedEntries(log),
+                ElementsAre(DebugEntryIs(EVENTLOG_INFORMATION_TYPE, kFn, kSrc, "still open")));
 }
 
 TEST(DiagnosticLogLifetime, FailedMessageModuleLoadStillCountsAsAnOpen)
 {
     RecordingEventLog log(false);
     int loads = 0;
-    pw::Api().LoadLibraryExW = [&](LPCWSTR, HANDLE, DWORD) -> HMODULE
-    {
-        ++loads;
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    };
+    const auto refuse = OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                                    [&](LPCWSTR, HANDLE, DWORD) -> HMODULE
+                                    {
+                                        ++loads;
+                                        SetLastError(ERROR_MOD_NOT_FOUND);
+                                        return nullptr;
+                                    });
     EXPECT_EQ(GLOBAL_ERROR_NOT_INITIALIZED, OpenDiagnosticLog());
     EXPECT_EQ(1, loads) << "winhttp is not tried after wininet failed";
     // A second open finds the sink and does not retry the loads.
@@ -155,21 +165,116 @@ TEST(DiagnosticLogLifetime, ReopeningAfterTheLastCloseStartsAfresh)
 {
     RecordingEventLog log(false);
     int registrations = 0;
-    pw::Api().RegisterEventSourceA = [&](LPCSTR server, LPCSTR source)
-    {
-        ++registrations;
-        EXPECT_EQ(nullptr, server);
-        EXPECT_STREQ("pwhardenor", source);
-        return reinterpret_cast<HANDLE>(0x1234);
-    };
-    pw::Api().DeregisterEventSource = [](HANDLE h) { return h == reinterpret_cast<HANDLE>(0x1234); };
+    const auto registerFake = OverrideApi(&pw::PlatformApi::RegisterEventSourceA,
+                                          [&](LPCSTR server, LPCSTR source)
+                                          {
+                                              ++registrations;
+                                              EXPECT_EQ(nullptr, server);
+                                              EXPECT_STREQ("pwhardenor", source);
+                                              return reinterpret_cast<HANDLE>(0x1234);
+                                          });
+    int deregistrations = 0;
+    const auto deregisterFake = OverrideApi(&pw::PlatformApi::DeregisterEventSource,
+                                            [&](HANDLE h)
+                                            {
+                                                deregistrations +=
+                                                    h == reinterpret_cast<HANDLE>(0x1234) ? 1 : 0;
+                                                return TRUE;
+                                            });
     ASSERT_EQ(GLOBAL_SUCCESS, OpenDiagnosticLog());
     CloseDiagnosticLog();
     ASSERT_EQ(GLOBAL_SUCCESS, OpenDiagnosticLog());
     LogDebugMessage(kFn, kSrc, 1, 'I', "again");
     CloseDiagnosticLog();
     EXPECT_EQ(2, registrations);
+    EXPECT_EQ(2, deregistrations) << "each sink gives its source back";
     EXPECT_EQ(1u, log.entries().size());
+}
+
+// Another thread writes one entry while this thread is inside an open or a close of the log.
+class DiagnosticLogLock : public ::testing::Test
+{
+protected:
+    ~DiagnosticLogLock() override
+    {
+        if (other.joinable())
+        {
+            other.join();
+        }
+    }
+
+    // Starts the other thread and gives its entry time to get through; tells whether it did. Only
+    // the first call starts a thread.
+    bool otherThreadGotThrough()
+    {
+        if (other.joinable())
+        {
+            return otherDone;
+        }
+        std::promise<void> started;
+        std::future<void> running = started.get_future();
+        other = std::thread(
+            [this, &started]()
+            {
+                started.set_value();
+                LogDebugMessage(kFn, kSrc, 1, 'I', "from another thread");
+                otherDone = true;
+            });
+        running.wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return otherDone;
+    }
+
+    RecordingEventLog log{false};
+    std::thread other;
+    std::atomic<bool> otherDone{false};
+};
+
+TEST_F(DiagnosticLogLock, AnEntryWaitsUntilTheOpenIsDone)
+{
+    bool gotThrough = true;
+    const auto load = OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                                  [&, real = pw::Api().LoadLibraryExW](LPCWSTR name, HANDLE file, DWORD flags)
+                                  {
+                                      if (!other.joinable())
+                                      {
+                                          gotThrough = otherThreadGotThrough();
+                                          // The opening thread itself may log: the lock is re-entrant.
+                                          LogDebugMessage(kFn, kSrc, 2, 'I', "from the opening thread");
+                                      }
+                                      return real(name, file, flags);
+                                  });
+
+    ASSERT_EQ(GLOBAL_SUCCESS, OpenDiagnosticLog());
+    other.join();
+    CloseDiagnosticLog();
+
+    EXPECT_FALSE(gotThrough) << "an entry was written into a half-opened log";
+    EXPECT_THAT(ParsedEntries(log),
+                ElementsAre(DebugEntryIs(EVENTLOG_INFORMATION_TYPE, kFn, kSrc, "from the opening thread"),
+                            DebugEntryIs(EVENTLOG_INFORMATION_TYPE, kFn, kSrc, "from another thread")));
+}
+
+TEST_F(DiagnosticLogLock, AnEntryWaitsUntilTheCloseIsDone)
+{
+    ASSERT_EQ(GLOBAL_SUCCESS, OpenDiagnosticLog());
+    bool gotThrough = true;
+    const auto unload = OverrideApi(&pw::PlatformApi::FreeLibrary,
+                                    [&, real = pw::Api().FreeLibrary](HMODULE module)
+                                    {
+                                        if (!other.joinable())
+                                        {
+                                            gotThrough = otherThreadGotThrough();
+                                            LogDebugMessage(kFn, kSrc, 2, 'I', "from the closing thread");
+                                        }
+                                        return real(module);
+                                    });
+
+    CloseDiagnosticLog();
+    other.join();
+
+    EXPECT_FALSE(gotThrough) << "an entry met a half-closed log";
+    EXPECT_THAT(log.entries(), IsEmpty()) << "both entries came after the sink had gone";
 }
 
 TEST(FormatBoundedTruncation, KeepsSizeMinusOneCharactersAndATerminator)
@@ -199,40 +304,49 @@ protected:
         const char* text = DescribeResultCode(code, m_buffer, sizeof(m_buffer));
         return text == nullptr ? "<none>" : text;
     }
-    std::string Describe(ResultCode&& code) { return Describe(code); }
 
     RecordingEventLog m_log; // keeps the log open: the catalogue and message modules are registered
     char m_buffer[2048] = {};
 };
 
-TEST_F(DescribeResultCodeTest, OwnCodesAreNamedByTheirModulesRows)
+// An own code and its description ("<none>": no description).
+struct OwnCode
 {
-    EXPECT_EQ("GLOBAL_ERROR_NOT_INITIALIZED", Describe(0xFE000007));
-    EXPECT_EQ("SERVICES_ERROR_START_SERVICE_FAILED", Describe(0xFE17000E));
-    EXPECT_EQ("CSTORAGEPATH_ERROR_NO_INSTANCE", Describe(0xFE88000A));
-    EXPECT_EQ("XMLLOCALPWPOLMGR_ERROR_NO_INSTANCE", Describe(0xFEA2000A));
-    EXPECT_EQ("DUMMY_ERROR_NOT_IMPLEMENTED", Describe(0xFE890000));
-    EXPECT_EQ("THREADLOCALSTORAGE_ERROR_NO_DATA_SET:Attempted to get data from TLS slot before data was set",
-              Describe(0xFE9A000B));
+    ResultCode code;
+    const char* description;
+};
+
+class DescribeOwnCode : public DescribeResultCodeTest, public ::testing::WithParamInterface<OwnCode>
+{
+};
+
+TEST_P(DescribeOwnCode, IsDescribedByTheRegisteredCatalogue)
+{
+    ResultCode code = GetParam().code;
+    EXPECT_EQ(GetParam().description, Describe(code));
+    EXPECT_EQ(GetParam().code, code) << "own codes are logged unchanged";
 }
 
-TEST_F(DescribeResultCodeTest, IndexBeyondTheModulesRowsGivesItsUnknownRow)
-{
-    EXPECT_EQ("SERVICES_ERROR_UNKNOWN", Describe(0xFE170013));
-    EXPECT_EQ("GLOBAL_ERROR_UNKNOWN", Describe(0xFE00FFFF));
-    EXPECT_EQ("DUMMY_ERROR_NOT_IMPLEMENTED", Describe(0xFE890005)) << "the one row is also the last";
-}
-
-TEST_F(DescribeResultCodeTest, EmptySlotAndModuleBeyondTheTableGiveNoDescription)
-{
-    EXPECT_EQ("<none>", Describe(0xFEA70000)); // slot 167
-    EXPECT_EQ("<none>", Describe(0xFEC80001)); // module 200
-}
-
-TEST_F(DescribeResultCodeTest, TopByteFFIsAnOwnCode)
-{
-    EXPECT_EQ("GLOBAL_SUCCESS", Describe(0xFF000000));
-}
+INSTANTIATE_TEST_SUITE_P(
+    NamedByTheirModulesRows, DescribeOwnCode,
+    ::testing::Values(OwnCode{0xFE000007, "GLOBAL_ERROR_NOT_INITIALIZED"},
+                      OwnCode{0xFE17000E, "SERVICES_ERROR_START_SERVICE_FAILED"},
+                      OwnCode{0xFE88000A, "CSTORAGEPATH_ERROR_NO_INSTANCE"},
+                      OwnCode{0xFEA2000A, "XMLLOCALPWPOLMGR_ERROR_NO_INSTANCE"},
+                      OwnCode{0xFE890000, "DUMMY_ERROR_NOT_IMPLEMENTED"},
+                      OwnCode{0xFE9A000B,
+                              "THREADLOCALSTORAGE_ERROR_NO_DATA_SET:Attempted to get data from TLS "
+                              "slot before data was set"}));
+// The one row of the placeholder module is also its last.
+INSTANTIATE_TEST_SUITE_P(IndexBeyondTheModulesRowsGivesItsUnknownRow, DescribeOwnCode,
+                         ::testing::Values(OwnCode{0xFE170013, "SERVICES_ERROR_UNKNOWN"},
+                                           OwnCode{0xFE00FFFF, "GLOBAL_ERROR_UNKNOWN"},
+                                           OwnCode{0xFE890005, "DUMMY_ERROR_NOT_IMPLEMENTED"}));
+// Slot 167 is empty; module 200 lies beyond the table.
+INSTANTIATE_TEST_SUITE_P(EmptySlotAndModuleBeyondTheTableGiveNoDescription, DescribeOwnCode,
+                         ::testing::Values(OwnCode{0xFEA70000, "<none>"}, OwnCode{0xFEC80001, "<none>"}));
+INSTANTIATE_TEST_SUITE_P(TopByteFFIsAnOwnCode, DescribeOwnCode,
+                         ::testing::Values(OwnCode{0xFF000000, "GLOBAL_SUCCESS"}));
 
 TEST_F(DescribeResultCodeTest, SystemCodeKeepsTheTablesTextWithItsLineBreak)
 {

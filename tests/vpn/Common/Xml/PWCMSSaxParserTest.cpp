@@ -2,13 +2,15 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RecordingXmlMgr.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/ComObject.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 
 namespace
@@ -16,8 +18,6 @@ namespace
 class PWCMSSaxParserEvents : public ::testing::Test
 {
 protected:
-    PWCMSSaxParserEvents() : handler(new PWCMSSaxParser(&manager)) { handler->AddRef(); }
-
     HRESULT start(const std::wstring& name)
     {
         return handler->startElement(L"urn:x", 5, name.c_str(), static_cast<int>(name.size()), L"p:x", 3,
@@ -25,7 +25,7 @@ protected:
     }
 
     RecordingXmlMgr manager;
-    CComHolder<PWCMSSaxParser> handler;
+    CComHolder<PWCMSSaxParser> handler = MakeComObject<PWCMSSaxParser>(&manager);
 };
 
 TEST_F(PWCMSSaxParserEvents, ForwardsExactlyTheGivenCharacters)
@@ -38,20 +38,6 @@ TEST_F(PWCMSSaxParserEvents, ForwardsExactlyTheGivenCharacters)
 
     EXPECT_EQ((std::vector<std::wstring>{L"start root", L"text abc", L"text  ", L"end root"}),
               manager.events);
-}
-
-TEST_F(PWCMSSaxParserEvents, ElementsBeginningWithQuStopTheParseAfterBeingForwarded)
-{
-    for (const wchar_t* name : {L"quit", L"qu", L"queue"})
-    {
-        EXPECT_EQ(E_FAIL, start(name)) << name;
-    }
-    for (const wchar_t* name : {L"q", L"Quit", L"QU", L"aqu", L"uq", L""})
-    {
-        EXPECT_EQ(S_OK, start(name)) << name;
-    }
-    EXPECT_EQ(9u, manager.events.size());
-    EXPECT_EQ(L"start quit", manager.events[0]);
 }
 
 TEST_F(PWCMSSaxParserEvents, OtherEventsReachNoCallback)
@@ -67,24 +53,72 @@ TEST_F(PWCMSSaxParserEvents, OtherEventsReachNoCallback)
     EXPECT_TRUE(manager.events.empty());
 }
 
+// Element names, and whether they stop the parse: only a local name that begins with "qu" does.
+struct ElementName
+{
+    const wchar_t* name;
+    HRESULT expected;
+};
+
+class PWCMSSaxParserStop : public PWCMSSaxParserEvents, public ::testing::WithParamInterface<ElementName>
+{
+};
+
+TEST_P(PWCMSSaxParserStop, ElementIsForwardedBeforeItsNameDecides)
+{
+    const ElementName& element = GetParam();
+    EXPECT_EQ(element.expected, start(element.name));
+    EXPECT_EQ(std::vector<std::wstring>{L"start " + std::wstring(element.name)}, manager.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(BeginningWithQu, PWCMSSaxParserStop,
+                         ::testing::Values(ElementName{L"quit", E_FAIL}, ElementName{L"qu", E_FAIL},
+                                           ElementName{L"queue", E_FAIL}));
+INSTANTIATE_TEST_SUITE_P(Others, PWCMSSaxParserStop,
+                         ::testing::Values(ElementName{L"q", S_OK}, ElementName{L"Quit", S_OK},
+                                           ElementName{L"QU", S_OK}, ElementName{L"aqu", S_OK},
+                                           ElementName{L"uq", S_OK}, ElementName{L"", S_OK}));
+
 // A manager that fails: its exceptions must not unwind through the platform reader.
 class ThrowingXmlMgr : public XmlMgr
 {
 public:
-    void startElement(const std::wstring&) override { throw std::bad_alloc(); }
-    void endElement(const std::wstring&) override { throw std::runtime_error("end"); }
-    void setElementValue(const std::wstring&) override { throw 1; }
-    void addAttribute(const std::wstring&, const std::wstring&) override {}
+    explicit ThrowingXmlMgr(std::function<void()> fail) : m_fail(std::move(fail)) {}
+
+    void startElement(const std::wstring&) override { m_fail(); }
+    void endElement(const std::wstring&) override { m_fail(); }
+    void setElementValue(const std::wstring&) override { m_fail(); }
+    void addAttribute(const std::wstring&, const std::wstring&) override { m_fail(); }
+
+private:
+    std::function<void()> m_fail;
 };
 
-TEST(PWCMSSaxParserFailures, ManagerExceptionsBecomeFailuresThatStopTheParse)
+struct ManagerFailure
 {
-    ThrowingXmlMgr manager;
-    CComHolder<PWCMSSaxParser> handler(new PWCMSSaxParser(&manager));
-    handler->AddRef();
+    const char* name;
+    std::function<void()> fail;
+    HRESULT expected;
+};
 
-    EXPECT_EQ(E_OUTOFMEMORY, handler->startElement(L"", 0, L"a", 1, L"a", 1, nullptr));
-    EXPECT_EQ(E_FAIL, handler->endElement(L"", 0, L"a", 1, L"a", 1));
-    EXPECT_EQ(E_FAIL, handler->characters(L"x", 1));
+class PWCMSSaxParserFailures : public ::testing::TestWithParam<ManagerFailure>
+{
+};
+
+TEST_P(PWCMSSaxParserFailures, ManagerExceptionsBecomeFailuresThatStopTheParse)
+{
+    ThrowingXmlMgr manager(GetParam().fail);
+    const auto handler = MakeComObject<PWCMSSaxParser>(&manager);
+
+    EXPECT_EQ(GetParam().expected, handler->startElement(L"", 0, L"a", 1, L"a", 1, nullptr));
+    EXPECT_EQ(GetParam().expected, handler->endElement(L"", 0, L"a", 1, L"a", 1));
+    EXPECT_EQ(GetParam().expected, handler->characters(L"x", 1));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Exceptions, PWCMSSaxParserFailures,
+    ::testing::Values(ManagerFailure{"OutOfMemory", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+                      ManagerFailure{"StandardException", [] { throw std::runtime_error("end"); }, E_FAIL},
+                      ManagerFailure{"AnyOtherValue", [] { throw 1; }, E_FAIL}),
+    [](const ::testing::TestParamInfo<ManagerFailure>& info) { return std::string(info.param.name); });
 } // namespace

@@ -7,26 +7,35 @@
 namespace
 {
 constexpr char kFile[] = "HModuleMgr";
-}
 
-CHModuleMgr::~CHModuleMgr()
+bool FreeLoadedModule(HMODULE module)
 {
-    (void)STFreeLibrary();
+    if (!pw::Api().FreeLibrary(module))
+    {
+        const DWORD error = ::GetLastError();
+        PW_LOG_RETURN_CODE("CHModuleMgr::STFreeLibrary", 'E', "FreeLibrary", error, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+void CHModuleMgr::LoadedModuleTraits::close(HMODULE module)
+{
+    (void)FreeLoadedModule(module);
 }
 
 ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
 {
-    if (m_module != nullptr)
-    {
-        (void)STFreeLibrary();
-    }
+    // A module that cannot be freed is given up all the same.
+    m_module.reset();
     if (name == nullptr)
     {
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
     // Only from system32: never a planted copy beside the program or in the current directory.
-    m_module = pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (m_module == nullptr)
+    m_module.reset(pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!m_module.valid())
     {
         const DWORD error = ::GetLastError();
         PW_LOG_RETURN_CODE("CHModuleMgr::STLoadLibrary", 'W', "LoadLibrary", error, nullptr,
@@ -38,7 +47,7 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
 
 ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
 {
-    if (m_module == nullptr)
+    if (!m_module.valid())
     {
         return GLOBAL_ERROR_UNEXPECTED;
     }
@@ -46,7 +55,7 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
     {
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
-    address = pw::Api().GetProcAddress(m_module, name);
+    address = pw::Api().GetProcAddress(m_module.get(), name);
     if (address == nullptr)
     {
         const DWORD error = ::GetLastError();
@@ -59,16 +68,14 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
 
 ResultCode CHModuleMgr::STFreeLibrary()
 {
-    if (m_module == nullptr)
+    if (!m_module.valid())
     {
         return GLOBAL_SUCCESS;
     }
-    if (!pw::Api().FreeLibrary(m_module))
+    if (!FreeLoadedModule(m_module.get()))
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CHModuleMgr::STFreeLibrary", 'E', "FreeLibrary", error, nullptr, nullptr);
         return GLOBAL_ERROR_UNEXPECTED;
     }
-    m_module = nullptr;
+    (void)m_module.release();
     return GLOBAL_SUCCESS;
 }

@@ -5,12 +5,12 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 
 class CHModuleMgr
 {
 public:
     CHModuleMgr() = default;
-    ~CHModuleMgr();
     CHModuleMgr(const CHModuleMgr&) = delete;
     CHModuleMgr& operator=(const CHModuleMgr&) = delete;
 
@@ -21,8 +21,16 @@ public:
     // Frees the held module; on failure the handle is kept.
     [[nodiscard]] ResultCode STFreeLibrary();
 
-    HMODULE get() const { return m_module; }
+    HMODULE get() const { return m_module.get(); }
 
 private:
-    HMODULE m_module = nullptr;
+    // Frees the module when the holder lets go of it, logging a failure.
+    struct LoadedModuleTraits
+    {
+        using pointer = HMODULE;
+        static pointer invalid() { return nullptr; }
+        static void close(pointer module);
+    };
+
+    CUniqueHandle<LoadedModuleTraits> m_module;
 };

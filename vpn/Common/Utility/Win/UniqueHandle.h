@@ -101,6 +101,14 @@ struct DataModuleTraits // modules loaded as data files for their message tables
     static void close(pointer h) { (void)pw::Api().FreeLibrary(h); }
 };
 
+// RegisterEventSourceA: null on failure. Callers store a returned INVALID_HANDLE_VALUE as empty.
+struct EventSourceTraits
+{
+    using pointer = HANDLE;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().DeregisterEventSource(h); }
+};
+
 using CUniqueKernelHandle = CUniqueHandle<KernelHandleTraits>;
 using CUniqueFileHandle = CUniqueHandle<FileHandleTraits>;
 using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
@@ -108,8 +116,10 @@ using CUniqueGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
 using CUniqueSid = CUniqueHandle<SidTraits>;
 using CUniqueServiceHandle = CUniqueHandle<ServiceHandleTraits>;
 using CUniqueDataModule = CUniqueHandle<DataModuleTraits>;
+using CUniqueEventSource = CUniqueHandle<EventSourceTraits>;
 
-// Holds one reference to a COM object; releases it when destroyed.
+// Holds one reference to a COM object; releases it when destroyed. The holder takes over a
+// reference that its creator already owns.
 template <typename T>
 class CComHolder
 {
@@ -117,6 +127,12 @@ public:
     CComHolder() = default;
     explicit CComHolder(T* p) : m_p(p) {}
     ~CComHolder() { reset(); }
+    CComHolder(CComHolder&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
+    CComHolder& operator=(CComHolder&& other) noexcept
+    {
+        reset(std::exchange(other.m_p, nullptr));
+        return *this;
+    }
     CComHolder(const CComHolder&) = delete;
     CComHolder& operator=(const CComHolder&) = delete;
 

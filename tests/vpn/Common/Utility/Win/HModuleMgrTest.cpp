@@ -1,21 +1,40 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <vector>
 
+#include "support/ApiOverride.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
+
+using ::testing::ElementsAre;
+
+namespace
+{
+// Frees for real and records each module freed.
+ApiOverride<BOOL(HMODULE)> RecordFrees(std::vector<HMODULE>& freed)
+{
+    return OverrideApi(&pw::PlatformApi::FreeLibrary,
+                       [&freed](HMODULE module)
+                       {
+                           freed.push_back(module);
+                           return ::FreeLibrary(module);
+                       });
+}
+} // namespace
 
 TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
 {
     RecordingEventLog log;
     DWORD error = ERROR_SHARING_VIOLATION;
-    pw::Api().LoadLibraryExW = [&error](LPCWSTR, HANDLE, DWORD) -> HMODULE
-    {
-        ::SetLastError(error);
-        return nullptr;
-    };
+    const auto refuse = OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                                    [&error](LPCWSTR, HANDLE, DWORD) -> HMODULE
+                                    {
+                                        ::SetLastError(error);
+                                        return nullptr;
+                                    });
     CHModuleMgr module;
     EXPECT_EQ(GLOBAL_ERROR_BAD_HANDLE, module.STLoadLibrary(L"busy.dll"));
     error = ERROR_MOD_NOT_FOUND;
@@ -23,27 +42,25 @@ TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
     EXPECT_EQ(nullptr, module.get());
     EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, module.STLoadLibrary(nullptr));
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, entries[0].code);
-    EXPECT_EQ("Unable to load busy.dll", entries[0].text);
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[1].type);
-    EXPECT_EQ("CHModuleMgr::STLoadLibrary", entries[1].function);
-    EXPECT_EQ("LoadLibrary", entries[1].invoked);
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, entries[1].code);
+    EXPECT_THAT(
+        ParsedEntries(log),
+        ElementsAre(ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STLoadLibrary", "HModuleMgr",
+                                      "LoadLibrary", ERROR_SHARING_VIOLATION, "Unable to load busy.dll"),
+                    ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STLoadLibrary", "HModuleMgr",
+                                      "LoadLibrary", ERROR_MOD_NOT_FOUND, "Unable to load absent.dll")));
 }
 
 TEST(HModuleMgrLoad, SearchesTheSystemFolderOnly)
 {
     // Regression: a plain load searched the program's folder first, where anyone may plant a DLL.
-    ScopedPlatformApi api;
     std::vector<DWORD> flags;
-    auto load = pw::Api().LoadLibraryExW;
-    pw::Api().LoadLibraryExW = [&flags, load](LPCWSTR name, HANDLE file, DWORD how)
-    {
-        flags.push_back(how);
-        return load(name, file, how);
-    };
+    const auto load =
+        OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                    [&flags, real = pw::Api().LoadLibraryExW](LPCWSTR name, HANDLE file, DWORD how)
+                    {
+                        flags.push_back(how);
+                        return real(name, file, how);
+                    });
     CHModuleMgr module;
     ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
     EXPECT_NE(nullptr, module.get());
@@ -52,13 +69,8 @@ TEST(HModuleMgrLoad, SearchesTheSystemFolderOnly)
 
 TEST(HModuleMgrLoad, LoadingAgainFreesTheModuleHeldBefore)
 {
-    ScopedPlatformApi api;
     std::vector<HMODULE> freed;
-    pw::Api().FreeLibrary = [&freed](HMODULE module)
-    {
-        freed.push_back(module);
-        return ::FreeLibrary(module);
-    };
+    const auto unload = RecordFrees(freed);
     CHModuleMgr module;
     ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
     const HMODULE first = module.get();
@@ -69,6 +81,19 @@ TEST(HModuleMgrLoad, LoadingAgainFreesTheModuleHeldBefore)
     EXPECT_EQ(nullptr, module.get());
     EXPECT_EQ(0u, module.STFreeLibrary());
     EXPECT_EQ(2u, freed.size());
+}
+
+TEST(HModuleMgrLoad, DestructionFreesTheModuleOnce)
+{
+    std::vector<HMODULE> freed;
+    const auto unload = RecordFrees(freed);
+    HMODULE held = nullptr;
+    {
+        CHModuleMgr module;
+        ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
+        held = module.get();
+    }
+    EXPECT_EQ(std::vector<HMODULE>{held}, freed);
 }
 
 TEST(HModuleMgrEntryPoint, NeedsAModuleAndANameAndLogsAMissingEntry)
@@ -85,35 +110,58 @@ TEST(HModuleMgrEntryPoint, NeedsAModuleAndANameAndLogsAMissingEntry)
     EXPECT_EQ(0u, module.STGetProcAddress("SHGetFolderPathW", address));
     EXPECT_NE(nullptr, address);
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-    EXPECT_EQ("CHModuleMgr::STGetProcAddress", entries[0].function);
-    EXPECT_EQ("HModuleMgr", entries[0].file);
-    EXPECT_EQ("GetProcAddress", entries[0].invoked);
-    EXPECT_EQ(ERROR_PROC_NOT_FOUND, entries[0].code);
-    EXPECT_EQ("Unable to obtain entry point NoSuchEntryPoint", entries[0].text);
+    EXPECT_THAT(ParsedEntries(log),
+                ElementsAre(ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STGetProcAddress",
+                                              "HModuleMgr", "GetProcAddress", ERROR_PROC_NOT_FOUND,
+                                              "Unable to obtain entry point NoSuchEntryPoint")));
 }
 
-TEST(HModuleMgrFree, FailureKeepsTheHandleAndIsLogged)
+// A module that cannot be freed.
+class HModuleMgrFree : public ::testing::Test
 {
-    CHModuleMgr module; // destroyed after the real table is back, so it frees for real
+protected:
     RecordingEventLog log;
+    int attempts = 0;
+    ApiOverride<BOOL(HMODULE)> refuse = OverrideApi(&pw::PlatformApi::FreeLibrary,
+                                                    [this](HMODULE)
+                                                    {
+                                                        ++attempts;
+                                                        ::SetLastError(ERROR_INVALID_HANDLE);
+                                                        return FALSE;
+                                                    });
+    const ::testing::Matcher<const ParsedEntry&> refused =
+        ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, "CHModuleMgr::STFreeLibrary", "HModuleMgr", "FreeLibrary",
+                          ERROR_INVALID_HANDLE, "");
+};
+
+TEST_F(HModuleMgrFree, FailureKeepsTheHandleAndIsLogged)
+{
+    CHModuleMgr module;
     ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
-    pw::Api().FreeLibrary = [](HMODULE)
-    {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    };
     const HMODULE held = module.get();
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, module.STFreeLibrary());
     EXPECT_EQ(held, module.get());
+    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused));
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
-    EXPECT_EQ("CHModuleMgr::STFreeLibrary", entries[0].function);
-    EXPECT_EQ("FreeLibrary", entries[0].invoked);
-    EXPECT_EQ(ERROR_INVALID_HANDLE, entries[0].code);
-    EXPECT_EQ("", entries[0].text);
+    // The real table frees the module for good.
+    EXPECT_EQ(0u,
+              [&]
+              {
+                  const auto real =
+                      OverrideApi(&pw::PlatformApi::FreeLibrary, [](HMODULE m) { return ::FreeLibrary(m); });
+                  return module.STFreeLibrary();
+              }());
+    EXPECT_EQ(nullptr, module.get());
+}
+
+TEST_F(HModuleMgrFree, OnLoadingAgainAndOnDestructionTheFailureIsLoggedAndTheHandleGivenUp)
+{
+    {
+        CHModuleMgr module;
+        ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
+        ASSERT_EQ(0u, module.STLoadLibrary(L"Shell32.dll"));
+        EXPECT_EQ(1, attempts);
+    }
+    EXPECT_EQ(2, attempts) << "one attempt for each module held";
+    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused, refused));
 }

@@ -23,6 +23,7 @@
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/ComObject.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
@@ -607,10 +608,8 @@ public:
         }
         if (reader)
         {
-            contentHandler.reset(new PWCMSSaxParser(&recorder));
-            contentHandler->AddRef();
-            errorHandler.reset(new MSSaxErrorHandlerImpl());
-            errorHandler->AddRef();
+            contentHandler = MakeComObject<PWCMSSaxParser>(&recorder);
+            errorHandler = MakeComObject<MSSaxErrorHandlerImpl>();
             ready = SUCCEEDED(reader->putContentHandler(contentHandler.get())) &&
                     SUCCEEDED(reader->putErrorHandler(errorHandler.get()));
         }

@@ -3,13 +3,13 @@
 #include <deque>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/Services.h"
 
@@ -18,32 +18,6 @@ namespace
 
 const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1110);
 const SC_HANDLE kService = reinterpret_cast<SC_HANDLE>(0x2220);
-
-// Platform overrides that end together with their owner, the last one first.
-class OverrideSet
-{
-public:
-    OverrideSet() = default;
-    OverrideSet(const OverrideSet&) = delete;
-    OverrideSet& operator=(const OverrideSet&) = delete;
-    ~OverrideSet()
-    {
-        while (!m_overrides.empty())
-        {
-            m_overrides.pop_back();
-        }
-    }
-
-    template <class Signature, class Fake>
-    void add(std::function<Signature> pw::PlatformApi::*entry, Fake&& fake)
-    {
-        m_overrides.push_back(std::make_shared<ApiOverride<Signature>>(
-            entry, std::function<Signature>(std::forward<Fake>(fake))));
-    }
-
-private:
-    std::vector<std::shared_ptr<void>> m_overrides;
-};
 
 // A service control manager with one service, scripted through the platform seam for the fake's
 // lifetime, and a fake clock: Sleep only adds up the time.

@@ -2,31 +2,35 @@
 
 #include <sddl.h>
 
+#include <functional>
+
 CreationRecorder::CreationRecorder()
+    : m_createDirectory(OverrideApi(
+          &pw::PlatformApi::CreateDirectoryW,
+          [this, createDirectory = pw::Api().CreateDirectoryW](LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
+          {
+              RecordedCreation call;
+              call.path = path;
+              call.sddl = SddlOf(attributes);
+              m_directories.push_back(call);
+              return createDirectory(path, attributes);
+          })),
+      m_createFile(OverrideApi(&pw::PlatformApi::CreateFileW,
+                               [this, createFile = pw::Api().CreateFileW](
+                                   LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                                   DWORD disposition, DWORD flags, HANDLE templateFile)
+                               {
+                                   RecordedCreation call;
+                                   call.path = path;
+                                   call.disposition = disposition;
+                                   call.share = share;
+                                   call.flags = flags;
+                                   call.sddl = SddlOf(attributes);
+                                   m_files.push_back(call);
+                                   return createFile(path, access, share, attributes, disposition, flags,
+                                                     templateFile);
+                               }))
 {
-    auto createDirectory = pw::Api().CreateDirectoryW;
-    pw::Api().CreateDirectoryW = [this, createDirectory](LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
-    {
-        RecordedCreation call;
-        call.path = path;
-        call.sddl = SddlOf(attributes);
-        m_directories.push_back(call);
-        return createDirectory(path, attributes);
-    };
-    auto createFile = pw::Api().CreateFileW;
-    pw::Api().CreateFileW = [this, createFile](LPCWSTR path, DWORD access, DWORD share,
-                                               LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
-                                               DWORD flags, HANDLE templateFile)
-    {
-        RecordedCreation call;
-        call.path = path;
-        call.disposition = disposition;
-        call.share = share;
-        call.flags = flags;
-        call.sddl = SddlOf(attributes);
-        m_files.push_back(call);
-        return createFile(path, access, share, attributes, disposition, flags, templateFile);
-    };
 }
 
 std::vector<RecordedCreation> CreationRecorder::files(DWORD disposition) const
@@ -60,10 +64,14 @@ std::string SddlOf(const SECURITY_ATTRIBUTES* attributes)
     return std::string(wide.begin(), wide.end());
 }
 
-void ReportOwner(const std::wstring& sid)
+namespace
 {
-    pw::Api().GetSecurityInfo = [sid](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID* group,
-                                      PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+std::function<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
+                    PSECURITY_DESCRIPTOR*)>
+OwnerReport(const std::wstring& sid)
+{
+    return [sid](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID* group, PACL* dacl,
+                 PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
     {
         const std::wstring sddl = L"O:" + sid;
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor,
@@ -87,4 +95,15 @@ void ReportOwner(const std::wstring& sid)
         }
         return ERROR_SUCCESS;
     };
+}
+} // namespace
+
+OwnerOverride OverrideOwner(const std::wstring& sid)
+{
+    return OverrideApi(&pw::PlatformApi::GetSecurityInfo, OwnerReport(sid));
+}
+
+void ReportOwner(const std::wstring& sid)
+{
+    pw::Api().GetSecurityInfo = OwnerReport(sid);
 }

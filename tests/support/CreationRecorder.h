@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ScopedPlatformApi.h"
+#include "ApiOverride.h"
 
 // One CreateDirectoryW or CreateFileW call that the product made through the platform table.
 struct RecordedCreation
@@ -18,8 +18,8 @@ struct RecordedCreation
 };
 
 // Records the folders and files the product creates or opens, with the security descriptor each
-// call passes (as SDDL), and passes every call on to the table entry it replaced. Restores the
-// table when destroyed.
+// call passes (as SDDL), and passes every call on to the table entry it replaced. Puts the two
+// entries back when destroyed.
 class CreationRecorder
 {
 public:
@@ -33,13 +33,21 @@ public:
     std::vector<RecordedCreation> files(DWORD disposition) const;
 
 private:
-    ScopedPlatformApi m_api;
     std::vector<RecordedCreation> m_directories;
     std::vector<RecordedCreation> m_files;
+    // After the records, so that the entries are put back before the records go.
+    ApiOverride<BOOL(LPCWSTR, LPSECURITY_ATTRIBUTES)> m_createDirectory;
+    ApiOverride<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> m_createFile;
 };
 
 // The owner and DACL of a security descriptor as SDDL; "" when there is none.
 std::string SddlOf(const SECURITY_ATTRIBUTES* attributes);
 
-// Makes GetSecurityInfo report the owner sid (a string SID) for every object it is asked about.
+using OwnerOverride = ApiOverride<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*,
+                                        PACL*, PSECURITY_DESCRIPTOR*)>;
+// Makes GetSecurityInfo report the owner sid (a string SID) for every object it is asked about,
+// for the lifetime of the returned object.
+OwnerOverride OverrideOwner(const std::wstring& sid);
+// The same without an end of its own: it lasts until an enclosing ScopedPlatformApi (or
+// RecordingEventLog) restores the whole table. Only for tests that have not moved to OverrideOwner.
 void ReportOwner(const std::wstring& sid);

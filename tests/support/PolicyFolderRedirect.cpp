@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstring>
 #include <cwchar>
 
 namespace
@@ -31,18 +30,10 @@ CStoragePath* CreateStoragePath()
 }
 } // namespace
 
-PolicyFolderRedirect::PolicyFolderRedirect() : m_storagePath(CreateStoragePath())
+PolicyFolderRedirect::PolicyFolderRedirect()
+    : m_shellFolder(OverrideShellFolderFunction(&RedirectedGetFolderPath)), m_storagePath(CreateStoragePath())
 {
     g_redirectedFolder = m_root.path();
-    auto real = pw::Api().GetProcAddress;
-    pw::Api().GetProcAddress = [real](HMODULE module, LPCSTR name) -> FARPROC
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
-        {
-            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RedirectedGetFolderPath));
-        }
-        return real(module, name);
-    };
 }
 
 PolicyFolderRedirect::~PolicyFolderRedirect()
@@ -58,18 +49,4 @@ std::wstring PolicyFolderRedirect::policyDirectory() const
 std::wstring PolicyFolderRedirect::policyFile() const
 {
     return policyDirectory() + L"PathweaveLocalPolicy.xml";
-}
-
-void HideShellFolderFunction()
-{
-    auto lookUp = pw::Api().GetProcAddress;
-    pw::Api().GetProcAddress = [lookUp](HMODULE module, LPCSTR name) -> FARPROC
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
-        {
-            ::SetLastError(ERROR_PROC_NOT_FOUND);
-            return nullptr;
-        }
-        return lookUp(module, name);
-    };
 }

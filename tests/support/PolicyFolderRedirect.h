@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ScopedPlatformApi.h"
+#include "ShellFolderOverride.h"
 #include "TempDirectory.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
 #include "vpn/Common/Utility/StoragePath.h"
@@ -28,11 +28,6 @@ public:
 
 private:
     TempDirectory m_root;
-    ScopedPlatformApi m_api;
+    ShellFolderOverride m_shellFolder;
     CInstanceSmartPtr<CStoragePath> m_storagePath;
 };
-
-// Makes the shell's folder function unknown to the product, as on a machine where the common
-// application data folder cannot be found: its lookup fails with ERROR_PROC_NOT_FOUND. Lasts until
-// the enclosing ScopedPlatformApi (or RecordingEventLog) restores the table.
-void HideShellFolderFunction();

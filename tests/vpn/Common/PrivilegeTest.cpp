@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cstddef>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "support/ScopedPlatformApi.h"
 #include "vpn/Common/Privilege.h"
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
 
@@ -54,11 +56,26 @@ const CBuiltinSid& Guests()
     return sid;
 }
 
-// Hands a crafted group list to the token group query; the real token is opened and closed.
+// Hands a crafted group list to the token group query for its lifetime; the real token is opened
+// and closed.
 class CCraftedTokenGroups
 {
 public:
     explicit CCraftedTokenGroups(const std::vector<SID_AND_ATTRIBUTES>& groups)
+        : m_query(OverrideApi(
+              &pw::PlatformApi::GetTokenInformation,
+              [this](HANDLE, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed) -> BOOL
+              {
+                  EXPECT_EQ(TokenGroups, cls);
+                  *needed = static_cast<DWORD>(m_buffer.size());
+                  if (out == nullptr || length < m_buffer.size())
+                  {
+                      ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                      return FALSE;
+                  }
+                  std::memcpy(out, m_buffer.data(), m_buffer.size());
+                  return TRUE;
+              }))
     {
         const size_t size = offsetof(TOKEN_GROUPS, Groups) + (groups.size() + 1) * sizeof(SID_AND_ATTRIBUTES);
         m_buffer.assign(size, 0);
@@ -69,24 +86,11 @@ public:
         {
             list->Groups[i++] = group;
         }
-        pw::Api().GetTokenInformation = [this](HANDLE, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length,
-                                               PDWORD needed) -> BOOL
-        {
-            EXPECT_EQ(TokenGroups, cls);
-            *needed = static_cast<DWORD>(m_buffer.size());
-            if (out == nullptr || length < m_buffer.size())
-            {
-                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                return FALSE;
-            }
-            std::memcpy(out, m_buffer.data(), m_buffer.size());
-            return TRUE;
-        };
     }
 
 private:
-    ScopedPlatformApi m_api;
     std::vector<BYTE> m_buffer;
+    ApiOverride<BOOL(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)> m_query;
 };
 
 SID_AND_ATTRIBUTES Group(const CBuiltinSid& sid, DWORD attributes = kEnabledGroup)
@@ -129,115 +133,142 @@ CUniqueKernelHandle OpenOwnProcessToken()
     return token;
 }
 
-// Counts the token opens while calling the real functions.
+// Counts the token opens while calling the real functions, for its lifetime.
 struct TokenOpenRecorder
 {
-    ScopedPlatformApi api;
     int threadOpens = 0;
     int processOpens = 0;
     DWORD threadAccess = 0;
     BOOL openAsSelf = FALSE;
     DWORD processAccess = 0;
 
-    TokenOpenRecorder()
-    {
-        pw::Api().OpenThreadToken = [this](HANDLE thread, DWORD access, BOOL asSelf, PHANDLE token)
-        {
-            ++threadOpens;
-            threadAccess = access;
-            openAsSelf = asSelf;
-            return ::OpenThreadToken(thread, access, asSelf, token);
-        };
-        pw::Api().OpenProcessToken = [this](HANDLE process, DWORD access, PHANDLE token)
-        {
-            ++processOpens;
-            processAccess = access;
-            return ::OpenProcessToken(process, access, token);
-        };
-    }
+    ApiOverride<BOOL(HANDLE, DWORD, BOOL, PHANDLE)> threadTokens =
+        OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                    [this](HANDLE thread, DWORD access, BOOL asSelf, PHANDLE token)
+                    {
+                        ++threadOpens;
+                        threadAccess = access;
+                        openAsSelf = asSelf;
+                        return ::OpenThreadToken(thread, access, asSelf, token);
+                    });
+    ApiOverride<BOOL(HANDLE, DWORD, PHANDLE)> processTokens =
+        OverrideApi(&pw::PlatformApi::OpenProcessToken,
+                    [this](HANDLE process, DWORD access, PHANDLE token)
+                    {
+                        ++processOpens;
+                        processAccess = access;
+                        return ::OpenProcessToken(process, access, token);
+                    });
+};
+
+struct RatingCase
+{
+    const char* name;
+    std::vector<SID_AND_ATTRIBUTES> (*groups)();
+    int level;
+};
+
+class PrivilegeRating : public ::testing::TestWithParam<RatingCase>
+{
 };
 
 } // namespace
 
-TEST(PrivilegeRating, TheFixedTestOrderDecidesNotTheOrderInTheToken)
+TEST_P(PrivilegeRating, CraftedGroupsGiveTheLevel)
 {
-    struct Case
-    {
-        std::vector<SID_AND_ATTRIBUTES> groups;
-        int level;
-    };
-    const Case cases[] = {
-        {{Group(Users()), Group(PowerUsers()), Group(Administrators())}, 3},
-        {{Group(Guests()), Group(Users()), Group(PowerUsers())}, 2},
-        {{Group(Users()), Group(Guests())}, 1},
-        {{Group(Guests())}, 0},
-        {{}, 0},
-    };
-    for (const Case& c : cases)
-    {
-        CCraftedTokenGroups groups(c.groups);
-        EXPECT_EQ(c.level, GetPrivilegeLevel()) << "groups: " << c.groups.size();
-    }
+    CCraftedTokenGroups groups(GetParam().groups());
+    EXPECT_EQ(GetParam().level, GetPrivilegeLevel());
 }
+
+// The fixed test order decides, not the order of the groups in the token.
+INSTANTIATE_TEST_SUITE_P(
+    TestOrder, PrivilegeRating,
+    ::testing::Values(
+        RatingCase{"AdministratorsAfterTheOthers",
+                   [] {
+                       return std::vector<SID_AND_ATTRIBUTES>{Group(Users()), Group(PowerUsers()),
+                                                              Group(Administrators())};
+                   },
+                   3},
+        RatingCase{
+            "PowerUsersAfterUsers",
+            [] {
+                return std::vector<SID_AND_ATTRIBUTES>{Group(Guests()), Group(Users()), Group(PowerUsers())};
+            },
+            2},
+        RatingCase{"UsersOnly",
+                   [] {
+                       return std::vector<SID_AND_ATTRIBUTES>{Group(Users()), Group(Guests())};
+                   },
+                   1},
+        RatingCase{"NoneOfTheThree", [] { return std::vector<SID_AND_ATTRIBUTES>{Group(Guests())}; }, 0},
+        RatingCase{"EmptyList", [] { return std::vector<SID_AND_ATTRIBUTES>{}; }, 0}),
+    [](const ::testing::TestParamInfo<RatingCase>& info) { return std::string(info.param.name); });
 
 // Regression: a group held only for deny checks (an administrator in a non-elevated prompt) was
 // counted as present, so the tool passed its check and failed later, part-way.
-TEST(PrivilegeRating, DenyOnlyGroupsCountAsAbsentAtEveryLevel)
-{
-    {
-        CCraftedTokenGroups groups(
-            {Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY | SE_GROUP_MANDATORY), Group(Users())});
-        EXPECT_EQ(1, GetPrivilegeLevel());
-    }
-    {
-        CCraftedTokenGroups groups({Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY),
-                                    Group(PowerUsers(), SE_GROUP_USE_FOR_DENY_ONLY),
-                                    Group(Users(), SE_GROUP_USE_FOR_DENY_ONLY)});
-        EXPECT_EQ(0, GetPrivilegeLevel());
-    }
-    {
+INSTANTIATE_TEST_SUITE_P(
+    DenyOnlyGroupsCountAsAbsent, PrivilegeRating,
+    ::testing::Values(
+        RatingCase{"DenyOnlyAdministrators",
+                   []
+                   {
+                       return std::vector<SID_AND_ATTRIBUTES>{
+                           Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY | SE_GROUP_MANDATORY),
+                           Group(Users())};
+                   },
+                   1},
+        RatingCase{"EveryGroupDenyOnly",
+                   []
+                   {
+                       return std::vector<SID_AND_ATTRIBUTES>{
+                           Group(Administrators(), SE_GROUP_USE_FOR_DENY_ONLY),
+                           Group(PowerUsers(), SE_GROUP_USE_FOR_DENY_ONLY),
+                           Group(Users(), SE_GROUP_USE_FOR_DENY_ONLY)};
+                   },
+                   0},
         // Other attribute flags still do not matter: a group that is merely not enabled counts.
-        CCraftedTokenGroups groups({Group(Users()), Group(Administrators(), 0)});
-        EXPECT_EQ(3, GetPrivilegeLevel());
-    }
-}
+        RatingCase{"AdministratorsNotEnabled",
+                   [] {
+                       return std::vector<SID_AND_ATTRIBUTES>{Group(Users()), Group(Administrators(), 0)};
+                   },
+                   3}),
+    [](const ::testing::TestParamInfo<RatingCase>& info) { return std::string(info.param.name); });
 
 TEST(PrivilegeFailures, AllocationFailureIsLoggedAndGivesZero)
 {
     RecordingEventLog log;
-    ScopedPlatformApi api;
     HANDLE openedToken = nullptr;
     std::vector<HANDLE> closed;
-    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
-    {
-        ::SetLastError(ERROR_NO_TOKEN);
-        return FALSE;
-    };
-    pw::Api().OpenProcessToken = [&](HANDLE process, DWORD access, PHANDLE token)
-    {
-        const BOOL ok = ::OpenProcessToken(process, access, token);
-        openedToken = *token;
-        return ok;
-    };
-    pw::Api().CloseHandle = [&](HANDLE h)
-    {
-        closed.push_back(h);
-        return ::CloseHandle(h);
-    };
-    pw::Api().GlobalAlloc = [](UINT, SIZE_T) -> HGLOBAL { return nullptr; };
+    const auto noThreadToken = OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                                           [](HANDLE, DWORD, BOOL, PHANDLE)
+                                           {
+                                               ::SetLastError(ERROR_NO_TOKEN);
+                                               return FALSE;
+                                           });
+    const auto processToken = OverrideApi(&pw::PlatformApi::OpenProcessToken,
+                                          [&](HANDLE process, DWORD access, PHANDLE token)
+                                          {
+                                              const BOOL ok = ::OpenProcessToken(process, access, token);
+                                              openedToken = *token;
+                                              return ok;
+                                          });
+    const auto closes = OverrideApi(&pw::PlatformApi::CloseHandle,
+                                    [&](HANDLE h)
+                                    {
+                                        closed.push_back(h);
+                                        return ::CloseHandle(h);
+                                    });
+    const auto noMemory =
+        OverrideApi(&pw::PlatformApi::GlobalAlloc, [](UINT, SIZE_T) -> HGLOBAL { return nullptr; });
 
     EXPECT_EQ(0, GetPrivilegeLevel());
 
-    const std::vector<ParsedEntry> entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ("GetPrivilegeLevel", entries[0].function);
-    EXPECT_EQ("Privilege", entries[0].file);
-    EXPECT_EQ("GetPrivilegeLevel", entries[0].invoked);
-    EXPECT_EQ("FE000004", entries[0].hexCode);
-    EXPECT_EQ("", entries[0].text);
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "GetPrivilegeLevel", "Privilege", "GetPrivilegeLevel",
+                                               0xFE000004u)},
+              LoggedEntries(log));
     ASSERT_NE(nullptr, openedToken);
     EXPECT_EQ(std::vector<HANDLE>{openedToken}, closed);
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
 }
 
 TEST(PrivilegeFailures, TokenAndSidFailuresGiveZeroSilentlyAndFreeTheBlock)
@@ -246,53 +277,60 @@ TEST(PrivilegeFailures, TokenAndSidFailuresGiveZeroSilentlyAndFreeTheBlock)
     CCraftedTokenGroups groups({Group(Users()), Group(Administrators())});
     int allocations = 0;
     int frees = 0;
-    pw::Api().GlobalAlloc = [&](UINT flags, SIZE_T size)
-    {
-        ++allocations;
-        return ::GlobalAlloc(flags, size);
-    };
-    pw::Api().GlobalFree = [&](HGLOBAL block)
-    {
-        ++frees;
-        return ::GlobalFree(block);
-    };
+    const auto countAllocations = OverrideApi(&pw::PlatformApi::GlobalAlloc,
+                                              [&](UINT flags, SIZE_T size)
+                                              {
+                                                  ++allocations;
+                                                  return ::GlobalAlloc(flags, size);
+                                              });
+    const auto countFrees = OverrideApi(&pw::PlatformApi::GlobalFree,
+                                        [&](HGLOBAL block)
+                                        {
+                                            ++frees;
+                                            return ::GlobalFree(block);
+                                        });
     const auto craftedQuery = pw::Api().GetTokenInformation;
 
-    // The size query fails for another reason than a short buffer: nothing is allocated.
-    pw::Api().GetTokenInformation = [](HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
     {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
-    EXPECT_EQ(0, GetPrivilegeLevel());
-    EXPECT_EQ(0, allocations);
-
-    // The second query fails.
-    pw::Api().GetTokenInformation =
-        [&](HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed)
+        // The size query fails for another reason than a short buffer: nothing is allocated.
+        const auto sizeQueryFails = OverrideApi(&pw::PlatformApi::GetTokenInformation,
+                                                [](HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
+                                                {
+                                                    ::SetLastError(ERROR_ACCESS_DENIED);
+                                                    return FALSE;
+                                                });
+        EXPECT_EQ(0, GetPrivilegeLevel());
+        EXPECT_EQ(0, allocations);
+    }
     {
-        if (out != nullptr)
-        {
-            ::SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        return craftedQuery(token, cls, out, length, needed);
-    };
-    EXPECT_EQ(0, GetPrivilegeLevel());
-    EXPECT_EQ(1, allocations);
-    EXPECT_EQ(1, frees);
-
-    // A SID that cannot be built ends the search, even with Users present.
-    pw::Api().GetTokenInformation = craftedQuery;
-    pw::Api().AllocateAndInitializeSid =
-        [](PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*)
+        const auto secondQueryFails = OverrideApi(
+            &pw::PlatformApi::GetTokenInformation,
+            [&](HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed)
+            {
+                if (out != nullptr)
+                {
+                    ::SetLastError(ERROR_INVALID_PARAMETER);
+                    return FALSE;
+                }
+                return craftedQuery(token, cls, out, length, needed);
+            });
+        EXPECT_EQ(0, GetPrivilegeLevel());
+        EXPECT_EQ(1, allocations);
+        EXPECT_EQ(1, frees);
+    }
     {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    };
-    EXPECT_EQ(0, GetPrivilegeLevel());
-    EXPECT_EQ(2, allocations);
-    EXPECT_EQ(2, frees);
+        // A SID that cannot be built ends the search, even with Users present.
+        const auto noSid = OverrideApi(
+            &pw::PlatformApi::AllocateAndInitializeSid,
+            [](PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*)
+            {
+                ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return FALSE;
+            });
+        EXPECT_EQ(0, GetPrivilegeLevel());
+        EXPECT_EQ(2, allocations);
+        EXPECT_EQ(2, frees);
+    }
 
     EXPECT_TRUE(log.entries().empty());
 }
@@ -310,18 +348,19 @@ TEST(PrivilegeToken, WithoutImpersonationTheProcessTokenIsRated)
 
 TEST(PrivilegeToken, AThreadTokenFailureOtherThanNoTokenGivesZero)
 {
-    ScopedPlatformApi api;
     bool processOpened = false;
-    pw::Api().OpenThreadToken = [](HANDLE, DWORD, BOOL, PHANDLE)
-    {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
-    pw::Api().OpenProcessToken = [&](HANDLE, DWORD, PHANDLE)
-    {
-        processOpened = true;
-        return FALSE;
-    };
+    const auto threadTokenRefused = OverrideApi(&pw::PlatformApi::OpenThreadToken,
+                                                [](HANDLE, DWORD, BOOL, PHANDLE)
+                                                {
+                                                    ::SetLastError(ERROR_ACCESS_DENIED);
+                                                    return FALSE;
+                                                });
+    const auto processTokens = OverrideApi(&pw::PlatformApi::OpenProcessToken,
+                                           [&](HANDLE, DWORD, PHANDLE)
+                                           {
+                                               processOpened = true;
+                                               return FALSE;
+                                           });
     EXPECT_EQ(0, GetPrivilegeLevel());
     EXPECT_FALSE(processOpened);
 }

@@ -1,12 +1,11 @@
 #include "vpn/Common/Utility/Services.h"
 
-#include <optional>
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/ServiceHandles.h"
 #include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 
 namespace
 {
@@ -21,40 +20,13 @@ constexpr DWORD kStartAccess = SERVICE_QUERY_STATUS | SERVICE_START;
 constexpr DWORD kStopAccess = SERVICE_QUERY_STATUS | SERVICE_STOP;
 constexpr DWORD kEnableAccess = SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG;
 
-// The handles of one operation, opened as every public operation opens them: the service control
-// manager, then the service only when the manager opened. The service handle closes first.
-class COperationHandles
+// The handles of one operation, or the operation's result code for the step that failed. The
+// service handle is declared last, so it closes first.
+struct ServiceHandles
 {
-public:
-    COperationHandles(const std::wstring& serviceName, DWORD managerAccess, DWORD serviceAccess)
-        : m_manager(managerAccess)
-    {
-        if (m_manager.valid())
-        {
-            m_service.emplace(m_manager, serviceName, serviceAccess);
-        }
-    }
-
-    // 0 when both handles are open, else the operation's result code for the failed open.
-    ResultCode openResult() const
-    {
-        if (!m_manager.valid())
-        {
-            return SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
-        }
-        if (!m_service->valid())
-        {
-            return m_service->exists() ? SERVICES_ERROR_OPEN_SERVICE_FAILED
-                                       : SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
-        }
-        return SERVICES_SUCCESS;
-    }
-
-    SC_HANDLE service() const { return m_service->get(); }
-
-private:
-    CServices::CSCMHandle m_manager;
-    std::optional<CServices::CServiceHandle> m_service;
+    ResultCode result = SERVICES_SUCCESS;
+    CUniqueServiceHandle manager;
+    CUniqueServiceHandle service;
 };
 
 const char* LogText(const CNarrowText& text)
@@ -62,53 +34,67 @@ const char* LogText(const CNarrowText& text)
     return text.c_str() != nullptr ? text.c_str() : "";
 }
 
-} // namespace
-
-CServices::CSCMHandle::CSCMHandle(DWORD access)
-    : m_handle(pw::Api().OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, access))
+// The start of every public operation: logs "<verb> service "<name>"" under the operation's name,
+// refuses an empty name, then opens the service control manager of the local machine and the
+// service. A failed open is logged, except for a service that does not exist.
+ServiceHandles OpenHandles(const char* operation, const char* verb, const std::wstring& serviceName,
+                           DWORD managerAccess, DWORD serviceAccess)
 {
-    if (!m_handle.valid())
+    PW_LOG_DEBUG(operation, 'I', "%s service \"%s\"", verb, LogText(CNarrowText(serviceName)));
+    ServiceHandles handles;
+    if (serviceName.empty())
+    {
+        handles.result = SERVICES_ERROR_BAD_PARAMETER;
+        return handles;
+    }
+
+    // The two failed-open entries keep the names of the scoped holders that once logged them, so
+    // that readers of the event log still find them.
+    handles.manager.reset(pw::Api().OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, managerAccess));
+    if (!handles.manager.valid())
     {
         const DWORD error = ::GetLastError();
         PW_LOG_RETURN_CODE("CServices::CSCMHandle::CSCMHandle", 'E', "::OpenSCManager", error, nullptr,
                            nullptr);
+        handles.result = SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
+        return handles;
     }
-}
 
-CServices::CServiceHandle::CServiceHandle(const CSCMHandle& manager, const std::wstring& serviceName,
-                                          DWORD access)
-    : m_handle(pw::Api().OpenServiceW(manager.get(), serviceName.c_str(), access))
-{
-    if (!m_handle.valid())
+    handles.service.reset(pw::Api().OpenServiceW(handles.manager.get(), serviceName.c_str(), serviceAccess));
+    if (!handles.service.valid())
     {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
         {
-            m_exists = false;
-            return;
+            handles.result = SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
+            return handles;
         }
         PW_LOG_RETURN_CODE("CServices::CServiceHandle::CServiceHandle", 'W', "::OpenService", error, nullptr,
                            nullptr);
+        handles.result = SERVICES_ERROR_OPEN_SERVICE_FAILED;
     }
+    return handles;
 }
+
+// ERROR_SUCCESS, or the error of the refused start request.
+DWORD RequestStart(SC_HANDLE service)
+{
+    return pw::Api().StartServiceW(service, 0, nullptr) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+} // namespace
 
 ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
-    const CNarrowText narrowName(serviceName);
-    PW_LOG_DEBUG("CServices::ServiceStart", 'I', "Starting service \"%s\"", LogText(narrowName));
-    if (serviceName.empty())
+    const ServiceHandles handles =
+        OpenHandles("CServices::ServiceStart", "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
+    if (handles.result != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_BAD_PARAMETER;
-    }
-
-    const COperationHandles handles(serviceName, GENERIC_EXECUTE, kStartAccess);
-    if (handles.openResult() != SERVICES_SUCCESS)
-    {
-        return handles.openResult();
+        return handles.result;
     }
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(handles.service(), state);
+    ResultCode result = getServiceState(handles.service.get(), state);
     if (result != SERVICES_SUCCESS)
     {
         PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::getServiceState", result, nullptr,
@@ -120,40 +106,31 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         return SERVICES_SUCCESS;
     }
 
-    if (!pw::Api().StartServiceW(handles.service(), 0, nullptr))
+    DWORD startError = RequestStart(handles.service.get());
+    if (startError == ERROR_SERVICE_ALREADY_RUNNING)
     {
-        DWORD error = ::GetLastError();
-        if (error == ERROR_SERVICE_ALREADY_RUNNING)
+        // Already on its way (start pending): someone else is starting it.
+        return SERVICES_SUCCESS;
+    }
+    if (startError == ERROR_SERVICE_DISABLED)
+    {
+        result = EnableService(serviceName);
+        if (result != SERVICES_SUCCESS)
         {
-            // Already on its way (start pending): someone else is starting it.
-            return SERVICES_SUCCESS;
+            PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::EnableService", result, nullptr,
+                               nullptr);
+            return result;
         }
-        if (error == ERROR_SERVICE_DISABLED)
-        {
-            result = EnableService(serviceName);
-            if (result != SERVICES_SUCCESS)
-            {
-                PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::EnableService", result,
-                                   nullptr, nullptr);
-                return result;
-            }
-            if (pw::Api().StartServiceW(handles.service(), 0, nullptr))
-            {
-                error = ERROR_SUCCESS;
-            }
-            else
-            {
-                error = ::GetLastError();
-            }
-        }
-        if (error != ERROR_SUCCESS)
-        {
-            PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "::StartService", error, nullptr, nullptr);
-            return SERVICES_ERROR_START_SERVICE_FAILED;
-        }
+        // A second refusal fails the start, whatever its reason.
+        startError = RequestStart(handles.service.get());
+    }
+    if (startError != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "::StartService", startError, nullptr, nullptr);
+        return SERVICES_ERROR_START_SERVICE_FAILED;
     }
 
-    result = waitForServiceState(handles.service(), STATE_RUNNING, kStartTimeoutMs);
+    result = waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
         PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::waitForServiceState", result, nullptr,
@@ -165,21 +142,15 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 
 ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
-    const CNarrowText narrowName(serviceName);
-    PW_LOG_DEBUG("CServices::ServiceStop", 'I', "Stopping service \"%s\"", LogText(narrowName));
-    if (serviceName.empty())
+    const ServiceHandles handles =
+        OpenHandles("CServices::ServiceStop", "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
+    if (handles.result != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_BAD_PARAMETER;
-    }
-
-    const COperationHandles handles(serviceName, GENERIC_EXECUTE, kStopAccess);
-    if (handles.openResult() != SERVICES_SUCCESS)
-    {
-        return handles.openResult();
+        return handles.result;
     }
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(handles.service(), state);
+    ResultCode result = getServiceState(handles.service.get(), state);
     if (result != SERVICES_SUCCESS)
     {
         PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::getServiceState", result, nullptr,
@@ -192,7 +163,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     }
 
     SERVICE_STATUS status = {};
-    if (!pw::Api().ControlService(handles.service(), SERVICE_CONTROL_STOP, &status))
+    if (!pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status))
     {
         // A service that is already stopping refuses the control; the wait still decides.
         const DWORD error = ::GetLastError();
@@ -200,7 +171,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
                            "SERVICE_CONTROL_STOP");
     }
 
-    result = waitForServiceState(handles.service(), STATE_STOPPED, kStopTimeoutMs);
+    result = waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
         PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::waitForServiceState", result, nullptr,
@@ -212,21 +183,15 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 
 ResultCode CServices::EnableService(const std::wstring& serviceName)
 {
-    const CNarrowText narrowName(serviceName);
-    PW_LOG_DEBUG("CServices::EnableService", 'I', "Enabling service \"%s\"", LogText(narrowName));
-    if (serviceName.empty())
+    const ServiceHandles handles =
+        OpenHandles("CServices::EnableService", "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
+    if (handles.result != SERVICES_SUCCESS)
     {
-        return SERVICES_ERROR_BAD_PARAMETER;
-    }
-
-    const COperationHandles handles(serviceName, GENERIC_WRITE, kEnableAccess);
-    if (handles.openResult() != SERVICES_SUCCESS)
-    {
-        return handles.openResult();
+        return handles.result;
     }
 
     DWORD needed = 0;
-    if (pw::Api().QueryServiceConfigW(handles.service(), nullptr, 0, &needed) ||
+    if (pw::Api().QueryServiceConfigW(handles.service.get(), nullptr, 0, &needed) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
         const DWORD error = ::GetLastError();
@@ -238,7 +203,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     // DWORD elements keep the record aligned; the buffer is zero-filled.
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (!pw::Api().QueryServiceConfigW(handles.service(), config, needed, &needed))
+    if (!pw::Api().QueryServiceConfigW(handles.service.get(), config, needed, &needed))
     {
         const DWORD error = ::GetLastError();
         PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::QueryServiceConfig", error, nullptr, nullptr);
@@ -247,7 +212,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
 
     if (config->dwStartType == SERVICE_DISABLED)
     {
-        if (!pw::Api().ChangeServiceConfigW(handles.service(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+        if (!pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
                                             SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
                                             nullptr, nullptr))
         {
@@ -291,6 +256,7 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
         const ResultCode result = getServiceState(service, state);
         if (result != SERVICES_SUCCESS)
         {
+            // "CService" without the s is the name this entry has always carried; kept on purpose.
             PW_LOG_RETURN_CODE("CServices::waitForServiceState", 'W', "CService::getServiceState", result,
                                nullptr, nullptr);
         }

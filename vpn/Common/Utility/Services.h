@@ -25,10 +25,6 @@ public:
         STATE_PAUSED = SERVICE_PAUSED
     };
 
-    // Scoped handles of the service control manager and of one service (ServiceHandles.h).
-    class CSCMHandle;
-    class CServiceHandle;
-
     // Starts the service unless it runs already and waits up to 10 s for it to run. A disabled
     // service is first set to start on demand.
     [[nodiscard]] static ResultCode ServiceStart(const std::wstring& serviceName);

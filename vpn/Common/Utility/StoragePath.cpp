@@ -27,27 +27,31 @@ CStoragePath::CStoragePath(ResultCode& result)
 ResultCode CStoragePath::CreateSingletonInstance(CStoragePath*& instance)
 {
     instance = nullptr;
-    if (g_instance != nullptr || g_referenceCount != 0)
-    {
-        instance = GetInstance();
-        return GLOBAL_SUCCESS;
-    }
-
     ResultCode result = GLOBAL_SUCCESS;
-    CStoragePath* created = new (std::nothrow) CStoragePath(result);
-    if (created == nullptr)
     {
-        result = GLOBAL_ERROR_MEMALLOC_FAILED;
+        // The test and the registration are one step, so that two first callers cannot both
+        // create an instance. The lock may be taken again on this thread (GetInstance).
+        CManualLock::CScopedLock hold(g_lock);
+        if (g_instance != nullptr || g_referenceCount != 0)
+        {
+            instance = GetInstance();
+            return GLOBAL_SUCCESS;
+        }
+
+        CStoragePath* created = new (std::nothrow) CStoragePath(result);
+        if (created == nullptr)
+        {
+            result = GLOBAL_ERROR_MEMALLOC_FAILED;
+        }
+        else if (result == GLOBAL_SUCCESS)
+        {
+            g_instance = created;
+            g_referenceCount = 1;
+            instance = created;
+            return GLOBAL_SUCCESS;
+        }
+        ReleaseInstance(created);
     }
-    else if (result == GLOBAL_SUCCESS)
-    {
-        g_instance = created;
-        g_referenceCount = 1;
-        instance = created;
-        return GLOBAL_SUCCESS;
-    }
-    ReleaseInstance(created);
-    instance = nullptr;
     PW_LOG_RETURN_CODE("CStoragePath::CreateSingletonInstance", 'E', "CStoragePath", result, nullptr,
                        nullptr);
     return result;

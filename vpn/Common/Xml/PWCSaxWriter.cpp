@@ -15,6 +15,7 @@ namespace
 {
 constexpr char kFile[] = "PWCSaxWriter";
 constexpr char kWriteDocument[] = "PWCSaxWriter::writeDocument";
+constexpr char kCreateFolderFailed[] = "Error creating needed directory";
 constexpr wchar_t kDeclaration[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 // Random bytes in a temporary file's name, and the names tried before giving up. A name is
 // unpredictable, so one that exists was planted or is a leftover; a few of them are tolerated.
@@ -265,11 +266,16 @@ ResultCode PWCSaxWriter::createDirectoryPath(const std::wstring& path, const std
                     }
                     attributes.lpSecurityDescriptor = descriptor.get();
                 }
-                // A folder that appeared meanwhile is checked below like any existing one.
-                if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr) &&
-                    !(secured && ::GetLastError() == ERROR_ALREADY_EXISTS))
+                if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr))
                 {
-                    return GLOBAL_ERROR_UNEXPECTED;
+                    const DWORD error = ::GetLastError();
+                    // A folder that appeared meanwhile is checked below like any existing one.
+                    if (!(secured && error == ERROR_ALREADY_EXISTS))
+                    {
+                        PW_LOG_RETURN_CODE(kWriteDocument, 'E', kWriteDocument, error, nullptr,
+                                           kCreateFolderFailed);
+                        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+                    }
                 }
             }
             if (secured)
@@ -288,6 +294,8 @@ ResultCode PWCSaxWriter::createDirectoryPath(const std::wstring& path, const std
     }
     catch (const std::bad_alloc&)
     {
+        PW_LOG_RETURN_CODE(kWriteDocument, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           kCreateFolderFailed);
         return GLOBAL_ERROR_UNEXPECTED;
     }
 }
@@ -310,13 +318,7 @@ ResultCode PWCSaxWriter::writeDocument()
     }
     // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
     std::vector<CUniqueFileHandle> folders;
-    const ResultCode prepared = createDirectoryPath(directory, trustedBase, folders);
-    if (prepared == GLOBAL_ERROR_UNEXPECTED)
-    {
-        PW_LOG_RETURN_CODE(kWriteDocument, 'E', kWriteDocument, GLOBAL_ERROR_UNEXPECTED, nullptr,
-                           "Error creating needed directory");
-    }
-    if (prepared != GLOBAL_SUCCESS)
+    if (createDirectoryPath(directory, trustedBase, folders) != GLOBAL_SUCCESS)
     {
         return GLOBAL_ERROR_UNEXPECTED;
     }

@@ -44,8 +44,8 @@ public:
     // Creates every missing folder of path that ends before a backslash, outermost first. Folders
     // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
     // then opened with CFileSecurity::OpenTrustedFolder and kept open in folders; base and the
-    // folders above it are used as they are. 0; GLOBAL_ERROR_UNEXPECTED when a folder could not be
-    // created (not logged); or the code of a refused folder, already logged with its reason.
+    // folders above it are used as they are. 0, or the code of the failure, logged: the Windows
+    // error of a folder that could not be created, or the code of a refused folder with its reason.
     [[nodiscard]] static ResultCode createDirectoryPath(const std::wstring& path, const std::wstring& base,
                                                         std::vector<CUniqueFileHandle>& folders);
     // The same with no base, for callers that only need the folders to exist.

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
-#include "support/ScopedPlatformApi.h"
-#include "vpn/Common/Utility/ServiceHandles.h"
 #include "vpn/Common/Utility/Services.h"
 
 namespace
@@ -18,12 +19,10 @@ namespace
 const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1110);
 const SC_HANDLE kService = reinterpret_cast<SC_HANDLE>(0x2220);
 
-// A service control manager with one service, scripted through the platform seam, and a fake
-// clock: Sleep only adds up the time.
+// A service control manager with one service, scripted through the platform seam for the fake's
+// lifetime, and a fake clock: Sleep only adds up the time.
 struct FakeScm
 {
-    ScopedPlatformApi api;
-
     DWORD openManagerError = 0;
     DWORD openServiceError = 0;
     int managerOpens = 0;
@@ -49,99 +48,110 @@ struct FakeScm
 
     std::vector<DWORD> sleeps;
 
+    // Last, so that the fakes end before the state they use.
+    OverrideSet fakes;
+
     FakeScm()
     {
-        pw::PlatformApi& a = pw::Api();
-        a.OpenSCManagerW = [this](LPCWSTR machine, LPCWSTR database, DWORD) -> SC_HANDLE
-        {
-            ++managerOpens;
-            EXPECT_EQ(nullptr, machine);
-            EXPECT_TRUE(database == nullptr || std::wstring(database) == SERVICES_ACTIVE_DATABASEW);
-            return Fail(openManagerError) ? nullptr : kManager;
-        };
-        a.OpenServiceW = [this](SC_HANDLE manager, LPCWSTR, DWORD) -> SC_HANDLE
-        {
-            EXPECT_EQ(kManager, manager);
-            return Fail(openServiceError) ? nullptr : kService;
-        };
-        a.CloseServiceHandle = [this](SC_HANDLE h)
-        {
-            closed.push_back(h);
-            return TRUE;
-        };
-        a.QueryServiceStatusEx = [this](SC_HANDLE h, SC_STATUS_TYPE type, LPBYTE buffer, DWORD size, LPDWORD)
-        {
-            EXPECT_EQ(kService, h);
-            EXPECT_EQ(SC_STATUS_PROCESS_INFO, type);
-            EXPECT_EQ(sizeof(SERVICE_STATUS_PROCESS), size);
-            ++queries;
-            if (Fail(queryError))
-            {
-                return FALSE;
-            }
-            auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
-            status->dwCurrentState = states.front();
-            if (states.size() > 1)
-            {
-                states.pop_front();
-            }
-            return TRUE;
-        };
-        a.StartServiceW = [this](SC_HANDLE h, DWORD argc, LPCWSTR*)
-        {
-            EXPECT_EQ(kService, h);
-            EXPECT_EQ(0u, argc);
-            ++startRequests;
-            DWORD error = 0;
-            if (!startErrors.empty())
-            {
-                error = startErrors.front();
-                startErrors.pop_front();
-            }
-            return Fail(error) ? FALSE : TRUE;
-        };
-        a.ControlService = [this](SC_HANDLE h, DWORD control, LPSERVICE_STATUS)
-        {
-            EXPECT_EQ(kService, h);
-            EXPECT_EQ(static_cast<DWORD>(SERVICE_CONTROL_STOP), control);
-            ++stopControls;
-            return Fail(controlError) ? FALSE : TRUE;
-        };
-        a.QueryServiceConfigW = [this](SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed)
-        {
-            const DWORD full = sizeof(QUERY_SERVICE_CONFIGW) + 64;
-            *needed = full;
-            if (config == nullptr)
-            {
-                ::SetLastError(sizeQueryError);
-                return FALSE;
-            }
-            EXPECT_GE(size, full);
-            if (Fail(configQueryError))
-            {
-                return FALSE;
-            }
-            config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-            config->dwStartType = startType;
-            config->dwErrorControl = SERVICE_ERROR_NORMAL;
-            return TRUE;
-        };
-        a.ChangeServiceConfigW = [this](SC_HANDLE, DWORD serviceType, DWORD start, DWORD errorControl,
-                                        LPCWSTR path, LPCWSTR group, LPDWORD tag, LPCWSTR dependencies,
-                                        LPCWSTR account, LPCWSTR password, LPCWSTR displayName)
-        {
-            ++changes;
-            changeArguments = {serviceType, start, errorControl};
-            EXPECT_TRUE(path == nullptr && group == nullptr && tag == nullptr && dependencies == nullptr &&
-                        account == nullptr && password == nullptr && displayName == nullptr);
-            if (Fail(changeError))
-            {
-                return FALSE;
-            }
-            startType = start;
-            return TRUE;
-        };
-        a.Sleep = [this](DWORD ms) { sleeps.push_back(ms); };
+        fakes.add(&pw::PlatformApi::OpenSCManagerW,
+                  [this](LPCWSTR machine, LPCWSTR database, DWORD) -> SC_HANDLE
+                  {
+                      ++managerOpens;
+                      EXPECT_EQ(nullptr, machine);
+                      EXPECT_TRUE(database == nullptr || std::wstring(database) == SERVICES_ACTIVE_DATABASEW);
+                      return Fail(openManagerError) ? nullptr : kManager;
+                  });
+        fakes.add(&pw::PlatformApi::OpenServiceW,
+                  [this](SC_HANDLE manager, LPCWSTR, DWORD) -> SC_HANDLE
+                  {
+                      EXPECT_EQ(kManager, manager);
+                      return Fail(openServiceError) ? nullptr : kService;
+                  });
+        fakes.add(&pw::PlatformApi::CloseServiceHandle,
+                  [this](SC_HANDLE h)
+                  {
+                      closed.push_back(h);
+                      return TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::QueryServiceStatusEx,
+                  [this](SC_HANDLE h, SC_STATUS_TYPE type, LPBYTE buffer, DWORD size, LPDWORD)
+                  {
+                      EXPECT_EQ(kService, h);
+                      EXPECT_EQ(SC_STATUS_PROCESS_INFO, type);
+                      EXPECT_EQ(sizeof(SERVICE_STATUS_PROCESS), size);
+                      ++queries;
+                      if (Fail(queryError))
+                      {
+                          return FALSE;
+                      }
+                      auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+                      status->dwCurrentState = states.front();
+                      if (states.size() > 1)
+                      {
+                          states.pop_front();
+                      }
+                      return TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::StartServiceW,
+                  [this](SC_HANDLE h, DWORD argc, LPCWSTR*)
+                  {
+                      EXPECT_EQ(kService, h);
+                      EXPECT_EQ(0u, argc);
+                      ++startRequests;
+                      DWORD error = 0;
+                      if (!startErrors.empty())
+                      {
+                          error = startErrors.front();
+                          startErrors.pop_front();
+                      }
+                      return Fail(error) ? FALSE : TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::ControlService,
+                  [this](SC_HANDLE h, DWORD control, LPSERVICE_STATUS)
+                  {
+                      EXPECT_EQ(kService, h);
+                      EXPECT_EQ(static_cast<DWORD>(SERVICE_CONTROL_STOP), control);
+                      ++stopControls;
+                      return Fail(controlError) ? FALSE : TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::QueryServiceConfigW,
+                  [this](SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed)
+                  {
+                      const DWORD full = sizeof(QUERY_SERVICE_CONFIGW) + 64;
+                      *needed = full;
+                      if (config == nullptr)
+                      {
+                          ::SetLastError(sizeQueryError);
+                          return FALSE;
+                      }
+                      EXPECT_GE(size, full);
+                      if (Fail(configQueryError))
+                      {
+                          return FALSE;
+                      }
+                      config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+                      config->dwStartType = startType;
+                      config->dwErrorControl = SERVICE_ERROR_NORMAL;
+                      return TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::ChangeServiceConfigW,
+                  [this](SC_HANDLE, DWORD serviceType, DWORD start, DWORD errorControl, LPCWSTR path,
+                         LPCWSTR group, LPDWORD tag, LPCWSTR dependencies, LPCWSTR account, LPCWSTR password,
+                         LPCWSTR displayName)
+                  {
+                      ++changes;
+                      changeArguments = {serviceType, start, errorControl};
+                      EXPECT_TRUE(path == nullptr && group == nullptr && tag == nullptr &&
+                                  dependencies == nullptr && account == nullptr && password == nullptr &&
+                                  displayName == nullptr);
+                      if (Fail(changeError))
+                      {
+                          return FALSE;
+                      }
+                      startType = start;
+                      return TRUE;
+                  });
+        fakes.add(&pw::PlatformApi::Sleep, [this](DWORD ms) { sleeps.push_back(ms); });
     }
 
     DWORD sleptMs() const
@@ -165,91 +175,108 @@ struct FakeScm
     }
 };
 
-using Operation = std::function<ResultCode(const std::wstring&)>;
 struct NamedOperation
 {
     const char* function;
-    Operation call;
+    const char* verb;
+    ResultCode (*call)(const std::wstring&);
 };
 const NamedOperation kOperations[] = {
-    {"CServices::ServiceStart", CServices::ServiceStart},
-    {"CServices::ServiceStop", CServices::ServiceStop},
-    {"CServices::EnableService", CServices::EnableService},
+    {"CServices::ServiceStart", "Starting", CServices::ServiceStart},
+    {"CServices::ServiceStop", "Stopping", CServices::ServiceStop},
+    {"CServices::EnableService", "Enabling", CServices::EnableService},
 };
 
-// "Function (invoked) code text" of a failed-call entry, "Function: text" of a free-text one.
-std::string Describe(const ParsedEntry& e)
+std::string OperationName(const ::testing::TestParamInfo<NamedOperation>& info)
 {
-    if (!e.isReturnCode)
-    {
-        return e.function + ": " + e.text;
-    }
-    return e.function + " (" + e.invoked + ") " + e.hexCode + (e.text.empty() ? "" : " " + e.text);
+    const std::string function = info.param.function;
+    return function.substr(function.find("::") + 2);
 }
 
-std::vector<std::string> Entries(const RecordingEventLog& log)
+// A failed-call entry of this unit.
+LoggedEntry Failed(char level, const std::string& function, const std::string& invoked, unsigned long code,
+                   const std::string& text = "")
 {
-    std::vector<std::string> result;
-    for (const ParsedEntry& e : ParsedEntries(log))
-    {
-        EXPECT_EQ("Services", e.file);
-        result.push_back(Describe(e));
-    }
-    return result;
+    return Failure(level, function, "Services", invoked, code, text);
 }
 
-std::string Opening(const char* function, const std::string& name)
+LoggedEntry Opening(const NamedOperation& op, const std::string& name)
 {
-    const std::string verb = std::string(function) == "CServices::ServiceStart"  ? "Starting"
-                             : std::string(function) == "CServices::ServiceStop" ? "Stopping"
-                                                                                 : "Enabling";
-    return std::string(function) + ": " + verb + " service \"" + name + "\"";
+    return Message('I', op.function, "Services", std::string(op.verb) + " service \"" + name + "\"");
 }
+
+LoggedEntry Opening(const char* function, const std::string& name)
+{
+    for (const NamedOperation& op : kOperations)
+    {
+        if (std::string(op.function) == function)
+        {
+            return Opening(op, name);
+        }
+    }
+    ADD_FAILURE() << function;
+    return LoggedEntry();
+}
+
+class ServicesOpening : public ::testing::TestWithParam<NamedOperation>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Operations, ServicesOpening, ::testing::ValuesIn(kOperations), OperationName);
 
 } // namespace
 
-TEST(ServicesOpening, AnEmptyNameIsRefusedBeforeTheManagerIsOpened)
+TEST_P(ServicesOpening, AnEmptyNameIsRefusedBeforeTheManagerIsOpened)
 {
-    for (const NamedOperation& op : kOperations)
-    {
-        RecordingEventLog log;
-        FakeScm scm;
-        EXPECT_EQ(SERVICES_ERROR_BAD_PARAMETER, op.call(L"")) << op.function;
-        EXPECT_EQ(0, scm.managerOpens);
-        EXPECT_EQ(std::vector<std::string>{Opening(op.function, "")}, Entries(log));
-    }
+    RecordingEventLog log;
+    FakeScm scm;
+    EXPECT_EQ(SERVICES_ERROR_BAD_PARAMETER, GetParam().call(L""));
+    EXPECT_EQ(0, scm.managerOpens);
+    EXPECT_EQ(std::vector<LoggedEntry>{Opening(GetParam(), "")}, LoggedEntries(log));
 }
 
-TEST(ServicesOpening, AManagerThatCannotBeOpenedIsLoggedByTheHandle)
+TEST_P(ServicesOpening, AManagerThatCannotBeOpenedIsLogged)
 {
-    for (const NamedOperation& op : kOperations)
-    {
-        RecordingEventLog log;
-        FakeScm scm;
-        scm.openManagerError = ERROR_ACCESS_DENIED;
-        EXPECT_EQ(SERVICES_ERROR_OPEN_SC_MANAGER_FAILED, op.call(L"agent")) << op.function;
-        const std::vector<std::string> expected = {
-            Opening(op.function, "agent"), "CServices::CSCMHandle::CSCMHandle (::OpenSCManager) 00000005"};
-        EXPECT_EQ(expected, Entries(log));
-        EXPECT_TRUE(scm.closed.empty());
-    }
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.openManagerError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(SERVICES_ERROR_OPEN_SC_MANAGER_FAILED, GetParam().call(L"agent"));
+    const std::vector<LoggedEntry> expected = {
+        Opening(GetParam(), "agent"),
+        Failed('E', "CServices::CSCMHandle::CSCMHandle", "::OpenSCManager", ERROR_ACCESS_DENIED)};
+    EXPECT_EQ(expected, LoggedEntries(log));
+    EXPECT_TRUE(scm.closed.empty());
 }
 
-TEST(ServicesOpening, AServiceThatCannotBeOpenedIsAWarningAndBothHandlesAreClosed)
+TEST_P(ServicesOpening, AServiceThatCannotBeOpenedIsAWarningAndBothHandlesAreClosed)
 {
-    for (const NamedOperation& op : kOperations)
-    {
-        RecordingEventLog log;
-        FakeScm scm;
-        scm.openServiceError = ERROR_ACCESS_DENIED;
-        EXPECT_EQ(SERVICES_ERROR_OPEN_SERVICE_FAILED, op.call(L"agent")) << op.function;
-        const std::vector<std::string> expected = {
-            Opening(op.function, "agent"),
-            "CServices::CServiceHandle::CServiceHandle (::OpenService) 00000005"};
-        EXPECT_EQ(expected, Entries(log));
-        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries().back().type);
-        EXPECT_EQ(std::vector<SC_HANDLE>{kManager}, scm.closed);
-    }
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.openServiceError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(SERVICES_ERROR_OPEN_SERVICE_FAILED, GetParam().call(L"agent"));
+    const std::vector<LoggedEntry> expected = {
+        Opening(GetParam(), "agent"),
+        Failed('W', "CServices::CServiceHandle::CServiceHandle", "::OpenService", ERROR_ACCESS_DENIED)};
+    EXPECT_EQ(expected, LoggedEntries(log));
+    EXPECT_EQ(std::vector<SC_HANDLE>{kManager}, scm.closed);
+}
+
+TEST_P(ServicesOpening, AServiceThatDoesNotExistIsNotLoggedAndTheManagerIsClosed)
+{
+    RecordingEventLog log;
+    FakeScm scm;
+    scm.openServiceError = ERROR_SERVICE_DOES_NOT_EXIST;
+    EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, GetParam().call(L"agent"));
+    EXPECT_EQ(std::vector<LoggedEntry>{Opening(GetParam(), "agent")}, LoggedEntries(log));
+    EXPECT_EQ(std::vector<SC_HANDLE>{kManager}, scm.closed);
+}
+
+TEST_P(ServicesOpening, ANameThatNoServiceHasLogsOnlyTheOpeningEntry)
+{
+    const std::string name = "pwtestsvc-missing-" + std::to_string(::GetCurrentProcessId());
+    RecordingEventLog log;
+    EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, GetParam().call(std::wstring(name.begin(), name.end())));
+    EXPECT_EQ(std::vector<LoggedEntry>{Opening(GetParam(), name)}, LoggedEntries(log));
 }
 
 TEST(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst)
@@ -271,7 +298,7 @@ TEST(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
     EXPECT_EQ(1, scm.startRequests);
     EXPECT_TRUE(scm.sleeps.empty());
-    EXPECT_EQ(std::vector<std::string>{Opening("CServices::ServiceStart", "agent")}, Entries(log));
+    EXPECT_EQ(std::vector<LoggedEntry>{Opening("CServices::ServiceStart", "agent")}, LoggedEntries(log));
 }
 
 TEST(ServicesStart, AStoppedServiceIsStartedAndAwaited)
@@ -294,65 +321,88 @@ TEST(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
     EXPECT_EQ(2, scm.startRequests);
     EXPECT_EQ((std::vector<DWORD>{SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE}),
               scm.changeArguments);
-    const std::vector<std::string> expected = {Opening("CServices::ServiceStart", "agent"),
+    const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStart", "agent"),
                                                Opening("CServices::EnableService", "agent")};
-    EXPECT_EQ(expected, Entries(log));
+    EXPECT_EQ(expected, LoggedEntries(log));
 }
 
-TEST(ServicesStart, FailuresAfterTheServiceIsOpen)
+namespace
 {
-    struct Case
-    {
-        const char* what;
-        std::function<void(FakeScm&)> arrange;
-        ResultCode result;
-        std::vector<std::string> failures; // the entries after the opening one
-    };
-    const Case cases[] = {
-        {"status query fails",
-         [](FakeScm& s) { s.queryError = ERROR_INVALID_HANDLE; },
-         SERVICES_ERROR_QUERY_SERVICE_FAILED,
-         {"CServices::getServiceState (::QueryServiceStatusEx) 00000006",
-          "CServices::ServiceStart (CServices::getServiceState) FE17000C"}},
-        {"start refused",
-         [](FakeScm& s) { s.startErrors = {ERROR_SERVICE_REQUEST_TIMEOUT}; },
-         SERVICES_ERROR_START_SERVICE_FAILED,
-         {"CServices::ServiceStart (::StartService) 0000041D"}},
-        {"disabled and cannot be enabled",
-         [](FakeScm& s)
-         {
-             s.startType = SERVICE_DISABLED;
-             s.startErrors = {ERROR_SERVICE_DISABLED};
-             s.changeError = ERROR_ACCESS_DENIED;
-         },
-         SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED,
-         {"CServices::EnableService: Enabling service \"agent\"",
-          "CServices::EnableService (::ChangeServiceConfig) 00000005",
-          "CServices::ServiceStart (CServices::EnableService) FE170010"}},
-        {"enabled but the second start is refused",
-         [](FakeScm& s)
-         {
-             s.startType = SERVICE_DISABLED;
-             s.startErrors = {ERROR_SERVICE_DISABLED, ERROR_SERVICE_DISABLED};
-         },
-         SERVICES_ERROR_START_SERVICE_FAILED,
-         {"CServices::EnableService: Enabling service \"agent\"",
-          "CServices::ServiceStart (::StartService) 00000422"}},
-    };
-    for (const Case& c : cases)
-    {
-        RecordingEventLog log;
-        FakeScm scm;
-        c.arrange(scm);
-        EXPECT_EQ(c.result, CServices::ServiceStart(L"agent")) << c.what;
-        std::vector<std::string> expected = {Opening("CServices::ServiceStart", "agent")};
-        expected.insert(expected.end(), c.failures.begin(), c.failures.end());
-        EXPECT_EQ(expected, Entries(log)) << c.what;
-        EXPECT_TRUE(scm.sleeps.empty()) << c.what;
-        EXPECT_EQ((std::vector<SC_HANDLE>{kService, kManager}),
-                  std::vector<SC_HANDLE>(scm.closed.end() - 2, scm.closed.end()))
-            << c.what;
-    }
+struct StartFailure
+{
+    const char* name;
+    void (*arrange)(FakeScm&);
+    ResultCode result;
+    std::vector<LoggedEntry> failures; // the entries after the opening one
+};
+
+class ServicesStartFailure : public ::testing::TestWithParam<StartFailure>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterTheServiceIsOpen, ServicesStartFailure,
+    ::testing::Values(
+        StartFailure{
+            "StatusQueryFails",
+            [](FakeScm& s) { s.queryError = ERROR_INVALID_HANDLE; },
+            SERVICES_ERROR_QUERY_SERVICE_FAILED,
+            {Failed('E', "CServices::getServiceState", "::QueryServiceStatusEx", ERROR_INVALID_HANDLE),
+             Failed('E', "CServices::ServiceStart", "CServices::getServiceState",
+                    SERVICES_ERROR_QUERY_SERVICE_FAILED)}},
+        StartFailure{
+            "StartRefused",
+            [](FakeScm& s) { s.startErrors = {ERROR_SERVICE_REQUEST_TIMEOUT}; },
+            SERVICES_ERROR_START_SERVICE_FAILED,
+            {Failed('E', "CServices::ServiceStart", "::StartService", ERROR_SERVICE_REQUEST_TIMEOUT)}},
+        StartFailure{"DisabledAndCannotBeEnabled",
+                     [](FakeScm& s)
+                     {
+                         s.startType = SERVICE_DISABLED;
+                         s.startErrors = {ERROR_SERVICE_DISABLED};
+                         s.changeError = ERROR_ACCESS_DENIED;
+                     },
+                     SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED,
+                     {Opening("CServices::EnableService", "agent"),
+                      Failed('E', "CServices::EnableService", "::ChangeServiceConfig", ERROR_ACCESS_DENIED),
+                      Failed('E', "CServices::ServiceStart", "CServices::EnableService",
+                             SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED)}},
+        StartFailure{"EnabledButTheSecondStartIsRefused",
+                     [](FakeScm& s)
+                     {
+                         s.startType = SERVICE_DISABLED;
+                         s.startErrors = {ERROR_SERVICE_DISABLED, ERROR_SERVICE_DISABLED};
+                     },
+                     SERVICES_ERROR_START_SERVICE_FAILED,
+                     {Opening("CServices::EnableService", "agent"),
+                      Failed('E', "CServices::ServiceStart", "::StartService", ERROR_SERVICE_DISABLED)}},
+        StartFailure{
+            "EnabledButStillStartingFailsAnyway",
+            [](FakeScm& s)
+            {
+                s.startType = SERVICE_DISABLED;
+                s.startErrors = {ERROR_SERVICE_DISABLED, ERROR_SERVICE_ALREADY_RUNNING};
+            },
+            SERVICES_ERROR_START_SERVICE_FAILED,
+            {Opening("CServices::EnableService", "agent"),
+             Failed('E', "CServices::ServiceStart", "::StartService", ERROR_SERVICE_ALREADY_RUNNING)}}),
+    [](const ::testing::TestParamInfo<StartFailure>& info) { return std::string(info.param.name); });
+} // namespace
+
+TEST_P(ServicesStartFailure, IsLoggedAndReturnedWithoutWaitingAndHandlesClose)
+{
+    const StartFailure& c = GetParam();
+    RecordingEventLog log;
+    FakeScm scm;
+    c.arrange(scm);
+    EXPECT_EQ(c.result, CServices::ServiceStart(L"agent"));
+    std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStart", "agent")};
+    expected.insert(expected.end(), c.failures.begin(), c.failures.end());
+    EXPECT_EQ(expected, LoggedEntries(log));
+    EXPECT_TRUE(scm.sleeps.empty());
+    ASSERT_GE(scm.closed.size(), 2u);
+    EXPECT_EQ((std::vector<SC_HANDLE>{kService, kManager}),
+              std::vector<SC_HANDLE>(scm.closed.end() - 2, scm.closed.end()));
 }
 
 TEST(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
@@ -363,8 +413,9 @@ TEST(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStart(L"agent"));
     EXPECT_EQ(10300u, scm.sleptMs());
     EXPECT_EQ(1 + 35, scm.queries);
-    EXPECT_EQ("CServices::ServiceStart (CServices::waitForServiceState) FE170011 STATE_RUNNING",
-              Entries(log).back());
+    EXPECT_EQ(Failed('E', "CServices::ServiceStart", "CServices::waitForServiceState",
+                     SERVICES_ERROR_DESIRED_STATE_TIMEOUT, "STATE_RUNNING"),
+              LoggedEntries(log).back());
 }
 
 TEST(ServicesStop, AStoppedServiceGetsNoStopControl)
@@ -385,10 +436,11 @@ TEST(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(L"agent"));
     EXPECT_EQ(1, scm.stopControls);
     EXPECT_EQ(900u, scm.sleptMs());
-    const std::vector<std::string> expected = {
-        Opening("CServices::ServiceStop", "agent"),
-        "CServices::ServiceStop (::ControlService) 00000425 SERVICE_CONTROL_STOP"};
-    EXPECT_EQ(expected, Entries(log));
+    const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStop", "agent"),
+                                               Failed('E', "CServices::ServiceStop", "::ControlService",
+                                                      ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+                                                      "SERVICE_CONTROL_STOP")};
+    EXPECT_EQ(expected, LoggedEntries(log));
 }
 
 TEST(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
@@ -399,20 +451,28 @@ TEST(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
     EXPECT_EQ(60300u, scm.sleptMs());
     EXPECT_EQ(1 + 201, scm.queries);
-    EXPECT_EQ("CServices::ServiceStop (CServices::waitForServiceState) FE170011 STATE_STOPPED",
-              Entries(log).back());
+    EXPECT_EQ(Failed('E', "CServices::ServiceStop", "CServices::waitForServiceState",
+                     SERVICES_ERROR_DESIRED_STATE_TIMEOUT, "STATE_STOPPED"),
+              LoggedEntries(log).back());
 }
 
-TEST(ServicesEnable, OnlyADisabledServiceIsChanged)
+namespace
 {
-    for (DWORD startType :
-         {SERVICE_AUTO_START, SERVICE_DEMAND_START, SERVICE_BOOT_START, SERVICE_SYSTEM_START})
-    {
-        FakeScm scm;
-        scm.startType = startType;
-        EXPECT_EQ(SERVICES_SUCCESS, CServices::EnableService(L"agent"));
-        EXPECT_EQ(0, scm.changes) << startType;
-    }
+class ServicesEnableStartType : public ::testing::TestWithParam<DWORD>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(NotDisabled, ServicesEnableStartType,
+                         ::testing::Values(SERVICE_AUTO_START, SERVICE_DEMAND_START, SERVICE_BOOT_START,
+                                           SERVICE_SYSTEM_START));
+} // namespace
+
+TEST_P(ServicesEnableStartType, IsLeftUnchanged)
+{
+    FakeScm scm;
+    scm.startType = GetParam();
+    EXPECT_EQ(SERVICES_SUCCESS, CServices::EnableService(L"agent"));
+    EXPECT_EQ(0, scm.changes);
 }
 
 TEST(ServicesEnable, ConfigurationQueryFailures)
@@ -422,44 +482,57 @@ TEST(ServicesEnable, ConfigurationQueryFailures)
         FakeScm scm;
         scm.sizeQueryError = ERROR_ACCESS_DENIED;
         EXPECT_EQ(SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED, CServices::EnableService(L"agent"));
-        EXPECT_EQ(
-            "CServices::EnableService (::QueryServiceConfig) 00000005 Failed to determine needed buffer size",
-            Entries(log).back());
+        EXPECT_EQ(Failed('E', "CServices::EnableService", "::QueryServiceConfig", ERROR_ACCESS_DENIED,
+                         "Failed to determine needed buffer size"),
+                  LoggedEntries(log).back());
     }
     {
         RecordingEventLog log;
         FakeScm scm;
         scm.configQueryError = ERROR_INVALID_HANDLE;
         EXPECT_EQ(SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED, CServices::EnableService(L"agent"));
-        EXPECT_EQ("CServices::EnableService (::QueryServiceConfig) 00000006", Entries(log).back());
+        EXPECT_EQ(Failed('E', "CServices::EnableService", "::QueryServiceConfig", ERROR_INVALID_HANDLE),
+                  LoggedEntries(log).back());
         EXPECT_EQ(0, scm.changes);
     }
 }
 
-TEST(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
+namespace
 {
-    struct Case
-    {
-        DWORD timeout;
-        size_t polls;
-        DWORD slept;
-        DWORD lastSleep;
-    };
-    for (const Case& c : {Case{10000, 35, 10300, 100}, Case{60000, 201, 60300, 300}, Case{0, 1, 300, 300},
-                          Case{300, 2, 600, 300}, Case{301, 3, 601, 1}})
-    {
-        FakeScm scm;
-        scm.states = {SERVICE_START_PENDING};
-        EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
-                  CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout));
-        EXPECT_EQ(c.polls, scm.sleeps.size()) << c.timeout;
-        EXPECT_EQ(static_cast<int>(c.polls), scm.queries) << c.timeout;
-        EXPECT_EQ(c.slept, scm.sleptMs()) << c.timeout;
-        EXPECT_EQ(c.lastSleep, scm.sleeps.back()) << c.timeout;
-    }
+struct WaitCase
+{
+    DWORD timeout;
+    size_t polls;
+    DWORD slept;
+    DWORD lastSleep;
+};
+
+class ServicesWait : public ::testing::TestWithParam<WaitCase>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(TimeOuts, ServicesWait,
+                         ::testing::Values(WaitCase{10000, 35, 10300, 100}, WaitCase{60000, 201, 60300, 300},
+                                           WaitCase{0, 1, 300, 300}, WaitCase{300, 2, 600, 300},
+                                           WaitCase{301, 3, 601, 1}),
+                         [](const ::testing::TestParamInfo<WaitCase>& info)
+                         { return "After" + std::to_string(info.param.timeout) + "ms"; });
+} // namespace
+
+TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
+{
+    const WaitCase& c = GetParam();
+    FakeScm scm;
+    scm.states = {SERVICE_START_PENDING};
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout));
+    EXPECT_EQ(c.polls, scm.sleeps.size());
+    EXPECT_EQ(static_cast<int>(c.polls), scm.queries);
+    EXPECT_EQ(c.slept, scm.sleptMs());
+    EXPECT_EQ(c.lastSleep, scm.sleeps.back());
 }
 
-TEST(ServicesWait, AFailedPollCountsAsNotInTheWantedState)
+TEST(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
     RecordingEventLog log;
     FakeScm scm;
@@ -468,39 +541,32 @@ TEST(ServicesWait, AFailedPollCountsAsNotInTheWantedState)
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
               CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600));
     EXPECT_EQ(3, scm.queries);
-    const std::vector<ParsedEntry> entries = ParsedEntries(log);
-    ASSERT_EQ(6u, entries.size());
-    EXPECT_EQ("CServices::waitForServiceState (CService::getServiceState) FE17000C", Describe(entries[1]));
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[1].type);
+    const LoggedEntry query =
+        Failed('E', "CServices::getServiceState", "::QueryServiceStatusEx", ERROR_INVALID_HANDLE);
+    // The function name lacks the s of the class: the entry has always read so.
+    const LoggedEntry poll = Failed('W', "CServices::waitForServiceState", "CService::getServiceState",
+                                    SERVICES_ERROR_QUERY_SERVICE_FAILED);
+    EXPECT_EQ((std::vector<LoggedEntry>{query, poll, query, poll, query, poll}), LoggedEntries(log));
+}
 
-    // A poll that fails once and then sees the state succeeds.
+TEST(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
+{
     FakeScm recovering;
     recovering.states = {SERVICE_RUNNING};
     int polls = 0;
-    auto query = pw::Api().QueryServiceStatusEx;
-    pw::Api().QueryServiceStatusEx = [&](SC_HANDLE h, SC_STATUS_TYPE t, LPBYTE b, DWORD s, LPDWORD n)
-    {
-        if (++polls == 1)
-        {
-            ::SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        return query(h, t, b, s, n);
-    };
+    auto failFirst = OverrideApi(&pw::PlatformApi::QueryServiceStatusEx,
+                                 [&polls, query = pw::Api().QueryServiceStatusEx](
+                                     SC_HANDLE h, SC_STATUS_TYPE t, LPBYTE b, DWORD s, LPDWORD n)
+                                 {
+                                     if (++polls == 1)
+                                     {
+                                         ::SetLastError(ERROR_INVALID_HANDLE);
+                                         return FALSE;
+                                     }
+                                     return query(h, t, b, s, n);
+                                 });
     EXPECT_EQ(SERVICES_SUCCESS, CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000));
     EXPECT_EQ(2, polls);
-}
-
-TEST(ServicesOpening, ANameThatNoServiceHasLogsOnlyTheOpeningEntry)
-{
-    const std::string name = "pwtestsvc-missing-" + std::to_string(::GetCurrentProcessId());
-    for (const NamedOperation& op : kOperations)
-    {
-        RecordingEventLog log;
-        EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, op.call(std::wstring(name.begin(), name.end())))
-            << op.function;
-        EXPECT_EQ(std::vector<std::string>{Opening(op.function, name)}, Entries(log));
-    }
 }
 
 namespace
@@ -712,13 +778,13 @@ TEST_F(ServicesUnderScm, AServiceThatIsStillStartingIsNotAwaited)
     ASSERT_TRUE(::StartServiceW(m_service, 0, nullptr));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), State());
 
-    ScopedPlatformApi api;
     int sleeps = 0;
-    pw::Api().Sleep = [&](DWORD ms)
-    {
-        ++sleeps;
-        ::Sleep(ms);
-    };
+    const auto countSleeps = OverrideApi(&pw::PlatformApi::Sleep,
+                                         [&](DWORD ms)
+                                         {
+                                             ++sleeps;
+                                             ::Sleep(ms);
+                                         });
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(m_name));
     EXPECT_EQ(0, sleeps);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), State()) << "the gate still holds it";
@@ -736,22 +802,25 @@ TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
 
     // The service stays STOP_PENDING until the stop has begun to wait for it.
-    ScopedPlatformApi api;
     int sleeps = 0;
-    pw::Api().Sleep = [&](DWORD ms)
-    {
-        if (++sleeps == 1)
-        {
-            EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
-            OpenGates();
-        }
-        ::Sleep(ms);
-    };
+    const auto openGatesOnFirstSleep =
+        OverrideApi(&pw::PlatformApi::Sleep,
+                    [&](DWORD ms)
+                    {
+                        if (++sleeps == 1)
+                        {
+                            EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
+                            OpenGates();
+                        }
+                        ::Sleep(ms);
+                    });
     RecordingEventLog log;
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
     EXPECT_LE(1, sleeps);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
-    const std::vector<std::string> entries = Entries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ("CServices::ServiceStop (::ControlService) 00000425 SERVICE_CONTROL_STOP", entries[1]);
+    const std::vector<LoggedEntry> expected = {
+        Opening("CServices::ServiceStop", std::string(m_name.begin(), m_name.end())),
+        Failed('E', "CServices::ServiceStop", "::ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+               "SERVICE_CONTROL_STOP")};
+    EXPECT_EQ(expected, LoggedEntries(log));
 }

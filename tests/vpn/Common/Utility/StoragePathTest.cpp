@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
@@ -85,25 +89,82 @@ TEST(StoragePathMainPath, ShellThatCannotBeLoadedGivesAnEmptyPathAndTwoEntries)
     CInstanceSmartPtr<CStoragePath> owner(created);
 
     RecordingEventLog log;
-    pw::Api().LoadLibraryExW = [](LPCWSTR, HANDLE, DWORD) -> HMODULE
-    {
-        ::SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    };
+    const auto noShell = OverrideApi(&pw::PlatformApi::LoadLibraryExW,
+                                     [](LPCWSTR, HANDLE, DWORD) -> HMODULE
+                                     {
+                                         ::SetLastError(ERROR_MOD_NOT_FOUND);
+                                         return nullptr;
+                                     });
     EXPECT_EQ(L"", owner->GetMainPath());
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-    EXPECT_EQ("CHModuleMgr::STLoadLibrary", entries[0].function);
-    EXPECT_EQ("HModuleMgr", entries[0].file);
-    EXPECT_EQ("LoadLibrary", entries[0].invoked);
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, entries[0].code);
-    EXPECT_EQ("Unable to load Shell32.dll", entries[0].text);
+    const std::vector<LoggedEntry> expected = {
+        Failure('W', "CHModuleMgr::STLoadLibrary", "HModuleMgr", "LoadLibrary", ERROR_MOD_NOT_FOUND,
+                "Unable to load Shell32.dll"),
+        Message('W', "CStoragePath::GetMainPath", "StoragePath",
+                "CSIDL value provided to CStoragePath::GetMainPath returned an empty string.")};
+    EXPECT_EQ(expected, LoggedEntries(log));
+}
 
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[1].type);
-    EXPECT_EQ("CStoragePath::GetMainPath", entries[1].function);
-    EXPECT_EQ("StoragePath", entries[1].file);
-    EXPECT_FALSE(entries[1].isReturnCode);
-    EXPECT_EQ("CSIDL value provided to CStoragePath::GetMainPath returned an empty string.", entries[1].text);
+namespace
+{
+struct Creation
+{
+    HANDLE go = nullptr;
+    CStoragePath* instance = nullptr;
+    ResultCode result = 0;
+};
+
+DWORD WINAPI CreateWhenReleased(LPVOID parameter)
+{
+    auto* creation = static_cast<Creation*>(parameter);
+    ::WaitForSingleObject(creation->go, INFINITE);
+    creation->result = CStoragePath::CreateSingletonInstance(creation->instance);
+    return 0;
+}
+} // namespace
+
+// Regression: the test for an existing instance and the registration of a new one were apart, so
+// two first callers at once could both create one; one of them was then never counted. Released
+// together, every caller must get the same instance and one reference each. A race shows only now
+// and then, so the test runs many rounds.
+TEST(StoragePathReferences, CallersThatCreateAtOnceShareOneInstance)
+{
+    constexpr int kThreads = 4;
+    for (int round = 0; round < 200; ++round)
+    {
+        const HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(nullptr, go);
+        std::vector<Creation> creations(kThreads);
+        std::vector<HANDLE> threads;
+        for (Creation& creation : creations)
+        {
+            creation.go = go;
+            threads.push_back(::CreateThread(nullptr, 0, CreateWhenReleased, &creation, 0, nullptr));
+            ASSERT_NE(nullptr, threads.back());
+        }
+        ::SetEvent(go);
+        ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
+                  ::WaitForMultipleObjects(kThreads, threads.data(), TRUE, 120000));
+        for (HANDLE thread : threads)
+        {
+            ::CloseHandle(thread);
+        }
+        ::CloseHandle(go);
+
+        EXPECT_EQ(kThreads, CStoragePath::ReferenceCount()) << "round " << round;
+        for (const Creation& creation : creations)
+        {
+            EXPECT_EQ(0u, creation.result);
+            EXPECT_EQ(creations[0].instance, creation.instance) << "round " << round;
+        }
+        for (const Creation& creation : creations)
+        {
+            CStoragePath::ReleaseInstance(creation.instance);
+        }
+        ASSERT_EQ(nullptr, CStoragePath::GetInstance()) << "round " << round;
+        if (HasFailure())
+        {
+            return;
+        }
+    }
 }

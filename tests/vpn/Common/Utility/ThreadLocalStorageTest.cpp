@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/ThreadLocalStorage.h"
 
@@ -8,35 +10,44 @@ TEST(ThreadLocalStorage, ProcessSlotIsAllocatedAtStart)
     EXPECT_TRUE(ProcessThreadLocalStorage().allocated());
 }
 
-TEST(ThreadLocalStorage, AllocationAndFreeFailuresAreLogged)
+TEST(ThreadLocalStorage, AllocationFailureIsLoggedAndNothingIsFreed)
 {
     RecordingEventLog log;
-    pw::Api().TlsAlloc = []() -> DWORD
-    {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return TLS_OUT_OF_INDEXES;
-    };
+    int frees = 0;
+    const auto noSlot = OverrideApi(&pw::PlatformApi::TlsAlloc,
+                                    []() -> DWORD
+                                    {
+                                        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                                        return TLS_OUT_OF_INDEXES;
+                                    });
+    const auto countFrees = OverrideApi(&pw::PlatformApi::TlsFree,
+                                        [&frees](DWORD)
+                                        {
+                                            ++frees;
+                                            return TRUE;
+                                        });
     {
         CThreadLocalStorage<unsigned long> slot;
         EXPECT_FALSE(slot.allocated());
     }
-    // A slot that was never allocated is not freed.
-    auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ("CThreadLocalStorage<unsigned long>::CThreadLocalStorage", entries[0].function);
-    EXPECT_EQ("::TlsAlloc", entries[0].invoked);
-    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, entries[0].code);
+    EXPECT_EQ(0, frees) << "a slot that was never allocated is not freed";
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "CThreadLocalStorage<unsigned long>::CThreadLocalStorage",
+                                               "ThreadLocalStorage", "::TlsAlloc", ERROR_NOT_ENOUGH_MEMORY)},
+              LoggedEntries(log));
+}
 
-    log.clear();
-    pw::Api().TlsAlloc = pw::RealPlatformApi().TlsAlloc;
+TEST(ThreadLocalStorage, FreeFailureIsLogged)
+{
+    RecordingEventLog log;
     DWORD freed = TLS_OUT_OF_INDEXES;
-    pw::Api().TlsFree = [&freed](DWORD index)
-    {
-        freed = index;
-        ::TlsFree(index);
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    };
+    const auto refuseFree = OverrideApi(&pw::PlatformApi::TlsFree,
+                                        [&freed](DWORD index)
+                                        {
+                                            freed = index;
+                                            ::TlsFree(index);
+                                            ::SetLastError(ERROR_INVALID_PARAMETER);
+                                            return FALSE;
+                                        });
     DWORD allocated = TLS_OUT_OF_INDEXES;
     {
         CThreadLocalStorage<unsigned long> slot;
@@ -44,11 +55,8 @@ TEST(ThreadLocalStorage, AllocationAndFreeFailuresAreLogged)
         allocated = slot.index();
     }
     EXPECT_EQ(allocated, freed);
-    entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
-    EXPECT_EQ("CThreadLocalStorage<unsigned long>::~CThreadLocalStorage", entries[0].function);
-    EXPECT_EQ("ThreadLocalStorage", entries[0].file);
-    EXPECT_EQ("::TlsFree", entries[0].invoked);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, entries[0].code);
+    EXPECT_EQ(
+        std::vector<LoggedEntry>{Failure('E', "CThreadLocalStorage<unsigned long>::~CThreadLocalStorage",
+                                         "ThreadLocalStorage", "::TlsFree", ERROR_INVALID_PARAMETER)},
+        LoggedEntries(log));
 }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Utility/sysutils.h"
@@ -23,21 +25,20 @@ TEST(FileExists, OnlyARegularFileCountsAndNothingIsLogged)
 TEST(FileExists, OtherStatFailuresAreLoggedWithTheRuntimeText)
 {
     RecordingEventLog log;
-    pw::Api().wstat = [](const wchar_t*, struct _stat*)
-    {
-        errno = EACCES;
-        return -1;
-    };
+    const auto refused = OverrideApi(&pw::PlatformApi::wstat,
+                                     [](const wchar_t*, struct _stat*)
+                                     {
+                                         errno = EACCES;
+                                         return -1;
+                                     });
     EXPECT_FALSE(fileExists(L"C:\\locked.xml"));
 
-    const auto entries = ParsedEntries(log);
+    // The text holds line breaks, which the entry's parser cannot tell from the description's, so
+    // it is left out here and compared at the end of the whole entry.
+    std::vector<LoggedEntry> entries = LoggedEntries(log);
     ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
-    EXPECT_EQ("fileExists", entries[0].function);
-    EXPECT_EQ("sysutils", entries[0].file);
-    EXPECT_EQ("_tstat", entries[0].invoked);
-    EXPECT_EQ(EACCES, entries[0].code);
-    // The text holds a line break, so it is compared at the end of the whole entry.
+    entries[0].text.clear();
+    EXPECT_EQ(Failure('E', "fileExists", "sysutils", "_tstat", EACCES), entries[0]);
     const std::string expected = std::string("\nFile: C:\\locked.xml\nError: ") + std::strerror(EACCES);
     const std::string& whole = log.entries()[0].text;
     ASSERT_GE(whole.size(), expected.size());

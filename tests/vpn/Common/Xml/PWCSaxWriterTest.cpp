@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "RecordingXmlMgr.h"
+#include "support/ApiOverride.h"
 #include "support/CreationRecorder.h"
+#include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
@@ -37,17 +40,19 @@ const std::string kFolderSddl = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;
 const std::string kFileSddl = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
 
 // Makes the system's random generator give the scripted byte patterns in turn (the last one
-// again once the script is used up): the n-th name then ends in that pattern eight times.
-void ScriptRandomBytes(std::vector<unsigned char> patterns)
+// again once the script is used up): the n-th name then ends in that pattern eight times. Lasts
+// as long as the returned object.
+ApiOverride<BOOLEAN(PVOID, ULONG)> ScriptRandomBytes(std::vector<unsigned char> patterns)
 {
     auto next = std::make_shared<size_t>(0);
-    pw::Api().RtlGenRandom = [patterns, next](PVOID buffer, ULONG size) -> BOOLEAN
-    {
-        const unsigned char pattern = patterns[std::min(*next, patterns.size() - 1)];
-        ++*next;
-        std::memset(buffer, pattern, size);
-        return TRUE;
-    };
+    return OverrideApi(&pw::PlatformApi::RtlGenRandom,
+                       [patterns, next](PVOID buffer, ULONG size) -> BOOLEAN
+                       {
+                           const unsigned char pattern = patterns[std::min(*next, patterns.size() - 1)];
+                           ++*next;
+                           std::memset(buffer, pattern, size);
+                           return TRUE;
+                       });
 }
 
 std::wstring TemporaryName(const std::wstring& target, unsigned char pattern)
@@ -303,26 +308,60 @@ TEST(WriterFile, EmptyDirectoryIsRefusedRatherThanTheCurrentDirectory)
 
 TEST(WriterFile, LeadingBackslashCannotBeCreated)
 {
+    // The empty first prefix can be neither found nor created; the entry carries the error that
+    // the creation gave.
+    ::SetLastError(ERROR_SUCCESS);
+    ASSERT_FALSE(::CreateDirectoryW(L"", nullptr));
+    const DWORD creationError = ::GetLastError();
+    ASSERT_NE(static_cast<DWORD>(ERROR_SUCCESS), creationError);
+
     RecordingEventLog log;
     std::vector<std::wstring> opened;
-    pw::Api().CreateFileW = [&opened](LPCWSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
-    {
-        opened.push_back(name);
-        return INVALID_HANDLE_VALUE;
-    };
+    const auto noFiles =
+        OverrideApi(&pw::PlatformApi::CreateFileW,
+                    [&opened](LPCWSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+                    {
+                        opened.push_back(name);
+                        return INVALID_HANDLE_VALUE;
+                    });
     PWCSaxWriter writer(L"\\pw-no-such-root\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
     EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter",
+                                               "PWCSaxWriter::writeDocument", creationError,
+                                               "Error creating needed directory")},
+              LoggedEntries(log));
+}
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[0].type);
-    EXPECT_EQ("PWCSaxWriter::writeDocument", entries[0].function);
-    EXPECT_EQ("PWCSaxWriter", entries[0].file);
-    EXPECT_EQ("PWCSaxWriter::writeDocument", entries[0].invoked);
-    EXPECT_EQ("FE000009", entries[0].hexCode);
-    EXPECT_EQ("Error creating needed directory", entries[0].text);
+// Regression: a folder that could not be created was logged with a generic code instead of the
+// error that said why.
+TEST(WriterFile, FolderThatCannotBeCreatedIsLoggedWithTheErrorOfTheCreation)
+{
+    TempDirectory dir;
+    RecordingEventLog log;
+    std::vector<std::wstring> attempted;
+    const auto refused = OverrideApi(&pw::PlatformApi::CreateDirectoryW,
+                                     [&attempted](LPCWSTR path, LPSECURITY_ATTRIBUTES)
+                                     {
+                                         attempted.push_back(path);
+                                         ::SetLastError(ERROR_ACCESS_DENIED);
+                                         return FALSE;
+                                     });
+    for (const std::wstring& base : {std::wstring(), dir.path()})
+    {
+        log.clear();
+        attempted.clear();
+        PWCSaxWriter writer(dir.join(L"a\\b\\"), L"out.xml", L"R", base);
+        BuildSmallDocument(writer);
+        EXPECT_EQ(0xFE000009u, writer.writeDocument());
+        EXPECT_EQ(std::vector<std::wstring>{dir.join(L"a")}, attempted);
+        EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter",
+                                                   "PWCSaxWriter::writeDocument", ERROR_ACCESS_DENIED,
+                                                   "Error creating needed directory")},
+                  LoggedEntries(log));
+    }
+    EXPECT_TRUE(ListDirectory(dir.path()).empty());
 }
 
 TEST(WriterTemporaryFile, NameIsRandomAndCreatedNewWithTheFileRights)
@@ -357,7 +396,7 @@ TEST(WriterTemporaryFile, NameComesFromTheSystemRandomGenerator)
 {
     TempDirectory dir;
     CreationRecorder calls;
-    ScriptRandomBytes({0xa5});
+    const auto random = ScriptRandomBytes({0xa5});
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     ASSERT_EQ(0u, writer.writeDocument());
@@ -373,7 +412,7 @@ TEST(WriterTemporaryFile, ExistingNameIsNeverOpenedAndAnotherIsTaken)
     ASSERT_TRUE(WriteFileBytes(planted, "planted"));
     RecordingEventLog log;
     CreationRecorder calls;
-    ScriptRandomBytes({0x11, 0x22});
+    const auto random = ScriptRandomBytes({0x11, 0x22});
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     ASSERT_EQ(0u, writer.writeDocument());
@@ -396,7 +435,7 @@ TEST(WriterTemporaryFile, GivesUpAfterEightTakenNamesAndKeepsTheOldFile)
     ASSERT_TRUE(WriteFileBytes(target, "old policy"));
     RecordingEventLog log;
     CreationRecorder calls;
-    ScriptRandomBytes({0x33});
+    const auto random = ScriptRandomBytes({0x33});
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -416,7 +455,8 @@ TEST(WriterTemporaryFile, RandomGeneratorFailureFailsTheWrite)
     TempDirectory dir;
     ASSERT_TRUE(WriteFileBytes(dir.join(L"out.xml"), "old policy"));
     RecordingEventLog log;
-    pw::Api().RtlGenRandom = [](PVOID, ULONG) -> BOOLEAN { return FALSE; };
+    const auto noRandom =
+        OverrideApi(&pw::PlatformApi::RtlGenRandom, [](PVOID, ULONG) -> BOOLEAN { return FALSE; });
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -431,18 +471,20 @@ TEST(WriterTemporaryFile, DeletedByNameWhenDeletionByHandleIsRefused)
     ASSERT_TRUE(WriteFileBytes(dir.join(L"out.xml"), "old policy"));
     RecordingEventLog log;
     int dispositions = 0;
-    pw::Api().SetFileInformationByHandle =
-        [&dispositions](HANDLE, FILE_INFO_BY_HANDLE_CLASS type, LPVOID, DWORD)
-    {
-        dispositions += type == FileDispositionInfo ? 1 : 0;
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    };
-    pw::Api().FlushFileBuffers = [](HANDLE)
-    {
-        ::SetLastError(ERROR_IO_DEVICE);
-        return FALSE;
-    };
+    const auto refuseDisposition =
+        OverrideApi(&pw::PlatformApi::SetFileInformationByHandle,
+                    [&dispositions](HANDLE, FILE_INFO_BY_HANDLE_CLASS type, LPVOID, DWORD)
+                    {
+                        dispositions += type == FileDispositionInfo ? 1 : 0;
+                        ::SetLastError(ERROR_ACCESS_DENIED);
+                        return FALSE;
+                    });
+    const auto failFlush = OverrideApi(&pw::PlatformApi::FlushFileBuffers,
+                                       [](HANDLE)
+                                       {
+                                           ::SetLastError(ERROR_IO_DEVICE);
+                                           return FALSE;
+                                       });
     PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -502,7 +544,7 @@ TEST_P(WriterTrustedOwner, ExistingFolderIsUsedAsItIs)
     ASSERT_TRUE(::CreateDirectoryW(dir.join(L"Maker").c_str(), nullptr));
     RecordingEventLog log;
     CreationRecorder calls;
-    ReportOwner(GetParam());
+    const auto owner = OverrideOwner(GetParam());
     PWCSaxWriter writer(dir.join(L"Maker\\"), L"out.xml", L"R", dir.path());
     BuildSmallDocument(writer);
     EXPECT_EQ(0u, writer.writeDocument());
@@ -522,7 +564,7 @@ TEST(WriterUntrustedFolder, FolderOwnedByAnotherUserIsRefusedAndTheOldFileKept)
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
     RecordingEventLog log;
-    ReportOwner(L"S-1-5-21-7-7-7-1001");
+    const auto owner = OverrideOwner(L"S-1-5-21-7-7-7-1001");
     PWCSaxWriter writer(folder + L"\\", L"out.xml", L"R", dir.path());
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -549,12 +591,14 @@ TEST(WriterUntrustedFolder, ReparsePointIsRefusedAndTheOldFileKept)
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
     RecordingEventLog log;
-    pw::Api().GetFileInformationByHandle = [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
-    {
-        const BOOL done = ::GetFileInformationByHandle(file, information);
-        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        return done;
-    };
+    const auto reparsePoint = OverrideApi(&pw::PlatformApi::GetFileInformationByHandle,
+                                          [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+                                          {
+                                              const BOOL done =
+                                                  ::GetFileInformationByHandle(file, information);
+                                              information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                                              return done;
+                                          });
     PWCSaxWriter writer(folder + L"\\", L"out.xml", L"R", dir.path());
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -589,7 +633,8 @@ struct FailurePoint
     const char* name;
     const char* invoked;
     DWORD error;
-    void (*inject)(DWORD error);
+    // The failure's fakes, which last as long as the returned set.
+    OverrideSet (*inject)(DWORD error);
 };
 
 class WriterAtomicReplace : public ::testing::TestWithParam<FailurePoint>
@@ -604,7 +649,7 @@ TEST_P(WriterAtomicReplace, FailureKeepsTheOldFileAndLeavesNoTemporary)
     WriteFileBytes(dir.join(L"policy.xml"), oldBytes);
 
     RecordingEventLog log;
-    point.inject(point.error);
+    const OverrideSet injected = point.inject(point.error);
     PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
     BuildSmallDocument(writer, std::wstring(20000, L'n'));
     EXPECT_EQ(0xFE000009u, writer.writeDocument());
@@ -627,63 +672,71 @@ INSTANTIATE_TEST_SUITE_P(
         FailurePoint{"Open", "::CreateFile", ERROR_ACCESS_DENIED,
                      [](DWORD error)
                      {
-                         pw::Api().CreateFileW = [error](LPCWSTR name, DWORD access, DWORD share,
-                                                         LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
-                                                         DWORD flags, HANDLE templateFile)
-                         {
-                             if (disposition != CREATE_NEW)
-                             {
-                                 return ::CreateFileW(name, access, share, attributes, disposition, flags,
-                                                      templateFile);
-                             }
-                             ::SetLastError(error);
-                             return INVALID_HANDLE_VALUE;
-                         };
+                         return std::move(
+                             OverrideSet().add(&pw::PlatformApi::CreateFileW,
+                                               [error](LPCWSTR name, DWORD access, DWORD share,
+                                                       LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                                                       DWORD flags, HANDLE templateFile)
+                                               {
+                                                   if (disposition != CREATE_NEW)
+                                                   {
+                                                       return ::CreateFileW(name, access, share, attributes,
+                                                                            disposition, flags, templateFile);
+                                                   }
+                                                   ::SetLastError(error);
+                                                   return INVALID_HANDLE_VALUE;
+                                               }));
                      }},
         // The disk fills up after part of the document reached the temporary file.
         FailurePoint{"Write", "::WriteFile", ERROR_DISK_FULL,
                      [](DWORD error)
                      {
-                         pw::Api().WriteFile = [error](HANDLE file, LPCVOID data, DWORD size, LPDWORD done,
-                                                       LPOVERLAPPED overlapped)
-                         {
-                             if (size > 1000)
-                             {
-                                 return ::WriteFile(file, data, size / 2, done, overlapped);
-                             }
-                             ::SetLastError(error);
-                             return FALSE;
-                         };
+                         return std::move(OverrideSet().add(&pw::PlatformApi::WriteFile,
+                                                            [error](HANDLE file, LPCVOID data, DWORD size,
+                                                                    LPDWORD done, LPOVERLAPPED overlapped)
+                                                            {
+                                                                if (size > 1000)
+                                                                {
+                                                                    return ::WriteFile(file, data, size / 2,
+                                                                                       done, overlapped);
+                                                                }
+                                                                ::SetLastError(error);
+                                                                return FALSE;
+                                                            }));
                      }},
         FailurePoint{"Flush", "::FlushFileBuffers", ERROR_IO_DEVICE,
                      [](DWORD error)
                      {
-                         pw::Api().FlushFileBuffers = [error](HANDLE)
-                         {
-                             ::SetLastError(error);
-                             return FALSE;
-                         };
+                         return std::move(OverrideSet().add(&pw::PlatformApi::FlushFileBuffers,
+                                                            [error](HANDLE)
+                                                            {
+                                                                ::SetLastError(error);
+                                                                return FALSE;
+                                                            }));
                      }},
         FailurePoint{"Close", "::CloseHandle", ERROR_IO_DEVICE,
                      [](DWORD error)
                      {
-                         pw::Api().CloseHandle = [error](HANDLE handle)
-                         {
-                             ::CloseHandle(handle);
-                             ::SetLastError(error);
-                             return FALSE;
-                         };
+                         return std::move(OverrideSet().add(&pw::PlatformApi::CloseHandle,
+                                                            [error](HANDLE handle)
+                                                            {
+                                                                ::CloseHandle(handle);
+                                                                ::SetLastError(error);
+                                                                return FALSE;
+                                                            }));
                      }},
         // A read-only or locked policy file refuses to be replaced.
         FailurePoint{"Replace", "::MoveFileEx", ERROR_ACCESS_DENIED,
                      [](DWORD error)
                      {
-                         pw::Api().MoveFileExW = [error](LPCWSTR, LPCWSTR, DWORD)
-                         {
-                             ::SetLastError(error);
-                             return FALSE;
-                         };
-                         pw::Api().Sleep = [](DWORD) {};
+                         return std::move(OverrideSet()
+                                              .add(&pw::PlatformApi::MoveFileExW,
+                                                   [error](LPCWSTR, LPCWSTR, DWORD)
+                                                   {
+                                                       ::SetLastError(error);
+                                                       return FALSE;
+                                                   })
+                                              .add(&pw::PlatformApi::Sleep, [](DWORD) {}));
                      }}),
     [](const ::testing::TestParamInfo<FailurePoint>& info) { return std::string(info.param.name); });
 
@@ -699,7 +752,7 @@ TEST(WriterAtomicReplaceLocked, PolicyFileHeldOpenByAReaderIsNotTorn)
 
     RecordingEventLog log;
     int pauses = 0;
-    pw::Api().Sleep = [&pauses](DWORD) { ++pauses; };
+    const auto countPauses = OverrideApi(&pw::PlatformApi::Sleep, [&pauses](DWORD) { ++pauses; });
     PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
     BuildSmallDocument(writer);
     const ResultCode result = writer.writeDocument();
@@ -725,14 +778,15 @@ TEST(WriterAtomicReplaceLocked, ReaderThatLetsGoDuringTheRetriesDoesNotFailTheWr
 
     RecordingEventLog log;
     std::vector<DWORD> pauses;
-    pw::Api().Sleep = [&](DWORD ms)
-    {
-        pauses.push_back(ms);
-        if (pauses.size() == 2)
-        {
-            ::CloseHandle(reader);
-        }
-    };
+    const auto letGoOnSecondPause = OverrideApi(&pw::PlatformApi::Sleep,
+                                                [&](DWORD ms)
+                                                {
+                                                    pauses.push_back(ms);
+                                                    if (pauses.size() == 2)
+                                                    {
+                                                        ::CloseHandle(reader);
+                                                    }
+                                                });
     PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0u, writer.writeDocument());
@@ -746,12 +800,13 @@ TEST(WriterAtomicReplaceLocked, OtherReplaceErrorsAreNotRetried)
     TempDirectory dir;
     RecordingEventLog log;
     int attempts = 0;
-    pw::Api().MoveFileExW = [&attempts](LPCWSTR, LPCWSTR, DWORD)
-    {
-        ++attempts;
-        ::SetLastError(ERROR_DISK_FULL);
-        return FALSE;
-    };
+    const auto diskFull = OverrideApi(&pw::PlatformApi::MoveFileExW,
+                                      [&attempts](LPCWSTR, LPCWSTR, DWORD)
+                                      {
+                                          ++attempts;
+                                          ::SetLastError(ERROR_DISK_FULL);
+                                          return FALSE;
+                                      });
     PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
     BuildSmallDocument(writer);
     EXPECT_EQ(0xFE000009u, writer.writeDocument());

@@ -453,7 +453,7 @@ TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)
     TempDirectory cwdDir;
     ScopedCurrentDirectory cwd(cwdDir.path());
     RecordingEventLog log(false);
-    HideShellFolderFunction();
+    const auto hidden = OverrideShellFolderFunction(nullptr);
     EXPECT_EQ(-1, RunInProcess({}));
     EXPECT_EQ(std::vector<std::string>{"E failed to generate local policy file"}, EntryPointTexts(log));
     EXPECT_TRUE(ListDirectory(cwdDir.path()).empty());

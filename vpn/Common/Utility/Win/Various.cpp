@@ -31,6 +31,8 @@ std::wstring GetCSIDLPath(int csidl)
         const HRESULT hr = getFolderPath(nullptr, csidl, nullptr, 0, buffer);
         if (FAILED(hr))
         {
+            // "%ul" prints the number followed by the letter l; the entry has always read so, kept on
+            // purpose.
             PW_LOG_RETURN_CODE("GetCSIDLPath", 'W', "SHGetFolderPath", static_cast<ResultCode>(hr), nullptr,
                                "CSIDL value = %ul", csidl);
         }

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <vector>
 
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
+#include "support/ShellFolderOverride.h"
 #include "vpn/Common/Utility/Win/Various.h"
 
 namespace
@@ -20,19 +22,6 @@ HRESULT WINAPI SlashedGetFolderPath(HWND, int, HANDLE, DWORD, LPWSTR path)
     return S_OK;
 }
 
-void ReplaceFolderFunction(FARPROC replacement)
-{
-    auto real = pw::Api().GetProcAddress;
-    pw::Api().GetProcAddress = [real, replacement](HMODULE module, LPCSTR name) -> FARPROC
-    {
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "SHGetFolderPathW") == 0)
-        {
-            return replacement;
-        }
-        return real(module, name);
-    };
-}
-
 std::wstring Environment(const wchar_t* name)
 {
     wchar_t value[MAX_PATH] = {};
@@ -40,11 +29,6 @@ std::wstring Environment(const wchar_t* name)
     return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
-template <typename F>
-FARPROC AsEntryPoint(F* function)
-{
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
-}
 } // namespace
 
 TEST(CsidlPath, ShellFoldersComeWithoutATrailingBackslash)
@@ -55,8 +39,7 @@ TEST(CsidlPath, ShellFoldersComeWithoutATrailingBackslash)
         ASSERT_FALSE(path.empty()) << csidl;
         EXPECT_NE(L'\\', path.back()) << csidl;
     }
-    ScopedPlatformApi api;
-    ReplaceFolderFunction(AsEntryPoint(&SlashedGetFolderPath));
+    const auto slashed = OverrideShellFolderFunction(&SlashedGetFolderPath);
     EXPECT_EQ(L"D:\\Data", GetCSIDLPath(0x23));
 }
 
@@ -79,28 +62,21 @@ TEST(CsidlPath, ProgramFilesFolderIsTheOneOfThisProcessArchitecture)
 TEST(CsidlPath, FailingShellCallIsLoggedWithTheCsidlAndGivesEmpty)
 {
     RecordingEventLog log;
-    ReplaceFolderFunction(AsEntryPoint(&FailingGetFolderPath));
+    const auto failing = OverrideShellFolderFunction(&FailingGetFolderPath);
     EXPECT_EQ(L"", GetCSIDLPath(0x23));
-
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-    EXPECT_EQ("GetCSIDLPath", entries[0].function);
-    EXPECT_EQ("Various", entries[0].file);
-    EXPECT_EQ("SHGetFolderPath", entries[0].invoked);
-    EXPECT_EQ("80004005", entries[0].hexCode);
-    EXPECT_EQ("CSIDL value = 35l", entries[0].text);
+    // "%ul" prints the number and the letter l; the entry has always read so.
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('W', "GetCSIDLPath", "Various", "SHGetFolderPath", 0x80004005u,
+                                               "CSIDL value = 35l")},
+              LoggedEntries(log));
 }
 
 TEST(CsidlPath, MissingEntryPointGivesEmpty)
 {
     RecordingEventLog log;
-    pw::Api().GetProcAddress = [](HMODULE, LPCSTR) -> FARPROC
-    {
-        ::SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    };
+    const auto hidden = OverrideShellFolderFunction(nullptr);
     EXPECT_EQ(L"", GetCSIDLPath(0x23));
-    ASSERT_EQ(1u, log.entries().size());
-    EXPECT_EQ("CHModuleMgr::STGetProcAddress", ParsedEntries(log)[0].function);
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('W', "CHModuleMgr::STGetProcAddress", "HModuleMgr",
+                                               "GetProcAddress", ERROR_PROC_NOT_FOUND,
+                                               "Unable to obtain entry point SHGetFolderPathW")},
+              LoggedEntries(log));
 }

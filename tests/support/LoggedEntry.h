@@ -1,0 +1,37 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "RecordingEventLog.h"
+
+// One recorded log entry as a test states it, compared and printed as a whole: its level ('E',
+// 'W' or 'I', from the event type), the logging function, the source file, and for a failed call
+// the invoked name and the code; then the caller's text. A free-text entry has no invoked name and
+// code 0. The line and the code's description are left out: they change with the source and with
+// the Windows version.
+struct LoggedEntry
+{
+    char level = 0;
+    std::string function;
+    std::string file;
+    std::string invoked;
+    unsigned long code = 0;
+    std::string text;
+
+    bool operator==(const LoggedEntry& other) const;
+    bool operator!=(const LoggedEntry& other) const { return !(*this == other); }
+};
+
+std::ostream& operator<<(std::ostream& out, const LoggedEntry& entry);
+
+// A free-text entry.
+LoggedEntry Message(char level, const std::string& function, const std::string& file,
+                    const std::string& text);
+// A failed-call entry.
+LoggedEntry Failure(char level, const std::string& function, const std::string& file,
+                    const std::string& invoked, unsigned long code, const std::string& text = "");
+
+// The entries of a recording, in order.
+std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log);

@@ -30,6 +30,8 @@ constexpr wchar_t kAgentServiceName[] = L"zirodava";
 constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
+// Holds the longest output that is written at once, the usage text.
+constexpr size_t kOutputBufferSize = 4096;
 
 void Print(const char* text)
 {
@@ -229,6 +231,10 @@ void printUsage()
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Every message is flushed whole (Print), so the console gets the same text at the same moments;
+    // buffered, it gets each message in one write rather than one write per character, which is
+    // what an unbuffered stream costs under some C runtimes.
+    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
     // Before anything can load a library: a DLL planted beside the program or in the current
     // directory must never be loaded in its place.
     const DWORD dllSearchError =

@@ -1,6 +1,7 @@
 # Two commands for a newcomer:
 #   make run    builds hardenor.exe and runs it in the project's own Wine machine (ARGS="fm=false ...")
 #   make test   builds everything and runs every test under Wine; ends with CTest's summary line
+#   make bench  times the tool against yardsticks under Wine (not a test; see scripts/bench.sh)
 #
 # Both architectures are built: the shipped 32-bit exe (BUILD_DIR/i686) and its 64-bit twin
 # (BUILD_DIR/x86_64), for machines that cannot run 32-bit programs. `make test` runs the suite on
@@ -15,7 +16,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 export JOBS
 
-.PHONY: all bootstrap configure build run test clean
+.PHONY: all bootstrap configure build run test bench clean
 
 all: build
 
@@ -37,6 +38,9 @@ run: build
 
 test: build
 	@$(ROOT)/scripts/test.sh $(BUILD_DIR) "$(ARCHES)"
+
+bench: build
+	@$(ROOT)/scripts/bench.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

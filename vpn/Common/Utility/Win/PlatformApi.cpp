@@ -11,6 +11,33 @@
 namespace pw
 {
 
+namespace
+{
+// ole32 is loaded when the first COM function is called, from System32 only, and kept for the rest
+// of the process: only the read-back uses COM, so the help and the failure paths never load it and
+// its dependencies (user32, gdi32, rpcrt4, combase).
+HMODULE Ole32()
+{
+    static const HMODULE module = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return module;
+}
+
+// The COM function of that name, or null with the last error set.
+template <typename Function>
+Function Ole32Function(const char* name)
+{
+    const HMODULE module = Ole32();
+    const FARPROC entry = module == nullptr ? nullptr : ::GetProcAddress(module, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+}
+
+HRESULT LastErrorResult()
+{
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+} // namespace
+
 PlatformApi RealPlatformApi()
 {
     PlatformApi api;
@@ -82,9 +109,27 @@ PlatformApi RealPlatformApi()
     api.QueryServiceConfigW = ::QueryServiceConfigW;
     api.ChangeServiceConfigW = ::ChangeServiceConfigW;
 
-    api.CoInitializeEx = ::CoInitializeEx;
-    api.CoCreateInstance = ::CoCreateInstance;
-    api.CoUninitialize = ::CoUninitialize;
+    api.CoInitializeEx = [](LPVOID reserved, DWORD flags) -> HRESULT
+    {
+        static const auto function = Ole32Function<decltype(&::CoInitializeEx)>("CoInitializeEx");
+        return function == nullptr ? LastErrorResult() : function(reserved, flags);
+    };
+    api.CoCreateInstance = [](REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
+                              LPVOID* object) -> HRESULT
+    {
+        static const auto function = Ole32Function<decltype(&::CoCreateInstance)>("CoCreateInstance");
+        return function == nullptr ? LastErrorResult()
+                                   : function(classId, outer, context, interfaceId, object);
+    };
+    api.CoUninitialize = []()
+    {
+        // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
+        static const auto function = Ole32Function<decltype(&::CoUninitialize)>("CoUninitialize");
+        if (function != nullptr)
+        {
+            function();
+        }
+    };
     return api;
 }
 

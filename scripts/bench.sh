@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Measures what a run of hardenor.exe costs against yardsticks, on one warm Wine machine: the
+# architecture that `make run` uses (the shipped 32-bit exe where this machine runs 32-bit programs,
+# otherwise its 64-bit twin; BENCH_ARCH=i686 or x86_64 forces the choice).
+#
+# Medians of BENCH_RUNS runs (default 15) each, taken in turns so that a slow moment of the machine
+# falls on every case alike, of:
+#   tool, no agent   the whole run with a policy file present, answering "y", no agent installed
+#   tool, help       hardenor.exe /?
+#   bare             a console program that does nothing
+#   ole32 only       a program that only imports ole32
+#   floor            the platform work of a run and nothing else (bench/Floor.cpp)
+# and then the cost of an agent restart: the stand-in agent is installed and registered with known
+# stop and start delays (BENCH_STOP_DELAY, BENCH_START_DELAY, default 1000 ms each), the whole run
+# is timed with it, and the run without agent and the two delays are taken off.
+#
+# The Wine machine's agent registration and installed agent are put back as they were at the end.
+# Usage: bench.sh <build dir>
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$1"
+runs="${BENCH_RUNS:-15}"
+stop_delay="${BENCH_STOP_DELAY:-1000}"
+start_delay="${BENCH_START_DELAY:-1000}"
+source "$here/arches.sh"
+
+if [ -n "${BENCH_ARCH:-}" ]; then
+    arch="$BENCH_ARCH"
+    echo "Measuring $arch (forced by BENCH_ARCH)."
+elif [ -z "$i686_reason" ]; then
+    arch=i686
+    echo "Measuring the shipped 32-bit hardenor.exe (i686)."
+else
+    arch=x86_64
+    echo "Measuring the 64-bit twin of hardenor.exe (x86_64): i686 could not run: $i686_reason."
+fi
+source "$here/wine-env.sh" "$build/$arch" || exit 1
+for exe in hardenor pwbench-bare pwbench-ole32 pwbench-floor zirodava; do
+    [ -f "$build_dir/$exe.exe" ] || { echo "bench: $build_dir/$exe.exe not found (build first)" >&2; exit 1; }
+done
+
+"$here/wine-up.sh" "$build_dir" || exit 1
+wine_quiet()
+{
+    timeout 60 "$WINELOADER" "$@" </dev/null >/dev/null 2>&1
+}
+
+# The agent as this Wine machine has it now, to be put back at the end.
+install="$("$here/install-agent.sh" "$build_dir")" || exit 1
+win_folder="$(sed -n 's/^install-agent: agent //p' <<<"$install" | sed 's/\\zirodava\.exe$//')"
+folder="$(sed -n 's/^install-agent: folder //p' <<<"$install")"
+agent="$folder/zirodava.exe"
+restore()
+{
+    wine_quiet sc stop zirodava
+    for _ in $(seq 1 50); do
+        timeout 60 "$WINELOADER" sc query zirodava </dev/null 2>/dev/null | grep -q RUNNING || break
+        sleep 0.2
+    done
+    wine_quiet sc delete zirodava
+    # As install-agent.sh registers it; the tests and the demo take it from there.
+    wine_quiet sc create zirodava binPath= "$win_folder\\zirodava.exe" start= demand
+    cp "$build_dir/zirodava.exe" "$agent"
+    rm -f "$build_dir/bench-output.txt"
+    "$here/wine-down.sh" "$build_dir"
+}
+trap restore EXIT
+
+policy="$WINEPREFIX/drive_c/ProgramData/Veskar/Veskar Pathweave Roamguard Client/PathweaveLocalPolicy.xml"
+hardenor="$build_dir/hardenor.exe"
+
+# One timed run: the program's exit code in $rc and its milliseconds in $ms. Its output goes to
+# /dev/null, a character device as a console is (the C runtime then writes it unbuffered, as it does
+# to a console), except where $out_file names a file for it.
+out_file=/dev/null
+run_timed()
+{
+    local input="$1"
+    shift
+    local begin end
+    begin=$(date +%s%N)
+    timeout 300 "$WINELOADER" "$@" <<<"$input" >"$out_file" 2>/dev/null
+    rc=$?
+    end=$(date +%s%N)
+    ms=$(((end - begin) / 1000000))
+}
+
+# One run whose output is kept in $out, to check what it did.
+run_checked()
+{
+    out_file="$build_dir/bench-output.txt"
+    run_case "$@"
+    out="$(tr -d '\r' <"$out_file")"
+    out_file=/dev/null
+}
+
+median()
+{
+    tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -n | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+# The cases, and the output that shows that a run did what it should.
+case_names=("tool, no agent" "tool, help" "bare" "ole32 only" "floor")
+case_expected=("FIPS Mode has Successfully been Enabled" "Usage: hardenor.exe" "" "" "")
+run_case()
+{
+    case "$1" in
+        0) run_timed "y" "$hardenor" ;;
+        1) run_timed "" "$hardenor" "/?" ;;
+        2) run_timed "" "$build_dir/pwbench-bare.exe" ;;
+        3) run_timed "" "$build_dir/pwbench-ole32.exe" ;;
+        4) run_timed "" "$build_dir/pwbench-floor.exe" ;;
+    esac
+}
+check_run()
+{
+    local i="$1"
+    if [ "$rc" -ne 0 ] || ! grep -qF "${case_expected[$i]}" <<<"$out"; then
+        echo "bench: ${case_names[$i]}: unexpected result (exit code $rc): $out" >&2
+        exit 1
+    fi
+    if [ "$i" -eq 0 ] && grep -q "Restarting" <<<"$out"; then
+        echo "bench: the run without agent restarted an agent" >&2
+        exit 1
+    fi
+}
+
+# Without agent: the service stopped and the agent's executable absent, so the tool restarts nothing.
+wine_quiet sc stop zirodava
+for _ in $(seq 1 50); do
+    timeout 60 "$WINELOADER" sc query zirodava </dev/null 2>/dev/null | grep -q RUNNING || break
+    sleep 0.2
+done
+rm -f "$agent"
+# The first run writes the policy file, so that every timed run finds one and is asked.
+run_timed "y" "$hardenor"
+[ -f "$policy" ] || { echo "bench: the tool wrote no policy file (exit code $rc)" >&2; exit 1; }
+
+declare -a times
+for round in $(seq 0 "$runs"); do
+    for i in "${!case_names[@]}"; do
+        # Round 0 warms every program up and checks what it does; it is not counted.
+        if [ "$round" -eq 0 ]; then
+            run_checked "$i"
+            check_run "$i"
+            continue
+        fi
+        run_case "$i"
+        [ "$rc" -eq 0 ] || { echo "bench: ${case_names[$i]}: exit code $rc" >&2; exit 1; }
+        times[$i]="${times[$i]:-} $ms"
+    done
+done
+
+declare -a medians
+echo
+echo "Medians of $runs runs ($arch, $(basename "$WINELOADER")):"
+for i in "${!case_names[@]}"; do
+    medians[$i]="$(median "${times[$i]}")"
+    printf '  %-16s %6s ms   (min %s, max %s)\n' "${case_names[$i]}" "${medians[$i]}" \
+        "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | head -1)" \
+        "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | tail -1)"
+done
+ratio()
+{
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", a / b }'
+}
+echo "Ratios:"
+echo "  tool, no agent / floor   $(ratio "${medians[0]}" "${medians[4]}")   (goal: at most 1.10x)"
+echo "  tool, help / bare        $(ratio "${medians[1]}" "${medians[2]}")   (goal: at most 1.20x)"
+echo "  ole32 only / bare        $(ratio "${medians[3]}" "${medians[2]}")"
+echo "  floor / bare             $(ratio "${medians[4]}" "${medians[2]}")"
+
+# With agent: installed as install-agent.sh does, registered with the delays on its command line (the
+# tool starts it with no arguments), and running.
+cp "$build_dir/zirodava.exe" "$agent"
+wine_quiet sc delete zirodava
+wine_quiet sc create zirodava \
+    binPath= "\"$win_folder\\zirodava.exe\" --stop-delay=$stop_delay --start-delay=$start_delay" start= demand ||
+    { echo "bench: could not register the agent with delays" >&2; exit 1; }
+"$here/start-agent.sh" "$build_dir" >/dev/null || exit 1
+
+restart_times=""
+starts()
+{
+    sed -n 's/^starts=//p' "$folder/zirodava-status.txt" 2>/dev/null | tr -d '\r'
+}
+for round in $(seq 0 "$runs"); do
+    before="$(starts)"
+    out=""
+    if [ "$round" -eq 0 ]; then
+        run_checked 0
+        grep -q "The VPN agent has been successfully restarted." <<<"$out" || rc=1
+    else
+        run_case 0
+    fi
+    # Each run restarts the agent once, which counts its starts.
+    if [ "$rc" -ne 0 ] || [ "$(starts)" != "$((before + 1))" ]; then
+        echo "bench: the run with agent did not restart it (exit code $rc)${out:+: $out}" >&2
+        exit 1
+    fi
+    [ "$round" -gt 0 ] && restart_times="$restart_times $ms"
+done
+with_agent="$(median "$restart_times")"
+restart=$((with_agent - medians[0]))
+over=$((restart - stop_delay - start_delay))
+echo
+echo "Agent restart (median of $runs runs, agent stop delay $stop_delay ms, start delay $start_delay ms):"
+echo "  tool, with agent         $with_agent ms"
+echo "  restart                  $restart ms   (tool with agent - tool without agent)"
+echo "  over the agent's delays  $over ms, $((over / 2)) ms per wait   (goal: at most 300 ms per wait)"

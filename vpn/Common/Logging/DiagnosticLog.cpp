@@ -26,8 +26,8 @@ struct LogState
     std::unique_ptr<ILogger> sink;
     const CodeNameModule* codeNames = nullptr;
     std::uint32_t codeNameSlots = 0;
-    CUniqueDataModule wininet;
-    CUniqueDataModule winhttp;
+    CUniqueModule wininet;
+    CUniqueModule winhttp;
 };
 
 LogState& State()

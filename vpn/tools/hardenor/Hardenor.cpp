@@ -14,6 +14,7 @@
 #include "vpn/Common/Utility/Services.h"
 #include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
@@ -30,6 +31,7 @@ constexpr wchar_t kAgentServiceName[] = L"zirodava";
 constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
+constexpr wchar_t kShellLibrary[] = L"Shell32.dll";
 
 void Print(const char* text)
 {
@@ -53,6 +55,12 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
         PW_LOG_DEBUG("wmain", 'I', "user does not have necessary privileges");
         return kExitFailure;
     }
+
+    // Every shell folder lookup loads the shell library and frees it again, and a run makes several.
+    // Holding it for the run makes the later loads cheap; a lookup that cannot load it still fails
+    // and logs on its own, so a failure here is not reported.
+    const CUniqueModule shellForTheRun(
+        pw::Api().LoadLibraryExW(kShellLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
 
     CStoragePath* storagePathInstance = nullptr;
     const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);

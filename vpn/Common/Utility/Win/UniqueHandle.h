@@ -94,7 +94,7 @@ struct ServiceHandleTraits // OpenSCManagerW, OpenServiceW
     static void close(pointer h) { (void)pw::Api().CloseServiceHandle(h); }
 };
 
-struct DataModuleTraits // modules loaded as data files for their message tables
+struct ModuleTraits // LoadLibraryExW, for code or as a data file: null on failure
 {
     using pointer = HMODULE;
     static pointer invalid() { return nullptr; }
@@ -115,7 +115,7 @@ using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
 using CUniqueGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
 using CUniqueSid = CUniqueHandle<SidTraits>;
 using CUniqueServiceHandle = CUniqueHandle<ServiceHandleTraits>;
-using CUniqueDataModule = CUniqueHandle<DataModuleTraits>;
+using CUniqueModule = CUniqueHandle<ModuleTraits>;
 using CUniqueEventSource = CUniqueHandle<EventSourceTraits>;
 
 // Holds one reference to a COM object; releases it when destroyed. The holder takes over a

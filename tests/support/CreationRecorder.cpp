@@ -102,8 +102,3 @@ OwnerOverride OverrideOwner(const std::wstring& sid)
 {
     return OverrideApi(&pw::PlatformApi::GetSecurityInfo, OwnerReport(sid));
 }
-
-void ReportOwner(const std::wstring& sid)
-{
-    pw::Api().GetSecurityInfo = OwnerReport(sid);
-}

@@ -48,6 +48,3 @@ using OwnerOverride = ApiOverride<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMA
 // Makes GetSecurityInfo report the owner sid (a string SID) for every object it is asked about,
 // for the lifetime of the returned object.
 OwnerOverride OverrideOwner(const std::wstring& sid);
-// The same without an end of its own: it lasts until an enclosing ScopedPlatformApi (or
-// RecordingEventLog) restores the whole table. Only for tests that have not moved to OverrideOwner.
-void ReportOwner(const std::wstring& sid);

@@ -2,11 +2,67 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <iomanip>
 #include <tuple>
 
 namespace
 {
+// The fields of an entry text of either kind.
+struct ParsedEntry
+{
+    std::string function;
+    std::string file;
+    bool isReturnCode = false;
+    std::string invoked;
+    long long code = 0; // as the signed decimal of the entry
+    std::string text;   // the caller's text
+};
+
+// Takes "Label: value\n" from the front of rest.
+bool TakeLine(std::string& rest, const std::string& label, std::string& value)
+{
+    if (rest.compare(0, label.size(), label) != 0)
+    {
+        return false;
+    }
+    const size_t end = rest.find('\n', label.size());
+    if (end == std::string::npos)
+    {
+        return false;
+    }
+    value = rest.substr(label.size(), end - label.size());
+    rest.erase(0, end + 1);
+    return true;
+}
+
+ParsedEntry ParseEntry(const std::string& entryText)
+{
+    ParsedEntry entry;
+    std::string rest = entryText;
+    std::string line;
+    TakeLine(rest, "Function: ", entry.function);
+    TakeLine(rest, "File: ", entry.file);
+    TakeLine(rest, "Line: ", line);
+    if (TakeLine(rest, "Invoked Function: ", entry.invoked))
+    {
+        entry.isReturnCode = true;
+        std::string code;
+        TakeLine(rest, "Return Code: ", code);
+        entry.code = std::atoll(code.c_str());
+        // The description may itself hold line breaks (system texts end in one): the caller's text
+        // follows the last one.
+        const std::string label = "Description: ";
+        if (rest.compare(0, label.size(), label) == 0)
+        {
+            const size_t end = rest.rfind('\n');
+            rest = end == std::string::npos ? std::string() : rest.substr(end + 1);
+        }
+    }
+    entry.text = rest;
+    return entry;
+}
+
 char Level(WORD type)
 {
     switch (type)
@@ -66,4 +122,22 @@ std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log)
         result.push_back(entry);
     }
     return result;
+}
+
+::testing::Matcher<const LoggedEntry&> LoggedEntryLike(const LoggedEntry& expected,
+                                                       const ::testing::Matcher<unsigned long>& code,
+                                                       const ::testing::Matcher<const std::string&>& text)
+{
+    using ::testing::Field;
+    return ::testing::AllOf(Field("level", &LoggedEntry::level, expected.level),
+                            Field("function", &LoggedEntry::function, expected.function),
+                            Field("file", &LoggedEntry::file, expected.file),
+                            Field("invoked", &LoggedEntry::invoked, expected.invoked),
+                            Field("code", &LoggedEntry::code, code), Field("text", &LoggedEntry::text, text));
+}
+
+::testing::Matcher<const LoggedEntry&> LoggedEntryLike(const LoggedEntry& expected,
+                                                       const ::testing::Matcher<const std::string&>& text)
+{
+    return LoggedEntryLike(expected, ::testing::Matcher<unsigned long>(expected.code), text);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gmock/gmock.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,3 +37,13 @@ LoggedEntry Failure(char level, const std::string& function, const std::string& 
 
 // The entries of a recording, in order.
 std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log);
+
+// An entry equal to expected but for its text, which text checks instead (a text that holds a
+// temporary path or a system message), and with the first form also for its code, which code
+// checks instead (a code that the installed reader chooses). The code and text of expected are not
+// used where a matcher stands for them.
+::testing::Matcher<const LoggedEntry&> LoggedEntryLike(const LoggedEntry& expected,
+                                                       const ::testing::Matcher<unsigned long>& code,
+                                                       const ::testing::Matcher<const std::string&>& text);
+::testing::Matcher<const LoggedEntry&> LoggedEntryLike(const LoggedEntry& expected,
+                                                       const ::testing::Matcher<const std::string&>& text);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gmock/gmock.h>
-
 #include <windows.h>
 
 #include <ostream>
@@ -9,11 +7,11 @@
 #include <vector>
 
 #include "ApiOverride.h"
-#include "ScopedPlatformApi.h"
 
 // Records every entry that reaches ReportEventA (type, category, event id and the one text) and
 // opens the diagnostic log for its lifetime. Entries still reach nothing else: the real event
-// log is bypassed, so whole texts and their types can be compared.
+// log is bypassed, so whole texts and their types can be compared. Only ReportEventA is replaced,
+// and put back when the recording ends.
 struct EventLogEntry
 {
     WORD type;
@@ -40,7 +38,6 @@ public:
     void clear() { m_entries.clear(); }
 
 private:
-    ScopedPlatformApi m_api;
     std::vector<EventLogEntry> m_entries;
     ApiOverride<BOOL(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID)> m_report;
     bool m_opened;
@@ -52,39 +49,3 @@ std::string DebugEntry(const std::string& function, const std::string& file, int
 std::string ReturnCodeEntry(const std::string& function, const std::string& file, int line,
                             const std::string& invoked, unsigned int code, const std::string& description,
                             const std::string& text);
-
-// The fields of an entry text of either kind, for checks that should not depend on line numbers.
-struct ParsedEntry
-{
-    WORD type = 0; // the entry's event type; 0 for a text parsed alone
-    std::string function;
-    std::string file;
-    int line = 0;
-    bool isReturnCode = false;
-    std::string invoked;
-    long long code = 0; // as the signed decimal of the entry
-    std::string hexCode;
-    std::string description;
-    std::string text; // the caller's text
-};
-bool operator==(const ParsedEntry& a, const ParsedEntry& b);
-void PrintTo(const ParsedEntry& entry, std::ostream* out);
-ParsedEntry ParseEntry(const std::string& entryText);
-// The parsed entries of a recording, in order, with their event types.
-std::vector<ParsedEntry> ParsedEntries(const RecordingEventLog& log);
-
-// Match one parsed entry on its type, the caller's function and file, and the caller's text, and a
-// failed-call entry also on what failed and its code (as the entry's signed decimal, or as the
-// unsigned code). The line and the description are not compared: they depend on the source's layout
-// and on the system's message texts.
-::testing::Matcher<const ParsedEntry&> DebugEntryIs(WORD type, const std::string& function,
-                                                    const std::string& file,
-                                                    const ::testing::Matcher<const std::string&>& text);
-::testing::Matcher<const ParsedEntry&> ReturnCodeEntryIs(WORD type, const std::string& function,
-                                                         const std::string& file, const std::string& invoked,
-                                                         const ::testing::Matcher<long long>& code,
-                                                         const ::testing::Matcher<const std::string&>& text);
-::testing::Matcher<const ParsedEntry&> ReturnCodeEntryIs(WORD type, const std::string& function,
-                                                         const std::string& file, const std::string& invoked,
-                                                         unsigned int code,
-                                                         const ::testing::Matcher<const std::string&>& text);

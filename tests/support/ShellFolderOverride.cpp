@@ -28,8 +28,3 @@ ShellFolderOverride OverrideShellFolderFunction(ShellFolderFunction replacement)
 {
     return OverrideApi(&pw::PlatformApi::GetProcAddress, ShellFolderLookup(replacement));
 }
-
-void HideShellFolderFunction()
-{
-    pw::Api().GetProcAddress = ShellFolderLookup(nullptr);
-}

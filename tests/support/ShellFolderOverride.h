@@ -13,8 +13,3 @@ using ShellFolderOverride = ApiOverride<FARPROC(HMODULE, LPCSTR)>;
 // replacement; a null replacement makes the lookup fail with ERROR_PROC_NOT_FOUND, as on a machine
 // where the common application data folder cannot be found. Every other lookup passes on.
 ShellFolderOverride OverrideShellFolderFunction(ShellFolderFunction replacement);
-
-// OverrideShellFolderFunction(nullptr) without an end of its own: it lasts until an enclosing
-// ScopedPlatformApi (or RecordingEventLog) restores the whole table. Only for tests that have not
-// moved to the scoped form.
-void HideShellFolderFunction();

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "ComHandlerTests.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace
 {
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 struct ErrorHandlerCase
@@ -42,14 +42,15 @@ TEST_F(SaxErrorHandlerLogging, EachNotificationIsLoggedAtItsLevelAndTheReaderGoe
     EXPECT_EQ(S_OK, handler->fatalError(nullptr, L"end tag missing", code));
     EXPECT_EQ(S_OK, handler->ignorableWarning(nullptr, L"odd but fine", code));
 
-    EXPECT_THAT(
-        ParsedEntries(log),
-        ElementsAre(ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "MSSaxErrorHandlerImpl::error", kFile, kParse,
-                                      0xC00CE014u, "XML Parser error: element 'x' is unexpected"),
-                    ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, "MSSaxErrorHandlerImpl::fatalError", kFile, kParse,
-                                      0xC00CE014u, "XML Parser fatal error: end tag missing"),
-                    ReturnCodeEntryIs(EVENTLOG_INFORMATION_TYPE, "MSSaxErrorHandlerImpl::ignorableWarning",
-                                      kFile, kParse, 0xC00CE014u, "XML Parser warning: odd but fine")));
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('W', "MSSaxErrorHandlerImpl::error", kFile, kParse, 0xC00CE014u,
+                          "XML Parser error: element 'x' is unexpected"),
+                  Failure('E', "MSSaxErrorHandlerImpl::fatalError", kFile, kParse, 0xC00CE014u,
+                          "XML Parser fatal error: end tag missing"),
+                  Failure('I', "MSSaxErrorHandlerImpl::ignorableWarning", kFile, kParse, 0xC00CE014u,
+                          "XML Parser warning: odd but fine"),
+              }),
+              LoggedEntries(log));
 }
 
 TEST_F(SaxErrorHandlerLogging, NotificationsWithoutAMessageAreNotLogged)
@@ -65,9 +66,9 @@ TEST_F(SaxErrorHandlerLogging, MessageTextIsNotReadAsAFormat)
 {
     EXPECT_EQ(S_OK, handler->fatalError(nullptr, L"100% wrong %s %n", E_FAIL));
 
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(ReturnCodeEntryIs(
-                                        EVENTLOG_ERROR_TYPE, "MSSaxErrorHandlerImpl::fatalError", kFile,
-                                        kParse, 0x80004005u, "XML Parser fatal error: 100% wrong %s %n")));
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "MSSaxErrorHandlerImpl::fatalError", kFile, kParse,
+                                               0x80004005u, "XML Parser fatal error: 100% wrong %s %n")},
+              LoggedEntries(log));
 }
 } // namespace
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "RecordingXmlMgr.h"
+#include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/StringConvert.h"
@@ -325,11 +326,13 @@ std::vector<std::string> LoggedWarnings(const RecordingEventLog& log)
     static const std::string kDuplicate = "ignoring duplicate policy arg ";
     static const std::string kDuplicateEnd = ". The first value will be used";
     std::vector<std::string> warnings;
-    const auto entries = ParsedEntries(log);
-    for (size_t i = 0; i < entries.size(); ++i)
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        const std::string& text = entries[i].text;
-        const std::string kind = log.entries()[i].type == EVENTLOG_WARNING_TYPE ? "" : "(not a warning) ";
+        const std::string& text = entry.text;
+        const std::string kind =
+            entry == Message('W', "XmlLocalPWPolMgr::GenerateLocalPolicy", "XmlLocalPWPolMgr", text)
+                ? ""
+                : "(not a warning of the arguments) ";
         if (text.compare(0, kInvalid.size(), kInvalid) == 0)
         {
             warnings.push_back(kind + "invalid");
@@ -351,8 +354,7 @@ std::vector<std::string> LoggedWarnings(const RecordingEventLog& log)
         }
         else
         {
-            warnings.push_back(kind + "unexpected: " + entries[i].function + " " + entries[i].invoked + " " +
-                               text);
+            warnings.push_back(kind + "unexpected: " + ::testing::PrintToString(entry));
         }
     }
     return warnings;

@@ -1,14 +1,16 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <ostream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/ApiOverride.h"
 #include "support/CreationRecorder.h"
+#include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
@@ -62,55 +64,44 @@ bool Generate(XmlLocalPWPolMgr& manager, const std::vector<const wchar_t*>& args
     return manager.GenerateLocalPolicy(args.data(), static_cast<int>(args.size()));
 }
 
-// The texts of the entries that GenerateLocalPolicy logged, each checked to be a warning of it.
-std::vector<std::string> ArgumentWarnings(const RecordingEventLog& log)
+using ::testing::_;
+
+// The warning that GenerateLocalPolicy logs for a skipped argument.
+LoggedEntry ArgumentWarning(const std::string& text)
 {
-    std::vector<std::string> texts;
-    const auto entries = ParsedEntries(log);
-    for (size_t i = 0; i < entries.size(); ++i)
-    {
-        EXPECT_EQ("XmlLocalPWPolMgr::GenerateLocalPolicy", entries[i].function);
-        EXPECT_EQ("XmlLocalPWPolMgr", entries[i].file);
-        EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[i].type);
-        texts.push_back(entries[i].text);
-    }
-    return texts;
+    return Message('W', "XmlLocalPWPolMgr::GenerateLocalPolicy", "XmlLocalPWPolMgr", text);
 }
 
-// One logged entry as the checks compare it: its type, function, source file and text.
-struct LogLine
+std::vector<LoggedEntry> ArgumentWarnings(const std::vector<std::string>& texts)
 {
-    WORD type;
-    std::string function;
-    std::string file;
-    std::string text;
-
-    bool operator==(const LogLine& other) const
+    std::vector<LoggedEntry> entries;
+    for (const std::string& text : texts)
     {
-        return std::tie(type, function, file, text) ==
-               std::tie(other.type, other.function, other.file, other.text);
+        entries.push_back(ArgumentWarning(text));
     }
-};
-
-void PrintTo(const LogLine& line, std::ostream* os)
-{
-    *os << "{type " << line.type << ", " << line.function << ", " << line.file << ", \"" << line.text
-        << "\"}";
+    return entries;
 }
 
-std::vector<LogLine> LogLines(const RecordingEventLog& log)
-{
-    std::vector<LogLine> lines;
-    const auto entries = ParsedEntries(log);
-    for (size_t i = 0; i < entries.size(); ++i)
-    {
-        lines.push_back({log.entries()[i].type, entries[i].function, entries[i].file, entries[i].text});
-    }
-    return lines;
-}
+const LoggedEntry kStructureWarning = Message('W', "XmlLocalPWPolMgr::setElementValue", "XmlLocalPWPolMgr",
+                                              "Local Policy XML structure is incorrect.");
 
-const LogLine kStructureWarning = {EVENTLOG_WARNING_TYPE, "XmlLocalPWPolMgr::setElementValue",
-                                   "XmlLocalPWPolMgr", "Local Policy XML structure is incorrect."};
+const LoggedEntry kNewerVersionWarning =
+    Message('W', "XmlLocalPWPolMgr::addAttribute", "XmlLocalPWPolMgr",
+            "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
+            "Unexpected behaviors can result.");
+
+// The failed write of the policy file as the manager logs it, after the writer's own entry.
+const LoggedEntry kWriteFailed = Failure('E', "XmlLocalPWPolMgr::writeLocalPolicy", "XmlLocalPWPolMgr",
+                                         "PWCSaxWriter::writeDocument", GLOBAL_ERROR_UNEXPECTED);
+
+// A schema feature that the installed reader refused; the read goes on without it.
+::testing::Matcher<const LoggedEntry&> SchemaFeatureRefused()
+{
+    return LoggedEntryLike(
+        Failure('W', "XmlParser::invokeParser", "XmlParser", "ISAXXMLReader::putFeature", 0), _,
+        ::testing::AnyOf("Couldn't enable use of schema location", "Couldn't enable exhaustive errors",
+                         "Couldn't enable schema validation"));
+}
 
 void Element(XmlLocalPWPolMgr& manager, const std::wstring& name, const std::wstring& text)
 {
@@ -137,9 +128,8 @@ TEST(PolicyArguments, FirstValueWinsAndLaterOnesDrawTheDuplicateWarning)
     XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm=false", L"fm=true"}));
     EXPECT_EQ(PolicyFile({"<FipsMode>false</FipsMode>"}), ReadFileBytes(folder.policyFile()));
-    EXPECT_EQ(
-        std::vector<std::string>{"ignoring duplicate policy arg FipsMode. The first value will be used"},
-        ArgumentWarnings(log));
+    EXPECT_EQ(ArgumentWarnings({"ignoring duplicate policy arg FipsMode. The first value will be used"}),
+              LoggedEntries(log));
 }
 
 TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
@@ -149,7 +139,7 @@ TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
     XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm", nullptr, L"fm=", L"=", L"=true", L"FM=true", L"fm=yes", L"upal",
                                    L"fm=true", L"fm=maybe", L"fm=false", L"rtp=none"}));
-    EXPECT_EQ((std::vector<std::string>{
+    EXPECT_EQ(ArgumentWarnings({
                   "ignoring invalid argument fm. Arguments in the form policy_abbreviation=value expected",
                   "ignoring undefined abbreviation ",
                   "ignoring undefined abbreviation FM",
@@ -159,7 +149,7 @@ TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
                   "ignoring duplicate policy arg FipsMode. The first value will be used",
                   "none is not an allowed value for policy RestrictTunnelProtocols",
               }),
-              ArgumentWarnings(log));
+              LoggedEntries(log));
     EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
 }
 
@@ -188,10 +178,9 @@ TEST(PolicyArguments, ServerListKeepsEqualsSignsAndIsNotMerged)
     RecordingEventLog log;
     XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"upal=x=y", L"upal=other", L"fm=true"}));
-    EXPECT_EQ(
-        std::vector<std::string>{"ignoring duplicate policy arg AuthorizedServerList. The first value will "
-                                 "be used"},
-        ArgumentWarnings(log));
+    EXPECT_EQ(ArgumentWarnings({"ignoring duplicate policy arg AuthorizedServerList. The first value will be "
+                                "used"}),
+              LoggedEntries(log));
     EXPECT_EQ(PolicyFile({
                   "<FipsMode>true</FipsMode>",
                   "<UpdatePolicy>",
@@ -211,9 +200,9 @@ TEST(PolicyArguments, UnusableArrayWritesNothing)
     EXPECT_FALSE(manager.GenerateLocalPolicy(args, -1));
     EXPECT_FALSE(XmlLocalPWPolMgr::localPolicyExists());
 
-    const LogLine invalid = {EVENTLOG_ERROR_TYPE, "XmlLocalPWPolMgr::GenerateLocalPolicy", "XmlLocalPWPolMgr",
-                             "Invalid Arguments"};
-    EXPECT_EQ((std::vector<LogLine>{invalid, invalid}), LogLines(log));
+    const LoggedEntry invalid =
+        Message('E', "XmlLocalPWPolMgr::GenerateLocalPolicy", "XmlLocalPWPolMgr", "Invalid Arguments");
+    EXPECT_EQ((std::vector<LoggedEntry>{invalid, invalid}), LoggedEntries(log));
 
     // An empty but real array gives a file with the root element alone.
     EXPECT_TRUE(manager.GenerateLocalPolicy(args, 0));
@@ -235,10 +224,10 @@ TEST_P(PolicyArgumentsUnreadableServerList, IsNotAllowed)
     XmlLocalPWPolMgr manager;
     const std::wstring argument = L"upal=" + GetParam();
     ASSERT_TRUE(Generate(manager, {argument.c_str(), L"fm=true"}));
-    const auto warnings = ArgumentWarnings(log);
-    ASSERT_EQ(1u, warnings.size());
-    const std::string tail = " is not an allowed value for policy AuthorizedServerList";
-    EXPECT_EQ(tail, warnings[0].substr(warnings[0].size() - std::min(warnings[0].size(), tail.size())));
+    EXPECT_THAT(LoggedEntries(log),
+                ::testing::ElementsAre(LoggedEntryLike(
+                    ArgumentWarning(""),
+                    ::testing::EndsWith(" is not an allowed value for policy AuthorizedServerList"))));
     EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
 }
 
@@ -362,10 +351,7 @@ TEST(PolicyFileLayout, ServerNameWithSectionEndMadeAFileNoParserAccepts)
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
     EXPECT_EQ((std::vector<std::wstring>{L"a]]>b", L"]]>", L"x]]"}),
               manager.getLocalPolicyInfo().getAuthorizedServers());
-    for (const ParsedEntry& entry : ParsedEntries(log))
-    {
-        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
-    }
+    EXPECT_THAT(LoggedEntries(log), ::testing::Each(SchemaFeatureRefused()));
 }
 
 // --- Writing the file ------------------------------------------------------------------------
@@ -384,13 +370,13 @@ TEST(PolicyFileWrite, TextXmlCannotCarryFailsTheWriteAndKeepsTheOldFile)
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
               ListDirectory(folder.policyDirectory()));
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ("PWCSaxWriter::characters", entries[0].function);
-    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
-    EXPECT_EQ("XmlLocalPWPolMgr::buildLocalPolicy", entries[1].invoked);
-    EXPECT_EQ("FE000002", entries[1].hexCode);
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[1].type);
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('E', "PWCSaxWriter::characters", "PWCSaxWriter", "PWCSaxWriter::characters",
+                          GLOBAL_ERROR_BAD_PARAMETER, "Text holds a character that XML 1.0 cannot carry"),
+                  Failure('E', "XmlLocalPWPolMgr::writeLocalPolicy", "XmlLocalPWPolMgr",
+                          "XmlLocalPWPolMgr::buildLocalPolicy", GLOBAL_ERROR_BAD_PARAMETER),
+              }),
+              LoggedEntries(log));
 }
 
 TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
@@ -413,15 +399,12 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
               ListDirectory(folder.policyDirectory()));
 
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ("::MoveFileEx", entries[0].invoked);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, entries[0].code);
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[1].type);
-    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
-    EXPECT_EQ("XmlLocalPWPolMgr", entries[1].file);
-    EXPECT_EQ("PWCSaxWriter::writeDocument", entries[1].invoked);
-    EXPECT_EQ("FE000009", entries[1].hexCode);
+    EXPECT_EQ(
+        (std::vector<LoggedEntry>{
+            Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter", "::MoveFileEx", ERROR_ACCESS_DENIED),
+            kWriteFailed,
+        }),
+        LoggedEntries(log));
 }
 
 TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
@@ -439,16 +422,19 @@ TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
     EXPECT_EQ("planted", ReadFileBytes(dir.join(L"PathweaveLocalPolicy.xml")));
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"}, ListDirectory(dir.path()));
 
-    std::vector<std::string> functions;
-    for (size_t i = 0; i < log.entries().size(); ++i)
-    {
-        EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries()[i].type);
-        functions.push_back(ParseEntry(log.entries()[i].text).function);
-    }
-    EXPECT_EQ((std::vector<std::string>{"XmlLocalPWPolMgr::getLocalSecurityPolicyDir",
-                                        "PWCSaxWriter::writeDocument", "XmlLocalPWPolMgr::writeLocalPolicy",
-                                        "XmlLocalPWPolMgr::getLocalSecurityPolicyDir"}),
-              functions);
+    const LoggedEntry noStoragePath =
+        Failure('E', "XmlLocalPWPolMgr::getLocalSecurityPolicyDir", "XmlLocalPWPolMgr",
+                "CInstanceSmartPtr<StoragePath>", CSTORAGEPATH_ERROR_NO_INSTANCE);
+    EXPECT_EQ(
+        (std::vector<LoggedEntry>{
+            noStoragePath,
+            Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter", "PWCSaxWriter::writeDocument",
+                    GLOBAL_ERROR_UNEXPECTED,
+                    "No folder for PathweaveLocalPolicy.xml: it is not written to the current directory"),
+            kWriteFailed,
+            noStoragePath,
+        }),
+        LoggedEntries(log));
 }
 
 TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
@@ -457,14 +443,13 @@ TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
     TempDirectory dir;
     ScopedCurrentDirectory cwd(dir.path());
     RecordingEventLog log;
-    HideShellFolderFunction();
+    const auto hidden = OverrideShellFolderFunction(nullptr);
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_TRUE(ListDirectory(dir.path()).empty());
     EXPECT_TRUE(ListDirectory(folder.commonAppData()).empty());
     ASSERT_FALSE(log.entries().empty());
-    EXPECT_EQ(EVENTLOG_ERROR_TYPE, log.entries().back().type);
-    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", ParseEntry(log.entries().back().text).function);
+    EXPECT_EQ(kWriteFailed, LoggedEntries(log).back());
 }
 
 TEST(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
@@ -504,16 +489,19 @@ TEST(PolicyFileWrite, PlantedProductFolderIsRefusedAndTheOldPolicyKept)
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
     const std::string before = ReadFileBytes(folder.policyFile());
     RecordingEventLog log;
-    ReportOwner(L"S-1-5-21-7-7-7-1001");
+    const auto owner = OverrideOwner(L"S-1-5-21-7-7-7-1001");
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
-    const auto entries = ParsedEntries(log);
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ("CFileSecurity::OpenTrustedFolder", entries[0].function);
-    EXPECT_NE(std::string::npos, entries[0].text.find("\\Veskar: its owner S-1-5-21-7-7-7-1001"))
-        << entries[0].text;
-    EXPECT_EQ("XmlLocalPWPolMgr::writeLocalPolicy", entries[1].function);
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('E', "CFileSecurity::OpenTrustedFolder", "FileSecurity",
+                          "CFileSecurity::OpenTrustedFolder", ERROR_ACCESS_DENIED,
+                          "Refusing folder " + ToUtf8(folder.commonAppData()) +
+                              "\\Veskar: its owner S-1-5-21-7-7-7-1001 is not SYSTEM, Administrators, "
+                              "TrustedInstaller or the user running this tool"),
+                  kWriteFailed,
+              }),
+              LoggedEntries(log));
 }
 
 // --- Reading the file back -------------------------------------------------------------------
@@ -649,7 +637,7 @@ TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
     StartRoot(manager);
     Element(manager, L"AllowVPNProfileUpdatesFromAnyServer", L"false");
     EXPECT_TRUE(manager.getLocalPolicyInfo().getAllowVPNProfileUpdatesFromAnyServer());
-    EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
+    EXPECT_EQ(std::vector<LoggedEntry>{kStructureWarning}, LoggedEntries(log));
 
     log.clear();
     manager.startElement(L"UpdatePolicy");
@@ -670,7 +658,7 @@ TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
     EXPECT_TRUE(info.getAllowZKRProfileUpdatesFromAnyServer());
     EXPECT_FALSE(info.getAllowServiceProfileUpdatesFromAnyServer());
     EXPECT_TRUE(info.getFipsMode());
-    EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
+    EXPECT_EQ(std::vector<LoggedEntry>{kStructureWarning}, LoggedEntries(log));
 }
 
 namespace
@@ -733,7 +721,7 @@ TEST_P(PolicyReaderElement, CountsWhereItsGroupAllows)
         if (policy.updateGroup)
         {
             EXPECT_EQ(unchanged, outside);
-            EXPECT_EQ(std::vector<LogLine>{kStructureWarning}, LogLines(log));
+            EXPECT_EQ(std::vector<LoggedEntry>{kStructureWarning}, LoggedEntries(log));
         }
         else
         {
@@ -776,10 +764,7 @@ TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
     // Regression: a name delivered in pieces was stored as one server per piece.
     EXPECT_EQ((std::vector<std::wstring>{L"s2", L"s1&more"}),
               manager.getLocalPolicyInfo().getAuthorizedServers());
-    for (const ParsedEntry& entry : ParsedEntries(log))
-    {
-        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
-    }
+    EXPECT_THAT(LoggedEntries(log), ::testing::Each(SchemaFeatureRefused()));
 }
 
 struct RootVersion
@@ -803,15 +788,12 @@ TEST_P(PolicyReaderRootVersion, OnlyANewerVersionDrawsTheWarning)
     XmlLocalPWPolMgr manager;
     StartRoot(manager, GetParam().version);
     EXPECT_EQ(GetParam().version, manager.getLocalPolicyInfo().getVersion());
-    std::vector<LogLine> expected;
+    std::vector<LoggedEntry> expected;
     if (GetParam().newer)
     {
-        expected.push_back(
-            {EVENTLOG_WARNING_TYPE, "XmlLocalPWPolMgr::addAttribute", "XmlLocalPWPolMgr",
-             "The parsed Local Security Policy File version is newer than the current Pathweave "
-             "Client. Unexpected behaviors can result."});
+        expected.push_back(kNewerVersionWarning);
     }
-    EXPECT_EQ(expected, LogLines(log));
+    EXPECT_EQ(expected, LoggedEntries(log));
 }
 
 INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion,
@@ -908,10 +890,7 @@ TEST_P(PolicyReadBackAll, EveryPolicyReadsBackIntoTheRecordItCameFrom)
     // no restriction.
     EXPECT_EQ(AllPoliciesRecord(on, tunnel == L"TLS" || tunnel == L"tls" ? L"TLS" : L"IPSec"),
               manager.getLocalPolicyInfo());
-    for (const ParsedEntry& entry : ParsedEntries(log))
-    {
-        EXPECT_EQ("ISAXXMLReader::putFeature", entry.invoked) << "only schema features may be refused";
-    }
+    EXPECT_THAT(LoggedEntries(log), ::testing::Each(SchemaFeatureRefused()));
 }
 
 INSTANTIATE_TEST_SUITE_P(OnAndOffWithEachTunnel, PolicyReadBackAll,
@@ -957,19 +936,13 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
     LocalPWPolicyInfo expected;
     expected.setVersion(L"4.1.06021");
     EXPECT_EQ(expected, manager.getLocalPolicyInfo());
-    std::vector<std::string> warnings;
-    for (const ParsedEntry& entry : ParsedEntries(log))
+    std::vector<LoggedEntry> warnings;
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        if (!entry.isReturnCode)
+        if (!SchemaFeatureRefused().Matches(entry))
         {
-            warnings.push_back(entry.function + ": " + entry.text);
+            warnings.push_back(entry);
         }
     }
-    EXPECT_EQ(
-        (std::vector<std::string>{"XmlLocalPWPolMgr::addAttribute: The parsed Local Security Policy File "
-                                  "version is newer than the current Pathweave Client. Unexpected "
-                                  "behaviors can result.",
-                                  "XmlLocalPWPolMgr::setElementValue: Local Policy XML structure is "
-                                  "incorrect."}),
-        warnings);
+    EXPECT_EQ((std::vector<LoggedEntry>{kNewerVersionWarning, kStructureWarning}), warnings);
 }

@@ -12,6 +12,7 @@
 
 #include "RecordingXmlMgr.h"
 #include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 #include "vpn/Common/Xml/XmlParser.h"
@@ -20,18 +21,17 @@ namespace
 {
 using ::testing::_;
 using ::testing::Contains;
-using ::testing::ElementsAre;
+using ::testing::Ge;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Lt;
 
 constexpr ResultCode kFailed = 0xFE000009;
 constexpr char kFunction[] = "XmlParser::invokeParser";
 
-std::vector<ParsedEntry> EntriesInvoking(const RecordingEventLog& log, const std::string& invoked)
+std::vector<LoggedEntry> EntriesInvoking(const RecordingEventLog& log, const std::string& invoked)
 {
-    std::vector<ParsedEntry> result;
-    for (const ParsedEntry& entry : ParsedEntries(log))
+    std::vector<LoggedEntry> result;
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
         if (entry.invoked == invoked)
         {
@@ -41,12 +41,20 @@ std::vector<ParsedEntry> EntriesInvoking(const RecordingEventLog& log, const std
     return result;
 }
 
-std::vector<ParsedEntry> ErrorEntries(const RecordingEventLog& log)
+// The parse's own failure, with the HRESULT that the reader gave: a failure code, whose value
+// depends on the installed reader.
+::testing::Matcher<const LoggedEntry&> ParseFailed()
 {
-    std::vector<ParsedEntry> result;
-    for (const ParsedEntry& entry : ParsedEntries(log))
+    return LoggedEntryLike(Failure('E', kFunction, "XmlParser", "ISAXXMLReader::parse", 0), Ge(0x80000000ul),
+                           "");
+}
+
+std::vector<LoggedEntry> ErrorEntries(const RecordingEventLog& log)
+{
+    std::vector<LoggedEntry> result;
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        if (entry.type == EVENTLOG_ERROR_TYPE)
+        if (entry.level == 'E')
         {
             result.push_back(entry);
         }
@@ -182,10 +190,10 @@ TEST_F(XmlParserRead, WithTheValidatingReaderOnlySchemaFeatureWarningsAreLogged)
                                             "Couldn't enable exhaustive errors",
                                             "Couldn't enable schema validation"};
     size_t next = 0;
-    for (const ParsedEntry& entry : ParsedEntries(log))
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        EXPECT_THAT(entry, ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, kFunction, "XmlParser",
-                                             "ISAXXMLReader::putFeature", _, _));
+        EXPECT_THAT(entry, LoggedEntryLike(
+                               Failure('W', kFunction, "XmlParser", "ISAXXMLReader::putFeature", 0), _, _));
         while (next < order.size() && order[next] != entry.text)
         {
             ++next;
@@ -202,10 +210,9 @@ TEST_F(XmlParserRead, MissingFileFailsWithTheParseResultLogged)
 
     EXPECT_EQ(kFailed, result);
     EXPECT_TRUE(manager.events.empty());
-    const std::vector<ParsedEntry> parseEntries = EntriesInvoking(log, "ISAXXMLReader::parse");
+    const std::vector<LoggedEntry> parseEntries = EntriesInvoking(log, "ISAXXMLReader::parse");
     ASSERT_FALSE(parseEntries.empty());
-    EXPECT_THAT(parseEntries.back(), ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser",
-                                                       "ISAXXMLReader::parse", Lt(0), ""));
+    EXPECT_THAT(parseEntries.back(), ParseFailed());
 }
 
 // A file that another opener holds for the moment, as a rename over it holds it for delete, is
@@ -264,9 +271,9 @@ TEST_F(XmlParserFileInUse, GivesUpAfterTwentyAttemptsWithTheErrorLogged)
     EXPECT_EQ(19u, pauses.size());
     EXPECT_TRUE(manager.events.empty()) << "nothing is parsed";
     // The one error: no parse was tried.
-    EXPECT_THAT(ErrorEntries(log),
-                ElementsAre(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser", "::CreateFile",
-                                              ERROR_SHARING_VIOLATION, "The file stayed in use")));
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "::CreateFile",
+                                               ERROR_SHARING_VIOLATION, "The file stayed in use")},
+              ErrorEntries(log));
 }
 
 TEST_F(XmlParserFileInUse, MissingFileIsNoFileInUse)
@@ -317,15 +324,16 @@ TEST_F(XmlParserRead, MalformedDocumentReportsAFatalErrorAndFails)
     EXPECT_EQ((std::vector<std::wstring>{L"start root", L"start a", L"text x"}),
               std::vector<std::wstring>(events.begin(), events.begin() + 3));
 
-    EXPECT_THAT(ParsedEntries(log),
-                Contains(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, "MSSaxErrorHandlerImpl::fatalError",
-                                           "MSSaxErrorHandlerImpl", "ISAXXMLReader::parse", _, _)));
+    EXPECT_THAT(LoggedEntries(log),
+                Contains(LoggedEntryLike(Failure('E', "MSSaxErrorHandlerImpl::fatalError",
+                                                 "MSSaxErrorHandlerImpl", "ISAXXMLReader::parse", 0),
+                                         _, _)));
     // The reader's message may end in a line break, which the parse of an entry cannot tell from the
     // description's own: the caller's text is found in the whole entry.
     EXPECT_THAT(log.texts(), Contains(HasSubstr("\nXML Parser fatal error: ")));
-    const std::vector<ParsedEntry> parseEntries = EntriesInvoking(log, "ISAXXMLReader::parse");
+    const std::vector<LoggedEntry> parseEntries = EntriesInvoking(log, "ISAXXMLReader::parse");
     ASSERT_FALSE(parseEntries.empty());
-    EXPECT_EQ(kFunction, parseEntries.back().function);
+    EXPECT_THAT(parseEntries.back(), ParseFailed());
 }
 
 TEST_F(XmlParserRead, ElementBeginningWithQuStopsTheParseAfterItsAttributes)
@@ -335,9 +343,9 @@ TEST_F(XmlParserRead, ElementBeginningWithQuStopsTheParseAfterItsAttributes)
     const std::vector<std::wstring> expected = {L"start root", L"start quota", L"attr limit=5",
                                                 L"attr unit=MB"};
     EXPECT_EQ(expected, manager.normalized());
-    EXPECT_THAT(EntriesInvoking(log, "ISAXXMLReader::parse"),
-                Contains(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser",
-                                           "ISAXXMLReader::parse", _, "")));
+    EXPECT_THAT(
+        EntriesInvoking(log, "ISAXXMLReader::parse"),
+        Contains(LoggedEntryLike(Failure('E', kFunction, "XmlParser", "ISAXXMLReader::parse", 0), _, "")));
 }
 
 // COM apartment handling, observed through the seam around the real functions.
@@ -410,8 +418,8 @@ TEST_F(XmlParserApartment, NullManagerIsReportedWithoutTouchingCom)
 
     EXPECT_EQ(0, comCalls);
     EXPECT_EQ(0, uninitCalls);
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(DebugEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser",
-                                                             "XML Manager not provided")));
+    EXPECT_EQ(std::vector<LoggedEntry>{Message('E', kFunction, "XmlParser", "XML Manager not provided")},
+              LoggedEntries(log));
 }
 
 // The results that CoInitializeEx gives in turn, the last of them a failure.
@@ -443,9 +451,9 @@ TEST_P(XmlParserApartmentRefused, FailedInitialisationIsLoggedAndTouchesNothingE
     EXPECT_EQ(results.size(), initFlags.size());
     EXPECT_EQ(0, created);
     EXPECT_EQ(0, uninitCalls);
-    EXPECT_THAT(ParsedEntries(log),
-                ElementsAre(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser", "CoInitializeEx",
-                                              static_cast<unsigned>(results.back()), "")));
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "CoInitializeEx",
+                                               static_cast<unsigned long>(results.back()))},
+              LoggedEntries(log));
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, XmlParserApartmentRefused,
@@ -482,6 +490,10 @@ protected:
                     });
 };
 
+// A reader class that is not registered.
+const LoggedEntry kReaderRefused = Failure('E', kFunction, "XmlParser", "ISAXXMLReader::CoCreateInstance",
+                                           0x80040154u, "Couldn't initialize SAX Reader");
+
 TEST_F(XmlParserReaderChoice, WithoutMsxml6TheVersionIndependentReaderParsesWithoutSchemaFeatures)
 {
     refuse60 = true;
@@ -496,10 +508,7 @@ TEST_F(XmlParserReaderChoice, WithoutMsxml6TheVersionIndependentReaderParsesWith
         EXPECT_EQ(3u, creation.context);
         EXPECT_TRUE(IsEqualIID(kIID_ISAXXMLReader, creation.iid));
     }
-    EXPECT_THAT(ParsedEntries(log),
-                ElementsAre(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser",
-                                              "ISAXXMLReader::CoCreateInstance", 0x80040154u,
-                                              "Couldn't initialize SAX Reader")));
+    EXPECT_EQ(std::vector<LoggedEntry>{kReaderRefused}, LoggedEntries(log));
     EXPECT_EQ((std::vector<std::wstring>{L"start root", L"attr a=1", L"text v", L"end root"}),
               manager.normalized());
 }
@@ -521,10 +530,7 @@ TEST_F(XmlParserReaderChoice, WithoutAnyReaderNothingIsParsed)
     EXPECT_EQ(2u, creations.size());
     EXPECT_EQ(1, uninitCalls);
     EXPECT_TRUE(manager.events.empty());
-    const auto refused =
-        ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser", "ISAXXMLReader::CoCreateInstance",
-                          0x80040154u, "Couldn't initialize SAX Reader");
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused, refused));
+    EXPECT_EQ((std::vector<LoggedEntry>{kReaderRefused, kReaderRefused}), LoggedEntries(log));
 }
 
 // A stand-in reader handed out through the seam, for the calls that the real reader never fails.
@@ -684,13 +690,11 @@ TEST_F(XmlParserReaderCalls, RefusedSchemaFeaturesAreWarningsAndTheParseGoesOn)
     EXPECT_EQ(0u, parse());
 
     auto refused = [](const char* text)
-    {
-        return ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, kFunction, "XmlParser", "ISAXXMLReader::putFeature",
-                                 0x80004001u, text);
-    };
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused("Couldn't enable use of schema location"),
-                                                refused("Couldn't enable exhaustive errors"),
-                                                refused("Couldn't enable schema validation")));
+    { return Failure('W', kFunction, "XmlParser", "ISAXXMLReader::putFeature", 0x80004001u, text); };
+    EXPECT_EQ((std::vector<LoggedEntry>{refused("Couldn't enable use of schema location"),
+                                        refused("Couldn't enable exhaustive errors"),
+                                        refused("Couldn't enable schema validation")}),
+              LoggedEntries(log));
 }
 
 TEST_F(XmlParserReaderCalls, TheFileIsHeldAgainstWritersUntilTheParseIsDone)
@@ -747,10 +751,9 @@ TEST_P(XmlParserParseResult, DecidesTheOutcome)
     }
     else
     {
-        EXPECT_THAT(
-            ParsedEntries(log),
-            ElementsAre(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser", "ISAXXMLReader::parse",
-                                          static_cast<unsigned>(GetParam().parseResult), "")));
+        EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "ISAXXMLReader::parse",
+                                                   static_cast<unsigned long>(GetParam().parseResult))},
+                  LoggedEntries(log));
     }
 }
 
@@ -794,9 +797,9 @@ TEST_P(XmlParserRefusedHandler, StopsBeforeTheParse)
 
     EXPECT_EQ(0, reader.references);
     EXPECT_EQ(1, uninitCalls);
-    EXPECT_THAT(ParsedEntries(log),
-                ElementsAre(ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, kFunction, "XmlParser", refused.invoked,
-                                              0x80070057u, refused.text)));
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", refused.invoked, 0x80070057u,
+                                               refused.text)},
+              LoggedEntries(log));
 }
 
 INSTANTIATE_TEST_SUITE_P(Handlers, XmlParserRefusedHandler,

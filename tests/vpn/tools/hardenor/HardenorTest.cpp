@@ -9,6 +9,7 @@
 #include "AgentFixture.h"
 #include "HardenorRun.h"
 #include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/tools/hardenor/Hardenor.h"
@@ -119,20 +120,24 @@ int RunInProcess(std::vector<std::wstring> arguments)
     return HardenorMain(static_cast<int>(arguments.size()), argv.data());
 }
 
-// The texts of the entries that the entry point wrote itself.
-std::vector<std::string> EntryPointTexts(const RecordingEventLog& log)
+// A free-text entry of the entry point.
+LoggedEntry EntryPoint(char level, const std::string& text)
 {
-    std::vector<std::string> texts;
-    for (size_t i = 0; i < log.entries().size(); ++i)
+    return Message(level, "wmain", "Hardenor", text);
+}
+
+// The entries that the entry point wrote itself.
+std::vector<LoggedEntry> EntryPointEntries(const RecordingEventLog& log)
+{
+    std::vector<LoggedEntry> entries;
+    for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        const ParsedEntry entry = ParseEntry(log.entries()[i].text);
         if (entry.function == "wmain")
         {
-            EXPECT_EQ("Hardenor", entry.file);
-            texts.push_back(std::string(1, "?EW?I"[log.entries()[i].type]) + " " + entry.text);
+            entries.push_back(entry);
         }
     }
-    return texts;
+    return entries;
 }
 } // namespace
 
@@ -141,14 +146,16 @@ TEST_F(HardenorPolicyFile, FipsStateIsLoggedByTheEntryPoint)
     {
         RecordingEventLog log(false);
         EXPECT_EQ(0, RunInProcess({L"fm=false"}));
-        EXPECT_EQ(std::vector<std::string>{"I user has disabled FIPS mode"}, EntryPointTexts(log));
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('I', "user has disabled FIPS mode")},
+                  EntryPointEntries(log));
         EXPECT_TRUE(log.contains("ignoring duplicate policy arg FipsMode. The first value will be used"));
     }
     RemovePath(PolicyFilePath());
     {
         RecordingEventLog log(false);
         EXPECT_EQ(0, RunInProcess({}));
-        EXPECT_EQ(std::vector<std::string>{"I user has enabled FIPS mode"}, EntryPointTexts(log));
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('I', "user has enabled FIPS mode")},
+                  EntryPointEntries(log));
     }
 }
 
@@ -317,12 +324,8 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
         RecordingEventLog log(false);
         exitCode = RunInProcess({});
         ::RevertToSelf();
-        ASSERT_EQ(1u, log.entries().size());
-        const ParsedEntry entry = ParseEntry(log.entries()[0].text);
-        EXPECT_EQ("wmain", entry.function);
-        EXPECT_EQ("Hardenor", entry.file);
-        EXPECT_EQ("user does not have necessary privileges", entry.text);
-        EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, log.entries()[0].type);
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('I', "user does not have necessary privileges")},
+                  LoggedEntries(log));
     }
     ::CloseHandle(restricted);
     ::CloseHandle(process);
@@ -412,13 +415,12 @@ TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
                                       });
     auto refuse = RefuseTheCallersToken();
     EXPECT_EQ(-1, RunInProcess({}));
-    ASSERT_EQ(2u, log.entries().size());
-    const ParsedEntry refused = ParseEntry(log.entries()[0].text);
-    EXPECT_EQ(EVENTLOG_WARNING_TYPE, log.entries()[0].type);
-    EXPECT_EQ("wmain", refused.function);
-    EXPECT_EQ("::SetDefaultDllDirectories", refused.invoked);
-    EXPECT_EQ(ERROR_PROC_NOT_FOUND, refused.code);
-    EXPECT_EQ("user does not have necessary privileges", ParseEntry(log.entries()[1].text).text);
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('W', "wmain", "Hardenor", "::SetDefaultDllDirectories", ERROR_PROC_NOT_FOUND,
+                          "libraries may still be searched for beside the program"),
+                  EntryPoint('I', "user does not have necessary privileges"),
+              }),
+              LoggedEntries(log));
 }
 
 TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
@@ -432,8 +434,8 @@ TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
                                  [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL
                                  { throw std::runtime_error("token store unavailable"); });
         EXPECT_EQ(-1, RunInProcess({}));
-        EXPECT_EQ(std::vector<std::string>{"E unexpected exception: token store unavailable"},
-                  EntryPointTexts(log));
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', "unexpected exception: token store unavailable")},
+                  EntryPointEntries(log));
     }
     {
         RecordingEventLog log(false);
@@ -442,8 +444,8 @@ TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
         auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
                                  [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL { throw 42; });
         EXPECT_EQ(-1, RunInProcess({}));
-        EXPECT_EQ(std::vector<std::string>{"E unexpected exception of an unknown type"},
-                  EntryPointTexts(log));
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', "unexpected exception of an unknown type")},
+                  EntryPointEntries(log));
     }
 }
 
@@ -455,7 +457,8 @@ TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)
     RecordingEventLog log(false);
     const auto hidden = OverrideShellFolderFunction(nullptr);
     EXPECT_EQ(-1, RunInProcess({}));
-    EXPECT_EQ(std::vector<std::string>{"E failed to generate local policy file"}, EntryPointTexts(log));
+    EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', "failed to generate local policy file")},
+              EntryPointEntries(log));
     EXPECT_TRUE(ListDirectory(cwdDir.path()).empty());
     EXPECT_FALSE(FileExists(PolicyFilePath()));
 }

@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "support/ApiOverride.h"
+#include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
-
-using ::testing::ElementsAre;
 
 namespace
 {
@@ -42,12 +41,13 @@ TEST(HModuleMgrLoad, FailureCodeDependsOnTheErrorAndIsLogged)
     EXPECT_EQ(nullptr, module.get());
     EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, module.STLoadLibrary(nullptr));
 
-    EXPECT_THAT(
-        ParsedEntries(log),
-        ElementsAre(ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STLoadLibrary", "HModuleMgr",
-                                      "LoadLibrary", ERROR_SHARING_VIOLATION, "Unable to load busy.dll"),
-                    ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STLoadLibrary", "HModuleMgr",
-                                      "LoadLibrary", ERROR_MOD_NOT_FOUND, "Unable to load absent.dll")));
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('W', "CHModuleMgr::STLoadLibrary", "HModuleMgr", "LoadLibrary",
+                          ERROR_SHARING_VIOLATION, "Unable to load busy.dll"),
+                  Failure('W', "CHModuleMgr::STLoadLibrary", "HModuleMgr", "LoadLibrary", ERROR_MOD_NOT_FOUND,
+                          "Unable to load absent.dll"),
+              }),
+              LoggedEntries(log));
 }
 
 TEST(HModuleMgrLoad, SearchesTheSystemFolderOnly)
@@ -110,10 +110,10 @@ TEST(HModuleMgrEntryPoint, NeedsAModuleAndANameAndLogsAMissingEntry)
     EXPECT_EQ(0u, module.STGetProcAddress("SHGetFolderPathW", address));
     EXPECT_NE(nullptr, address);
 
-    EXPECT_THAT(ParsedEntries(log),
-                ElementsAre(ReturnCodeEntryIs(EVENTLOG_WARNING_TYPE, "CHModuleMgr::STGetProcAddress",
-                                              "HModuleMgr", "GetProcAddress", ERROR_PROC_NOT_FOUND,
-                                              "Unable to obtain entry point NoSuchEntryPoint")));
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('W', "CHModuleMgr::STGetProcAddress", "HModuleMgr",
+                                               "GetProcAddress", ERROR_PROC_NOT_FOUND,
+                                               "Unable to obtain entry point NoSuchEntryPoint")},
+              LoggedEntries(log));
 }
 
 // A module that cannot be freed.
@@ -129,9 +129,8 @@ protected:
                                                         ::SetLastError(ERROR_INVALID_HANDLE);
                                                         return FALSE;
                                                     });
-    const ::testing::Matcher<const ParsedEntry&> refused =
-        ReturnCodeEntryIs(EVENTLOG_ERROR_TYPE, "CHModuleMgr::STFreeLibrary", "HModuleMgr", "FreeLibrary",
-                          ERROR_INVALID_HANDLE, "");
+    const LoggedEntry refused =
+        Failure('E', "CHModuleMgr::STFreeLibrary", "HModuleMgr", "FreeLibrary", ERROR_INVALID_HANDLE);
 };
 
 TEST_F(HModuleMgrFree, FailureKeepsTheHandleAndIsLogged)
@@ -141,7 +140,7 @@ TEST_F(HModuleMgrFree, FailureKeepsTheHandleAndIsLogged)
     const HMODULE held = module.get();
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, module.STFreeLibrary());
     EXPECT_EQ(held, module.get());
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused));
+    EXPECT_EQ(std::vector<LoggedEntry>{refused}, LoggedEntries(log));
 
     // The real table frees the module for good.
     EXPECT_EQ(0u,
@@ -163,5 +162,5 @@ TEST_F(HModuleMgrFree, OnLoadingAgainAndOnDestructionTheFailureIsLoggedAndTheHan
         EXPECT_EQ(1, attempts);
     }
     EXPECT_EQ(2, attempts) << "one attempt for each module held";
-    EXPECT_THAT(ParsedEntries(log), ElementsAre(refused, refused));
+    EXPECT_EQ((std::vector<LoggedEntry>{refused, refused}), LoggedEntries(log));
 }

@@ -40,6 +40,7 @@ for exe in hardenor pwbench-bare pwbench-ole32 pwbench-floor zirodava; do
 done
 
 "$here/wine-up.sh" "$build_dir" || exit 1
+source "$here/agent-service.sh"
 wine_quiet()
 {
     timeout 60 "$WINELOADER" "$@" </dev/null >/dev/null 2>&1
@@ -52,14 +53,8 @@ folder="$(sed -n 's/^install-agent: folder //p' <<<"$install")"
 agent="$folder/zirodava.exe"
 restore()
 {
-    wine_quiet sc stop zirodava
-    for _ in $(seq 1 50); do
-        timeout 60 "$WINELOADER" sc query zirodava </dev/null 2>/dev/null | grep -q RUNNING || break
-        sleep 0.2
-    done
-    wine_quiet sc delete zirodava
     # As install-agent.sh registers it; the tests and the demo take it from there.
-    wine_quiet sc create zirodava binPath= "$win_folder\\zirodava.exe" start= demand
+    register_agent "$win_folder\\zirodava.exe" || echo "bench: could not register the agent as it was" >&2
     cp "$build_dir/zirodava.exe" "$agent"
     rm -f "$build_dir/bench-output.txt"
     "$here/wine-down.sh" "$build_dir"
@@ -127,11 +122,7 @@ check_run()
 }
 
 # Without agent: the service stopped and the agent's executable absent, so the tool restarts nothing.
-wine_quiet sc stop zirodava
-for _ in $(seq 1 50); do
-    timeout 60 "$WINELOADER" sc query zirodava </dev/null 2>/dev/null | grep -q RUNNING || break
-    sleep 0.2
-done
+stop_agent || exit 1
 rm -f "$agent"
 # The first run writes the policy file, so that every timed run finds one and is asked.
 run_timed "y" "$hardenor"
@@ -174,9 +165,7 @@ echo "  floor / bare             $(ratio "${medians[4]}" "${medians[2]}")"
 # With agent: installed as install-agent.sh does, registered with the delays on its command line (the
 # tool starts it with no arguments), and running.
 cp "$build_dir/zirodava.exe" "$agent"
-wine_quiet sc delete zirodava
-wine_quiet sc create zirodava \
-    binPath= "\"$win_folder\\zirodava.exe\" --stop-delay=$stop_delay --start-delay=$start_delay" start= demand ||
+register_agent "\"$win_folder\\zirodava.exe\" --stop-delay=$stop_delay --start-delay=$start_delay" ||
     { echo "bench: could not register the agent with delays" >&2; exit 1; }
 "$here/start-agent.sh" "$build_dir" >/dev/null || exit 1
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the stand-in agent into the Wine machine of one architecture's build tree: copies
 # zirodava.exe into the product's program folder and registers the service "zirodava" (start on
-# demand) once. Safe to run again. Prints the agent's path as Windows and as this machine see it.
+# demand) once, and again where it is registered with another command line. Safe to run again.
+# Prints the agent's path as Windows and as this machine see it.
 # Usage: install-agent.sh <build dir of one architecture>
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -26,12 +27,16 @@ if ! cmp -s "$exe" "$folder/zirodava.exe"; then
     mv -f "$folder/zirodava.exe.new" "$folder/zirodava.exe"
 fi
 
-log="$build_dir/install-agent.log"
-if timeout 60 "$WINELOADER" sc query zirodava >"$log" 2>&1 </dev/null; then
+source "$here/agent-service.sh"
+command_line="$win_folder\\zirodava.exe"
+registered="$(agent_command_line)"
+if [ "$registered" = "$command_line" ]; then
     echo "install-agent: service zirodava already registered"
 else
-    timeout 60 "$WINELOADER" sc create zirodava binPath= "$win_folder\\zirodava.exe" start= demand \
-        >"$log" 2>&1 </dev/null || { echo "install-agent: sc create failed, see $log" >&2; exit 1; }
+    # Also where a run of the benchmark was cut short and left its command line with delays.
+    [ -n "$registered" ] && echo "install-agent: service zirodava was registered as $registered"
+    register_agent "$command_line" && [ "$(agent_command_line)" = "$command_line" ] ||
+        { echo "install-agent: could not register service zirodava" >&2; exit 1; }
     echo "install-agent: service zirodava registered"
 fi
 echo "install-agent: agent $win_folder\\zirodava.exe"

@@ -3,7 +3,7 @@
 // The one seam between the product and the platform. Every Win32, COM and C runtime function that
 // the product calls is reached through this table, which holds the real functions by default.
 // A test may replace an entry to make a call fail, return a chosen value or record its arguments,
-// and restores the table afterwards (see ScopedPlatformApi in the test support library).
+// and puts the entry back afterwards (see OverrideApi in the test support library).
 
 #include <windows.h>
 #include <objbase.h>

@@ -64,7 +64,7 @@ trap restore EXIT
 policy="$WINEPREFIX/drive_c/ProgramData/Veskar/Veskar Pathweave Roamguard Client/PathweaveLocalPolicy.xml"
 hardenor="$build_dir/hardenor.exe"
 
-# One timed run: the program's exit code in $rc and its milliseconds in $ms. Its output goes to
+# One timed run: the program's exit code in $rc and its microseconds in $us. Its output goes to
 # /dev/null, a character device as a console is (the C runtime then writes it unbuffered, as it does
 # to a console), except where $out_file names a file for it.
 out_file=/dev/null
@@ -77,7 +77,7 @@ run_timed()
     timeout 300 "$WINELOADER" "$@" <<<"$input" >"$out_file" 2>/dev/null
     rc=$?
     end=$(date +%s%N)
-    ms=$(((end - begin) / 1000000))
+    us=$(((end - begin) / 1000))
 }
 
 # One run whose output is kept in $out, to check what it did.
@@ -87,6 +87,12 @@ run_checked()
     run_case "$@"
     out="$(tr -d '\r' <"$out_file")"
     out_file=/dev/null
+}
+
+# Microseconds as milliseconds with one decimal.
+ms()
+{
+    awk -v us="$1" 'BEGIN { printf "%.1f", us / 1000 }'
 }
 
 median()
@@ -139,7 +145,7 @@ for round in $(seq 0 "$runs"); do
         fi
         run_case "$i"
         [ "$rc" -eq 0 ] || { echo "bench: ${case_names[$i]}: exit code $rc" >&2; exit 1; }
-        times[$i]="${times[$i]:-} $ms"
+        times[$i]="${times[$i]:-} $us"
     done
 done
 
@@ -148,9 +154,9 @@ echo
 echo "Medians of $runs runs ($arch, $(basename "$WINELOADER")):"
 for i in "${!case_names[@]}"; do
     medians[$i]="$(median "${times[$i]}")"
-    printf '  %-16s %6s ms   (min %s, max %s)\n' "${case_names[$i]}" "${medians[$i]}" \
-        "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | head -1)" \
-        "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | tail -1)"
+    printf '  %-16s %7s ms   (min %s, max %s)\n' "${case_names[$i]}" "$(ms "${medians[$i]}")" \
+        "$(ms "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | head -1)")" \
+        "$(ms "$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n | tail -1)")"
 done
 ratio()
 {
@@ -188,13 +194,13 @@ for round in $(seq 0 "$runs"); do
         echo "bench: the run with agent did not restart it (exit code $rc)${out:+: $out}" >&2
         exit 1
     fi
-    [ "$round" -gt 0 ] && restart_times="$restart_times $ms"
+    [ "$round" -gt 0 ] && restart_times="$restart_times $us"
 done
 with_agent="$(median "$restart_times")"
 restart=$((with_agent - medians[0]))
-over=$((restart - stop_delay - start_delay))
+over=$((restart - (stop_delay + start_delay) * 1000))
 echo
 echo "Agent restart (median of $runs runs, agent stop delay $stop_delay ms, start delay $start_delay ms):"
-echo "  tool, with agent         $with_agent ms"
-echo "  restart                  $restart ms   (tool with agent - tool without agent)"
-echo "  over the agent's delays  $over ms, $((over / 2)) ms per wait   (goal: at most 300 ms per wait)"
+echo "  tool, with agent         $(ms "$with_agent") ms"
+echo "  restart                  $(ms "$restart") ms   (tool with agent - tool without agent)"
+echo "  over the agent's delays  $(ms "$over") ms, $(ms $((over / 2))) ms per wait   (goal: at most 300 ms per wait)"

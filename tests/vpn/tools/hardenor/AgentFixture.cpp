@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "HardenorRun.h"
 
 namespace agent
@@ -41,13 +43,29 @@ std::wstring StatusFilePath()
 
 bool Install()
 {
-    RemoveExecutable();
     CreateDirectories(AgentDirectory());
-    if (!::CopyFileW((BuildDirectory() + L"zirodava.exe").c_str(), AgentExecutablePath().c_str(), FALSE))
+    // A stopped agent's process may still be ending and hold its executable for a moment.
+    for (int attempt = 0;; ++attempt)
     {
+        RemoveExecutable();
+        if (::CopyFileW((BuildDirectory() + L"zirodava.exe").c_str(), AgentExecutablePath().c_str(), FALSE))
+        {
+            break;
+        }
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == 100)
+        {
+            ADD_FAILURE() << "the agent could not be copied into place: error " << error;
+            return false;
+        }
+        ::Sleep(100);
+    }
+    if (!RegisterService())
+    {
+        ADD_FAILURE() << "the agent could not be registered: error " << ::GetLastError();
         return false;
     }
-    return RegisterService();
+    return true;
 }
 
 void RemoveExecutable()

@@ -74,7 +74,7 @@ DWORD GetCallerUser(std::vector<BYTE>& user)
         return size == 0 ? ERROR_INVALID_DATA : ::GetLastError();
     }
     const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
-    const DWORD length = ::GetLengthSid(sid);
+    const DWORD length = pw::Api().GetLengthSid(sid);
     user.assign(static_cast<const BYTE*>(sid), static_cast<const BYTE*>(sid) + length);
     return ERROR_SUCCESS;
 }

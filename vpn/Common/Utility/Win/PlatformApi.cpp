@@ -4,6 +4,9 @@
 #include <sddl.h>
 #include <wchar.h>
 
+#include <atomic>
+#include <memory>
+
 // ntsecapi.h names advapi32's export SystemFunction036 through this macro; the table keeps the
 // documented name for its entry.
 #undef RtlGenRandom
@@ -13,22 +16,61 @@ namespace pw
 
 namespace
 {
-// ole32 is loaded when the first COM function is called, from System32 only, and kept for the rest
-// of the process: only the read-back uses COM, so the help and the failure paths never load it and
-// its dependencies (user32, gdi32, rpcrt4, combase).
+// advapi32 and ole32 are loaded when one of their functions is first called, from System32 only, and
+// kept for the rest of the process. The tool then imports neither: asking for help loads no more than
+// kernel32 and the C runtime, and only the read-back loads COM and its dependencies (user32, gdi32,
+// rpcrt4, combase).
+HMODULE Advapi32()
+{
+    static const HMODULE module = ::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return module;
+}
+
 HMODULE Ole32()
 {
     static const HMODULE module = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return module;
 }
 
-// The COM function of that name, or null with the last error set.
-template <typename Function>
-Function Ole32Function(const char* name)
+// An entry that looks its function up by name in library on its first call. Where the library or
+// the function cannot be had (not on any supported Windows), the call returns what failure gives,
+// with the last error of the failed lookup.
+template <typename Pointer, typename Failure>
+auto LateBound(HMODULE (*library)(), const char* name, Failure failure)
 {
-    const HMODULE module = Ole32();
-    const FARPROC entry = module == nullptr ? nullptr : ::GetProcAddress(module, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+    auto bound = std::make_shared<std::atomic<Pointer>>(nullptr);
+    return [library, name, failure, bound](auto... arguments)
+    {
+        Pointer function = bound->load();
+        if (function == nullptr)
+        {
+            const HMODULE module = library();
+            const FARPROC entry = module == nullptr ? nullptr : ::GetProcAddress(module, name);
+            if (entry == nullptr)
+            {
+                return failure();
+            }
+            function = reinterpret_cast<Pointer>(reinterpret_cast<void*>(entry));
+            bound->store(function);
+        }
+        return function(arguments...);
+    };
+}
+
+BOOL Refused()
+{
+    return FALSE;
+}
+
+template <typename Handle>
+Handle NoHandle()
+{
+    return nullptr;
+}
+
+DWORD LastError()
+{
+    return ::GetLastError();
 }
 
 HRESULT LastErrorResult()
@@ -77,59 +119,56 @@ PlatformApi RealPlatformApi()
     api.TlsFree = ::TlsFree;
     api.Sleep = ::Sleep;
 
-    api.RegisterEventSourceA = ::RegisterEventSourceA;
-    api.ReportEventA = ::ReportEventA;
-    api.DeregisterEventSource = ::DeregisterEventSource;
+    api.RegisterEventSourceA =
+        LateBound<decltype(&::RegisterEventSourceA)>(Advapi32, "RegisterEventSourceA", NoHandle<HANDLE>);
+    api.ReportEventA = LateBound<decltype(&::ReportEventA)>(Advapi32, "ReportEventA", Refused);
+    api.DeregisterEventSource =
+        LateBound<decltype(&::DeregisterEventSource)>(Advapi32, "DeregisterEventSource", Refused);
 
-    api.OpenThreadToken = ::OpenThreadToken;
-    api.OpenProcessToken = ::OpenProcessToken;
-    api.GetTokenInformation = ::GetTokenInformation;
+    api.OpenThreadToken = LateBound<decltype(&::OpenThreadToken)>(Advapi32, "OpenThreadToken", Refused);
+    api.OpenProcessToken = LateBound<decltype(&::OpenProcessToken)>(Advapi32, "OpenProcessToken", Refused);
+    api.GetTokenInformation =
+        LateBound<decltype(&::GetTokenInformation)>(Advapi32, "GetTokenInformation", Refused);
     api.GlobalAlloc = ::GlobalAlloc;
     api.GlobalFree = ::GlobalFree;
-    api.AllocateAndInitializeSid = ::AllocateAndInitializeSid;
-    api.EqualSid = ::EqualSid;
-    api.FreeSid = ::FreeSid;
-    api.ConvertStringSidToSidW = ::ConvertStringSidToSidW;
-    api.ConvertSidToStringSidW = ::ConvertSidToStringSidW;
+    api.AllocateAndInitializeSid =
+        LateBound<decltype(&::AllocateAndInitializeSid)>(Advapi32, "AllocateAndInitializeSid", Refused);
+    api.EqualSid = LateBound<decltype(&::EqualSid)>(Advapi32, "EqualSid", Refused);
+    api.GetLengthSid =
+        LateBound<decltype(&::GetLengthSid)>(Advapi32, "GetLengthSid", [] { return DWORD{0}; });
+    api.FreeSid = LateBound<decltype(&::FreeSid)>(Advapi32, "FreeSid", NoHandle<PVOID>);
+    api.ConvertStringSidToSidW =
+        LateBound<decltype(&::ConvertStringSidToSidW)>(Advapi32, "ConvertStringSidToSidW", Refused);
+    api.ConvertSidToStringSidW =
+        LateBound<decltype(&::ConvertSidToStringSidW)>(Advapi32, "ConvertSidToStringSidW", Refused);
 
     api.ConvertStringSecurityDescriptorToSecurityDescriptorW =
-        ::ConvertStringSecurityDescriptorToSecurityDescriptorW;
-    api.GetSecurityInfo = [](HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
-                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
-    { return ::GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor); };
+        LateBound<decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW)>(
+            Advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW", Refused);
+    api.GetSecurityInfo = LateBound<decltype(&::GetSecurityInfo)>(Advapi32, "GetSecurityInfo", LastError);
 
-    api.RtlGenRandom = [](PVOID buffer, ULONG size) { return ::SystemFunction036(buffer, size); };
+    api.RtlGenRandom = LateBound<decltype(&::SystemFunction036)>(Advapi32, "SystemFunction036",
+                                                                 [] { return BOOLEAN{FALSE}; });
 
-    api.OpenSCManagerW = ::OpenSCManagerW;
-    api.OpenServiceW = ::OpenServiceW;
-    api.CloseServiceHandle = ::CloseServiceHandle;
-    api.QueryServiceStatusEx = ::QueryServiceStatusEx;
-    api.StartServiceW = ::StartServiceW;
-    api.ControlService = ::ControlService;
-    api.QueryServiceConfigW = ::QueryServiceConfigW;
-    api.ChangeServiceConfigW = ::ChangeServiceConfigW;
+    api.OpenSCManagerW =
+        LateBound<decltype(&::OpenSCManagerW)>(Advapi32, "OpenSCManagerW", NoHandle<SC_HANDLE>);
+    api.OpenServiceW = LateBound<decltype(&::OpenServiceW)>(Advapi32, "OpenServiceW", NoHandle<SC_HANDLE>);
+    api.CloseServiceHandle =
+        LateBound<decltype(&::CloseServiceHandle)>(Advapi32, "CloseServiceHandle", Refused);
+    api.QueryServiceStatusEx =
+        LateBound<decltype(&::QueryServiceStatusEx)>(Advapi32, "QueryServiceStatusEx", Refused);
+    api.StartServiceW = LateBound<decltype(&::StartServiceW)>(Advapi32, "StartServiceW", Refused);
+    api.ControlService = LateBound<decltype(&::ControlService)>(Advapi32, "ControlService", Refused);
+    api.QueryServiceConfigW =
+        LateBound<decltype(&::QueryServiceConfigW)>(Advapi32, "QueryServiceConfigW", Refused);
+    api.ChangeServiceConfigW =
+        LateBound<decltype(&::ChangeServiceConfigW)>(Advapi32, "ChangeServiceConfigW", Refused);
 
-    api.CoInitializeEx = [](LPVOID reserved, DWORD flags) -> HRESULT
-    {
-        static const auto function = Ole32Function<decltype(&::CoInitializeEx)>("CoInitializeEx");
-        return function == nullptr ? LastErrorResult() : function(reserved, flags);
-    };
-    api.CoCreateInstance = [](REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
-                              LPVOID* object) -> HRESULT
-    {
-        static const auto function = Ole32Function<decltype(&::CoCreateInstance)>("CoCreateInstance");
-        return function == nullptr ? LastErrorResult()
-                                   : function(classId, outer, context, interfaceId, object);
-    };
-    api.CoUninitialize = []()
-    {
-        // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
-        static const auto function = Ole32Function<decltype(&::CoUninitialize)>("CoUninitialize");
-        if (function != nullptr)
-        {
-            function();
-        }
-    };
+    api.CoInitializeEx = LateBound<decltype(&::CoInitializeEx)>(Ole32, "CoInitializeEx", LastErrorResult);
+    api.CoCreateInstance =
+        LateBound<decltype(&::CoCreateInstance)>(Ole32, "CoCreateInstance", LastErrorResult);
+    // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
+    api.CoUninitialize = LateBound<decltype(&::CoUninitialize)>(Ole32, "CoUninitialize", [] {});
     return api;
 }
 

@@ -68,6 +68,7 @@ struct PlatformApi
                        DWORD, PSID*)>
         AllocateAndInitializeSid;
     std::function<BOOL(PSID, PSID)> EqualSid;
+    std::function<DWORD(PSID)> GetLengthSid;
     std::function<PVOID(PSID)> FreeSid;
     std::function<BOOL(LPCWSTR, PSID*)> ConvertStringSidToSidW;
     std::function<BOOL(PSID, LPWSTR*)> ConvertSidToStringSidW;

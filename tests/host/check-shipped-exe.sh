@@ -31,6 +31,13 @@ for dll in $imports; do
     esac
 done
 echo "imports: $(echo $imports)"
+# Libraries that only some paths need are loaded when first used: every start, asking for help
+# included, would otherwise pay for loading them and what they pull in.
+for dll in advapi32.dll ole32.dll oleaut32.dll shell32.dll user32.dll; do
+    case " $(echo $imports) " in
+        *" $dll "*) fail "imports $dll, which should be loaded on first use" ;;
+    esac
+done
 
 # Resource strings are UTF-16; the manifest is UTF-8 text.
 wide="$(strings -a -el "$exe")"

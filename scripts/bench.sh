@@ -54,7 +54,7 @@ agent="$folder/zirodava.exe"
 restore()
 {
     # As install-agent.sh registers it; the tests and the demo take it from there.
-    register_agent "$win_folder\\zirodava.exe" || echo "bench: could not register the agent as it was" >&2
+    register_agent "\"$win_folder\\zirodava.exe\"" || echo "bench: could not register the agent as it was" >&2
     cp "$build_dir/zirodava.exe" "$agent"
     rm -f "$build_dir/bench-output.txt"
     "$here/wine-down.sh" "$build_dir"

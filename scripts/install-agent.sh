@@ -28,7 +28,8 @@ if ! cmp -s "$exe" "$folder/zirodava.exe"; then
 fi
 
 source "$here/agent-service.sh"
-command_line="$win_folder\\zirodava.exe"
+# Quoted, as a path with blanks must be on a service's command line (the tests register it so too).
+command_line="\"$win_folder\\zirodava.exe\""
 registered="$(agent_command_line)"
 if [ "$registered" = "$command_line" ]; then
     echo "install-agent: service zirodava already registered"

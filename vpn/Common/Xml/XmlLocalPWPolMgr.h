@@ -57,12 +57,6 @@ public:
     [[nodiscard]] ResultCode loadLocalPolicy();
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 
-    // The known policies by abbreviation (for the usage text).
-    const std::map<std::wstring, PolicyDefinition>& getPolicyTable() const
-    {
-        return LocalPWPolicyTable::byAbbreviation();
-    }
-
     void startElement(const std::wstring& name) override;
     void endElement(const std::wstring& name) override;
     void setElementValue(const std::wstring& text) override;

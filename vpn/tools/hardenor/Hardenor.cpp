@@ -17,6 +17,7 @@
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
 
 namespace
@@ -212,8 +213,7 @@ void printUsage()
           "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
           "\n"
           "Policies:\n");
-    const XmlLocalPWPolMgr policyManager;
-    for (const auto& entry : policyManager.getPolicyTable())
+    for (const auto& entry : LocalPWPolicyTable::byAbbreviation())
     {
         const PolicyDefinition& definition = entry.second;
         std::wstring values;

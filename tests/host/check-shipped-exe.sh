@@ -19,25 +19,21 @@ case "$kind" in
     *) fail "not a 32-bit i386 console program: $kind" ;;
 esac
 
-# Only DLLs that every Windows installation has; a runtime DLL of the compiler would mean that the
-# program is not linked statically.
-system_dlls=" advapi32.dll bcrypt.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll "
+# Exactly the DLLs that Windows loads from the system folder before the program's own code runs:
+# kernel32 is a KnownDLL, and msvcrt comes with it. Any other import (a runtime DLL of the compiler,
+# or a system DLL that is not a KnownDLL, such as bcrypt) would be searched for beside the program
+# first, before anything could restrict the search. Libraries that only some paths need are loaded
+# from the system folder on first use instead.
+allowed=" kernel32.dll msvcrt.dll "
 imports="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')"
 [ -n "$imports" ] || fail "no import table found"
 for dll in $imports; do
-    case "$system_dlls" in
+    case "$allowed" in
         *" $dll "*) ;;
-        *) fail "imports $dll, which is not a Windows system DLL" ;;
+        *) fail "imports $dll; only kernel32.dll and msvcrt.dll may be imported" ;;
     esac
 done
 echo "imports: $(echo $imports)"
-# Libraries that only some paths need are loaded when first used: every start, asking for help
-# included, would otherwise pay for loading them and what they pull in.
-for dll in advapi32.dll ole32.dll oleaut32.dll shell32.dll user32.dll; do
-    case " $(echo $imports) " in
-        *" $dll "*) fail "imports $dll, which should be loaded on first use" ;;
-    esac
-done
 
 # Resource strings are UTF-16; the manifest is UTF-8 text.
 wide="$(strings -a -el "$exe")"

@@ -66,39 +66,66 @@ std::string SddlOf(const SECURITY_ATTRIBUTES* attributes)
 
 namespace
 {
-std::function<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
-                    PSECURITY_DESCRIPTOR*)>
-OwnerReport(const std::wstring& sid)
+// GetSecurityInfo's answer for a descriptor given as SDDL.
+DWORD ReportSddl(const std::wstring& sddl, PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                 PSECURITY_DESCRIPTOR* descriptor)
 {
-    return [sid](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID* group, PACL* dacl,
-                 PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor,
+                                                                nullptr))
     {
-        const std::wstring sddl = L"O:" + sid;
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor,
-                                                                    nullptr))
-        {
-            return ::GetLastError();
-        }
-        BOOL defaulted = FALSE;
+        return ::GetLastError();
+    }
+    BOOL defaulted = FALSE;
+    BOOL present = FALSE;
+    if (owner != nullptr)
+    {
         ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-        if (group != nullptr)
-        {
-            *group = nullptr;
-        }
-        if (dacl != nullptr)
-        {
-            *dacl = nullptr;
-        }
-        if (sacl != nullptr)
-        {
-            *sacl = nullptr;
-        }
-        return ERROR_SUCCESS;
-    };
+    }
+    if (dacl != nullptr)
+    {
+        ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    }
+    if (group != nullptr)
+    {
+        *group = nullptr;
+    }
+    if (sacl != nullptr)
+    {
+        *sacl = nullptr;
+    }
+    return ERROR_SUCCESS;
 }
+
+const std::wstring kWriterDacl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 } // namespace
+
+OwnerOverride OverrideSecurity(const std::wstring& sddl)
+{
+    return OverrideApi(&pw::PlatformApi::GetSecurityInfo,
+                       [sddl](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID* group,
+                              PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+                       { return ReportSddl(sddl, owner, group, dacl, sacl, descriptor); });
+}
+
+OwnerOverride OverrideFileOwner(const std::wstring& sid)
+{
+    return OverrideApi(&pw::PlatformApi::GetSecurityInfo,
+                       [sid](HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+                       {
+                           BY_HANDLE_FILE_INFORMATION information = {};
+                           if (::GetFileInformationByHandle(object, &information) &&
+                               (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                           {
+                               return ::GetSecurityInfo(object, type, what, owner, group, dacl, sacl,
+                                                        descriptor);
+                           }
+                           return ReportSddl(L"O:" + sid + kWriterDacl, owner, group, dacl, sacl, descriptor);
+                       });
+}
 
 OwnerOverride OverrideOwner(const std::wstring& sid)
 {
-    return OverrideApi(&pw::PlatformApi::GetSecurityInfo, OwnerReport(sid));
+    // With the rights that the writer gives its own folders.
+    return OverrideSecurity(L"O:" + sid + kWriterDacl);
 }

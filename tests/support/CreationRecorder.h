@@ -45,6 +45,10 @@ std::string SddlOf(const SECURITY_ATTRIBUTES* attributes);
 
 using OwnerOverride = ApiOverride<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*,
                                         PACL*, PSECURITY_DESCRIPTOR*)>;
-// Makes GetSecurityInfo report the owner sid (a string SID) for every object it is asked about,
-// for the lifetime of the returned object.
+// Makes GetSecurityInfo report the owner and DACL of sddl for every object it is asked about, for
+// the lifetime of the returned object.
+OwnerOverride OverrideSecurity(const std::wstring& sddl);
+// The same with the owner sid (a string SID) and the DACL that the writer gives its folders.
 OwnerOverride OverrideOwner(const std::wstring& sid);
+// The owner sid for files only; folders report their real owner and rights.
+OwnerOverride OverrideFileOwner(const std::wstring& sid);

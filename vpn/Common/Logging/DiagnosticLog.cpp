@@ -47,7 +47,7 @@ CManualLock& Lock()
 
 HMODULE LoadMessageModule(const wchar_t* name)
 {
-    return pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return pw::LoadSystemLibrary(name, LOAD_LIBRARY_AS_DATAFILE);
 }
 
 const char* DescribeOwnCode(ResultCode code)

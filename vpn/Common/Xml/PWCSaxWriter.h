@@ -3,12 +3,10 @@
 // Builds an XML document in memory and stores it as UTF-8 (no byte order mark) with CR LF line
 // ends. Names and attribute values are copied as passed; element text holding "&", "<" or "]]>"
 // is put into CDATA sections, and text that XML 1.0 cannot carry is refused. writeDocument replaces
-// the target file in one step: the document is written to a temporary file beside it first, so a
-// failure leaves the old file untouched.
-// The folders below the trusted base and the file get rights that only SYSTEM and Administrators
-// can change (CFileSecurity); an existing folder there is used only when it passes
-// CFileSecurity::OpenTrustedFolder.
+// the target file in one step through CAtomicFileWriter, so readers see the old file or the new one
+// and a failure leaves the old file untouched.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +32,9 @@ public:
     [[nodiscard]] ResultCode endDocument() override;
     // 0, or 0xFE000009 after logging the failed step.
     [[nodiscard]] ResultCode writeDocument() override;
+    // After a writeDocument that failed because the file stayed in use: who holds it, or an empty
+    // text when that cannot be told (CAtomicFileWriter::targetInUseBy).
+    const std::optional<std::string>& targetInUseBy() const { return inUseBy; }
     std::wstring getDocument() const override;
 
     // text in CDATA sections, split so that no section contains "]]>".
@@ -41,11 +42,8 @@ public:
     // True when every character of text may stand in an XML 1.0 document: no C0 control other
     // than tab, line feed and carriage return, no U+FFFE or U+FFFF, no unpaired surrogate.
     static bool isXmlText(const std::wstring& text);
-    // Creates every missing folder of path that ends before a backslash, outermost first. Folders
-    // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
-    // then opened with CFileSecurity::OpenTrustedFolder and kept open in folders; base and the
-    // folders above it are used as they are. 0, or the code of the failure, logged: the Windows
-    // error of a folder that could not be created, or the code of a refused folder with its reason.
+    // CAtomicFileWriter::createDirectoryPath on behalf of writeDocument, with the trusted accounts
+    // of the caller.
     [[nodiscard]] static ResultCode createDirectoryPath(const std::wstring& path, const std::wstring& base,
                                                         std::vector<CUniqueFileHandle>& folders);
     // The same with no base, for callers that only need the folders to exist.
@@ -54,11 +52,11 @@ public:
 private:
     // True when text must go into CDATA sections to stay character data after document.
     bool needsCData(const std::wstring& text) const;
-    [[nodiscard]] bool writeTemporaryFile(const std::wstring& target, std::wstring& path) const;
 
     std::wstring document;
     std::wstring rootName;
     std::wstring directory;
     std::wstring fileName;
     std::wstring trustedBase;
+    std::optional<std::string> inUseBy;
 };

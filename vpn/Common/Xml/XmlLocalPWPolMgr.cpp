@@ -6,6 +6,9 @@
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
 #include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Utility/Win/FileSecurity.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/Common/Utility/sysutils.h"
 #include "vpn/Common/Xml/AttributeList.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
@@ -38,6 +41,48 @@ std::wstring DataFolderOf(const std::wstring& directory)
         return std::wstring();
     }
     return directory.substr(0, directory.size() - relative.size());
+}
+
+// True when the schema beside the policy may be handed to the reader, which runs elevated: an
+// existing file that a trusted account owns and that is no link, then held in schema. A schema that
+// is missing is not looked for; one that anyone else could have put there is not read.
+bool MayUseSchema(const std::wstring& path, CUniqueFileHandle& schema)
+{
+    constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";
+    CTrustedIdentities trusted;
+    const ResultCode loaded = trusted.load();
+    if (loaded != GLOBAL_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kLoad, 'W', "CTrustedIdentities::load", loaded, nullptr,
+                           "The policy is read without its schema");
+        return false;
+    }
+    FoundFile found;
+    if (CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema) !=
+        GLOBAL_SUCCESS)
+    {
+        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema");
+        return false;
+    }
+    if (!found.exists)
+    {
+        return true;
+    }
+    if (found.reparsePoint || found.directory)
+    {
+        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema: %s is a link, not a file",
+                     CNarrowText(path).c_str());
+        return false;
+    }
+    if (!found.trustedOwner)
+    {
+        PW_LOG_DEBUG(kLoad, 'W',
+                     "The policy is read without its schema: %s belongs to %s, not to SYSTEM, "
+                     "Administrators, TrustedInstaller or the user running this tool",
+                     CNarrowText(path).c_str(), found.owner.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
@@ -169,13 +214,14 @@ bool XmlLocalPWPolMgr::localPolicyExists()
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
 {
+    policyFileInUseBy.reset();
     PolicyValues top;
     PolicyValues update;
     if (!collectPolicyValues(args, count, top, update))
     {
         return false;
     }
-    return writeLocalPolicy(top, update);
+    return writeLocalPolicy(top, update, &policyFileInUseBy);
 }
 
 bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
@@ -252,7 +298,8 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
     return true;
 }
 
-bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update)
+bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
+                                        std::optional<std::string>* inUseBy)
 {
     const std::wstring directory = getLocalSecurityPolicyDir();
     PWCSaxWriter writer(directory, kPolicyFileName, kRootElement, DataFolderOf(directory));
@@ -268,6 +315,10 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyVal
     {
         PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "PWCSaxWriter::writeDocument", result,
                            nullptr, nullptr);
+        if (inUseBy != nullptr)
+        {
+            *inUseBy = writer.targetInUseBy();
+        }
         return false;
     }
     return true;
@@ -333,8 +384,11 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy()
     {
         return 0;
     }
-    XmlParser parser(this);
-    return parser.invokeParser(getLocalSecurityPolicyDir() + kPolicyFileName);
+    const std::wstring directory = getLocalSecurityPolicyDir();
+    // Held against writers until the parse is done, so that the schema checked is the one read.
+    CUniqueFileHandle schema;
+    XmlParser parser(this, MayUseSchema(directory + kSchemaFile, schema));
+    return parser.invokeParser(directory + kPolicyFileName);
 }
 
 LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const

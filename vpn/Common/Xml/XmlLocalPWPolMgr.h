@@ -6,6 +6,7 @@
 // interface, reads that file back into a LocalPWPolicyInfo record.
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,10 @@ public:
     // True when the policy file exists as a regular file.
     static bool localPolicyExists();
     // Writes the policy file from the top-level and the update-group values; true when written.
-    static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update);
+    // When the file stayed in use, inUseBy (if given) receives who holds it, or an empty text when
+    // that cannot be told.
+    static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
+                                 std::optional<std::string>* inUseBy = nullptr);
     // Builds the policy file's document from the two value sets in writer (which receives
     // startDocument to endDocument). 0, or the first code that a writer call returned.
     [[nodiscard]] static ResultCode buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
@@ -48,12 +52,16 @@ public:
     // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
     // file. False when the array is unusable or the file was not written.
     bool GenerateLocalPolicy(const wchar_t* const* args, int count);
+    // After a GenerateLocalPolicy that failed because the policy file stayed in use: the processes
+    // that hold it ("name (process id N), ..."), or an empty text when they cannot be told.
+    const std::optional<std::string>& getPolicyFileInUseBy() const { return policyFileInUseBy; }
     // The argument rules of GenerateLocalPolicy: adds the usable arguments to the top-level and the
     // update-group values, logging and skipping the others. False when the array is unusable.
     bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
                              PolicyValues& update) const;
 
-    // Resets the record and reads the policy file into it; 0 when there is no file.
+    // Resets the record and reads the policy file into it; 0 when there is no file. The schema
+    // beside the file is used only when a trusted account owns it and it is no link.
     [[nodiscard]] ResultCode loadLocalPolicy();
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 
@@ -70,6 +78,7 @@ private:
     bool inAuthorizedServerList = false;
     bool inUpdatePolicy = false;
     LocalPWPolicyInfo policyInfo;
+    std::optional<std::string> policyFileInUseBy;
     // The text of the current element received so far.
     std::wstring currentText;
 };

@@ -80,7 +80,10 @@ DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
 }
 } // namespace
 
-XmlParser::XmlParser(XmlMgr* manager) : m_manager(manager) {}
+XmlParser::XmlParser(XmlMgr* manager, bool useSchemaLocation)
+    : m_manager(manager), m_useSchemaLocation(useSchemaLocation)
+{
+}
 
 XmlParser::~XmlParser() = default;
 
@@ -138,7 +141,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         return result;
     }
 
-    if (validating)
+    if (validating && m_useSchemaLocation)
     {
         for (const SchemaFeature& feature : kSchemaFeatures)
         {

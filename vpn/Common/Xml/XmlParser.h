@@ -15,7 +15,9 @@ class XmlParser
 {
 public:
     // The manager is not owned and must outlive the parser; null is reported by invokeParser.
-    explicit XmlParser(XmlMgr* manager);
+    // Without useSchemaLocation the reader neither loads the schema that the document names nor
+    // validates, as when only the MSXML 3.0 reader is there.
+    explicit XmlParser(XmlMgr* manager, bool useSchemaLocation = true);
     virtual ~XmlParser();
     XmlParser(const XmlParser&) = delete;
     XmlParser& operator=(const XmlParser&) = delete;
@@ -27,4 +29,5 @@ public:
 
 private:
     XmlMgr* m_manager;
+    bool m_useSchemaLocation;
 };

@@ -60,8 +60,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
     // Every shell folder lookup loads the shell library and frees it again, and a run makes several.
     // Holding it for the run makes the later loads cheap; a lookup that cannot load it still fails
     // and logs on its own, so a failure here is not reported.
-    const CUniqueModule shellForTheRun(
-        pw::Api().LoadLibraryExW(kShellLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const CUniqueModule shellForTheRun(pw::LoadSystemLibrary(kShellLibrary));
 
     CStoragePath* storagePathInstance = nullptr;
     const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
@@ -99,6 +98,14 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
 
     if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
     {
+        // Tell the administrator what to close, when something keeps the policy file open.
+        if (const auto& holders = policyManager.getPolicyFileInUseBy())
+        {
+            const std::string line = holders->empty()
+                                         ? "The local policy file is in use by another program.\n"
+                                         : "The local policy file is in use by " + *holders + ".\n";
+            Print(line.c_str());
+        }
         Print("An Error Occurred While Generating the Local Policy File\n");
         PW_LOG_DEBUG("wmain", 'E', "failed to generate local policy file");
         return kExitFailure;
@@ -157,7 +164,14 @@ void LogEscapedException() noexcept
 
 bool isAgentInstalled()
 {
-    const std::wstring path = GetCSIDLPath(kCsidlProgramFiles) + kAgentFolder + kAgentExecutable;
+    // Without the program files folder the path would start at the root of the current drive, a
+    // place where any user may create the product's folders.
+    const std::wstring programFiles = GetCSIDLPath(kCsidlProgramFiles);
+    if (programFiles.empty())
+    {
+        return false;
+    }
+    const std::wstring path = programFiles + kAgentFolder + kAgentExecutable;
     struct _stat status = {};
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
 }

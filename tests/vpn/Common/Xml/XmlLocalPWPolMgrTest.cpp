@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/ApiOverride.h"
+#include "support/FileFaults.h"
 #include "support/CreationRecorder.h"
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
@@ -386,12 +387,7 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
     const std::string before = ReadFileBytes(folder.policyFile());
 
     RecordingEventLog log;
-    auto refuseMove = OverrideApi(&pw::PlatformApi::MoveFileExW,
-                                  [](LPCWSTR, LPCWSTR, DWORD)
-                                  {
-                                      ::SetLastError(ERROR_ACCESS_DENIED);
-                                      return FALSE;
-                                  });
+    auto refuseMove = RefuseRename(ERROR_DISK_FULL);
     auto noSleep = OverrideApi(&pw::PlatformApi::Sleep, [](DWORD) {});
     XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
@@ -399,12 +395,12 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
               ListDirectory(folder.policyDirectory()));
 
-    EXPECT_EQ(
-        (std::vector<LoggedEntry>{
-            Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter", "::MoveFileEx", ERROR_ACCESS_DENIED),
-            kWriteFailed,
-        }),
-        LoggedEntries(log));
+    EXPECT_EQ((std::vector<LoggedEntry>{
+                  Failure('E', "PWCSaxWriter::writeDocument", "AtomicFileWriter",
+                          "::SetFileInformationByHandle", ERROR_DISK_FULL),
+                  kWriteFailed,
+              }),
+              LoggedEntries(log));
 }
 
 TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
@@ -428,7 +424,7 @@ TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
     EXPECT_EQ(
         (std::vector<LoggedEntry>{
             noStoragePath,
-            Failure('E', "PWCSaxWriter::writeDocument", "PWCSaxWriter", "PWCSaxWriter::writeDocument",
+            Failure('E', "PWCSaxWriter::writeDocument", "AtomicFileWriter", "PWCSaxWriter::writeDocument",
                     GLOBAL_ERROR_UNEXPECTED,
                     "No folder for PathweaveLocalPolicy.xml: it is not written to the current directory"),
             kWriteFailed,
@@ -473,7 +469,7 @@ TEST(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
     std::vector<std::wstring> checked;
     for (const RecordedCreation& open : calls.files(OPEN_EXISTING))
     {
-        if ((open.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0)
+        if ((open.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && open.path != folder.policyFile())
         {
             checked.push_back(open.path);
         }

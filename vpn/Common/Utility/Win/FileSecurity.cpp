@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <vector>
-
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/Common/Utility/Win/PlatformApi.h"
@@ -18,10 +16,17 @@ constexpr char kFile[] = "FileSecurity";
 constexpr char kBuildDescriptor[] = "CFileSecurity::BuildDescriptor";
 constexpr char kOpenTrustedFolder[] = "CFileSecurity::OpenTrustedFolder";
 
-// SYSTEM, Administrators and TrustedInstaller: only they, and the administrator running the tool,
-// may own a folder that the agent trusts.
-constexpr const wchar_t* kTrustedOwners[] = {
-    L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+// The rights that let their holder remove or swap the folder or what is in it, or take it over.
+struct DangerousRight
+{
+    ACCESS_MASK mask;
+    const char* name;
+};
+constexpr DangerousRight kDangerousRights[] = {
+    {DELETE, "DELETE"},           {FILE_DELETE_CHILD, "FILE_DELETE_CHILD"},
+    {WRITE_DAC, "WRITE_DAC"},     {WRITE_OWNER, "WRITE_OWNER"},
+    {GENERIC_ALL, "GENERIC_ALL"},
+};
 
 void LogFolderFailure(int line, const char* invoked, DWORD error, const char* format,
                       const std::wstring& path)
@@ -30,80 +35,100 @@ void LogFolderFailure(int line, const char* invoked, DWORD error, const char* fo
                   CNarrowText(path).c_str());
 }
 
-std::string SidText(PSID sid)
+// The names of the dangerous rights in mask, or "" when it holds none.
+std::string DangerousRightsIn(ACCESS_MASK mask)
 {
-    LPWSTR text = nullptr;
-    if (!pw::Api().ConvertSidToStringSidW(sid, &text))
+    std::string names;
+    for (const DangerousRight& right : kDangerousRights)
     {
-        return "(unknown)";
+        if ((mask & right.mask) != 0)
+        {
+            names += (names.empty() ? "" : ", ") + std::string(right.name);
+        }
     }
-    const CUniqueLocalMemory owned(text);
-    const CNarrowText narrow(text);
-    return narrow.c_str() != nullptr ? narrow.c_str() : "(unknown)";
+    return names;
 }
 
-// The SID of the user whose token the calling thread runs with, copied into user. The Windows
-// error, or ERROR_SUCCESS.
-DWORD GetCallerUser(std::vector<BYTE>& user)
+// The SID of an entry that grants access, or null for other entries (deny entries only refuse
+// more, and audit entries do not stand in a DACL).
+PSID GrantedSid(const ACE_HEADER* header, ACCESS_MASK& mask)
 {
-    CUniqueKernelHandle token;
-    if (!pw::Api().OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()))
+    switch (header->AceType)
     {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_NO_TOKEN)
-        {
-            return error;
-        }
-        if (!pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        {
-            return ::GetLastError();
-        }
-    }
-    DWORD size = 0;
-    if (!pw::Api().GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size))
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
     {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER)
-        {
-            return error;
-        }
+        // Both share one layout.
+        const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+        mask = ace->Mask;
+        return const_cast<DWORD*>(&ace->SidStart);
     }
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !pw::Api().GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
     {
-        return size == 0 ? ERROR_INVALID_DATA : ::GetLastError();
+        // The two GUIDs are present only when their flags say so; the SID follows them.
+        const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(header);
+        mask = ace->Mask;
+        const BYTE* sid = reinterpret_cast<const BYTE*>(&ace->ObjectType);
+        if ((ace->Flags & ACE_OBJECT_TYPE_PRESENT) != 0)
+        {
+            sid += sizeof(GUID);
+        }
+        if ((ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0)
+        {
+            sid += sizeof(GUID);
+        }
+        return const_cast<BYTE*>(sid);
     }
-    const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
-    const DWORD length = pw::Api().GetLengthSid(sid);
-    user.assign(static_cast<const BYTE*>(sid), static_cast<const BYTE*>(sid) + length);
-    return ERROR_SUCCESS;
+    default:
+        return nullptr;
+    }
 }
 
-// Sets trusted when owner is one of the trusted owners. The Windows error, or ERROR_SUCCESS.
-DWORD IsTrustedOwner(PSID owner, bool& trusted)
+// Refuses a DACL that gives an untrusted account a dangerous right on the folder itself. 0, or the
+// code of the refusal, logged.
+ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrustedIdentities& trusted)
 {
-    trusted = false;
-    for (const wchar_t* text : kTrustedOwners)
+    if (dacl == nullptr)
     {
-        CUniqueLocalMemory sid;
-        if (!pw::Api().ConvertStringSidToSidW(text, sid.put()))
+        LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
+                         "Refusing folder %s: it has no DACL, so everyone may change it", path);
+        return ERROR_ACCESS_DENIED;
+    }
+    for (DWORD index = 0; index < dacl->AceCount; ++index)
+    {
+        void* entry = nullptr;
+        if (!pw::Api().GetAce(dacl, index, &entry) || entry == nullptr)
         {
-            return ::GetLastError();
+            const DWORD error = ::GetLastError();
+            LogFolderFailure(__LINE__, "::GetAce", error != ERROR_SUCCESS ? error : ERROR_INVALID_ACL,
+                             "Cannot read the rights of folder %s", path);
+            return error != ERROR_SUCCESS ? error : ERROR_INVALID_ACL;
         }
-        if (pw::Api().EqualSid(owner, sid.get()))
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        // An inherit-only entry is handed down to what is created inside; it does not apply here.
+        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0)
         {
-            trusted = true;
-            return ERROR_SUCCESS;
+            continue;
+        }
+        ACCESS_MASK mask = 0;
+        const PSID sid = GrantedSid(header, mask);
+        if (sid == nullptr)
+        {
+            continue;
+        }
+        const std::string rights = DangerousRightsIn(mask);
+        if (!rights.empty() && !trusted.contains(sid))
+        {
+            PW_LOG_RETURN_CODE(kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+                               "Refusing folder %s: it grants %s %s; only SYSTEM, Administrators, "
+                               "TrustedInstaller or the user running this tool may hold these rights",
+                               CNarrowText(path).c_str(), CTrustedIdentities::AccountText(sid).c_str(),
+                               rights.c_str());
+            return ERROR_ACCESS_DENIED;
         }
     }
-    std::vector<BYTE> user;
-    const DWORD error = GetCallerUser(user);
-    if (error != ERROR_SUCCESS)
-    {
-        return error;
-    }
-    trusted = pw::Api().EqualSid(owner, user.data()) != FALSE;
-    return ERROR_SUCCESS;
+    return GLOBAL_SUCCESS;
 }
 } // namespace
 
@@ -120,12 +145,15 @@ ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemor
     return GLOBAL_SUCCESS;
 }
 
-ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, CUniqueFileHandle& folder)
+ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTrustedIdentities& trusted,
+                                            CUniqueFileHandle& folder)
 {
-    // The link itself, not what it points to, so that a reparse point shows as one.
-    folder.reset(pw::Api().CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // The link itself, not what it points to, so that a reparse point shows as one. Listing access
+    // makes the missing delete sharing count: a handle without data access pins nothing.
+    folder.reset(pw::Api().CreateFileW(
+        path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.valid())
     {
         const DWORD error = ::GetLastError();
@@ -159,10 +187,11 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, CUniqueFil
     }
 
     PSID owner = nullptr;
+    PACL dacl = nullptr;
     CUniqueLocalMemory descriptor;
-    const DWORD securityError =
-        pw::Api().GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                  nullptr, nullptr, descriptor.put());
+    const DWORD securityError = pw::Api().GetSecurityInfo(
+        folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+        &dacl, nullptr, descriptor.put());
     if (securityError != ERROR_SUCCESS || owner == nullptr)
     {
         const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
@@ -170,25 +199,70 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, CUniqueFil
         folder.reset();
         return error;
     }
-
-    bool trusted = false;
-    const DWORD ownerError = IsTrustedOwner(owner, trusted);
-    if (ownerError != ERROR_SUCCESS)
-    {
-        LogFolderFailure(__LINE__, "CFileSecurity::IsTrustedOwner", ownerError,
-                         "Cannot check the owner of folder %s", path);
-        folder.reset();
-        return ownerError;
-    }
-    if (!trusted)
+    if (!trusted.contains(owner))
     {
         PW_LOG_RETURN_CODE(
             kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
             "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
             "the user running this tool",
-            CNarrowText(path).c_str(), SidText(owner).c_str());
+            CNarrowText(path).c_str(), CTrustedIdentities::SidText(owner).c_str());
         folder.reset();
         return ERROR_ACCESS_DENIED;
     }
+    const ResultCode rights = CheckFolderRights(path, dacl, trusted);
+    if (rights != GLOBAL_SUCCESS)
+    {
+        folder.reset();
+        return rights;
+    }
+    return GLOBAL_SUCCESS;
+}
+
+ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& path, DWORD extraAccess,
+                                      DWORD share, const CTrustedIdentities& trusted, FoundFile& found,
+                                      CUniqueFileHandle& file)
+{
+    found = FoundFile();
+    file.reset(pw::Api().CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | extraAccess, share,
+                                     nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid())
+    {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        {
+            return GLOBAL_SUCCESS;
+        }
+        PW_LOG_RETURN_CODE(function, 'W', "::CreateFile", error, nullptr, "Cannot look at %s",
+                           CNarrowText(path).c_str());
+        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!pw::Api().GetFileInformationByHandle(file.get(), &information))
+    {
+        const DWORD error = ::GetLastError();
+        PW_LOG_RETURN_CODE(function, 'W', "::GetFileInformationByHandle", error, nullptr,
+                           "Cannot read the attributes of %s", CNarrowText(path).c_str());
+        file.reset();
+        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+    }
+    PSID owner = nullptr;
+    CUniqueLocalMemory descriptor;
+    const DWORD securityError =
+        pw::Api().GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                  nullptr, nullptr, descriptor.put());
+    if (securityError != ERROR_SUCCESS || owner == nullptr)
+    {
+        const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
+        PW_LOG_RETURN_CODE(function, 'W', "::GetSecurityInfo", error, nullptr, "Cannot read the owner of %s",
+                           CNarrowText(path).c_str());
+        file.reset();
+        return error;
+    }
+    found.exists = true;
+    found.directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    found.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    found.trustedOwner = trusted.contains(owner);
+    found.owner = CTrustedIdentities::SidText(owner);
     return GLOBAL_SUCCESS;
 }

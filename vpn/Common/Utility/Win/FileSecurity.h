@@ -1,13 +1,25 @@
 #pragma once
 
-// The rights of the product's machine-wide folders and files, and the test that decides whether
-// an existing folder may hold them. The agent runs as SYSTEM and obeys what it finds there, so
-// only SYSTEM and Administrators may change it; every user may read it.
+// The rights of the product's machine-wide folders and files, and the tests that decide whether
+// an existing folder may hold them and what an existing file may be trusted for. The agent runs as
+// SYSTEM and obeys what it finds there, so only the trusted identities (CTrustedIdentities) may
+// change it; every user may read it.
 
 #include <string>
 
 #include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Utility/Win/UniqueHandle.h"
+
+// What an existing file is, as seen through a handle to it (a link itself, not its target).
+struct FoundFile
+{
+    bool exists = false;
+    bool directory = false;
+    bool reparsePoint = false;
+    bool trustedOwner = false;
+    std::string owner; // the owner's SID as text
+};
 
 class CFileSecurity
 {
@@ -24,11 +36,25 @@ public:
     // Builds a self-relative security descriptor from SDDL. 0, or the Windows error after logging.
     [[nodiscard]] static ResultCode BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemory& descriptor);
 
-    // Opens an existing folder and keeps it open in folder. The handle does not share delete
-    // access, so while it is held the folder can be neither renamed nor removed and its path keeps
-    // naming the folder that was checked. Refuses with ERROR_ACCESS_DENIED a reparse point
-    // (junction, symbolic link, mount point), something that is not a folder, and a folder whose
-    // owner is not SYSTEM, Administrators, TrustedInstaller or the caller's own user. Every failure
-    // is logged at level 'E' with the folder and the reason.
-    [[nodiscard]] static ResultCode OpenTrustedFolder(const std::wstring& path, CUniqueFileHandle& folder);
+    // Opens an existing folder and keeps it open in folder. The handle lists the folder and shares
+    // no delete access, so while it is held the folder can be neither renamed nor removed and its
+    // path keeps naming the folder that was checked; files inside can still be created and
+    // replaced. Refuses with ERROR_ACCESS_DENIED a reparse point (junction, symbolic link, mount
+    // point), something that is not a folder, a folder whose owner is not trusted, and a folder
+    // whose DACL lets an untrusted account delete it or its children, or change its rights or
+    // owner (DELETE, FILE_DELETE_CHILD, WRITE_DAC, WRITE_OWNER, GENERIC_ALL). Adding files and
+    // subfolders is accepted: it is what the common application data folder hands down. Every
+    // failure is logged at level 'E' with the folder and the reason.
+    [[nodiscard]] static ResultCode OpenTrustedFolder(const std::wstring& path,
+                                                      const CTrustedIdentities& trusted,
+                                                      CUniqueFileHandle& folder);
+
+    // Looks at path without following a link, holding it open in file with READ_CONTROL,
+    // FILE_READ_ATTRIBUTES and extraAccess, shared as share allows. 0 with found.exists false when
+    // there is nothing there; 0 with found filled in; or the Windows error of a file that could
+    // not be looked at, logged at level 'W' on behalf of function.
+    [[nodiscard]] static ResultCode InspectFile(const char* function, const std::wstring& path,
+                                                DWORD extraAccess, DWORD share,
+                                                const CTrustedIdentities& trusted, FoundFile& found,
+                                                CUniqueFileHandle& file);
 };

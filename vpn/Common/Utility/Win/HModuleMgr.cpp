@@ -34,7 +34,7 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
     // Only from system32: never a planted copy beside the program or in the current directory.
-    m_module.reset(pw::Api().LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    m_module.reset(pw::LoadSystemLibrary(name));
     if (!m_module.valid())
     {
         const DWORD error = ::GetLastError();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 // ntsecapi.h names advapi32's export SystemFunction036 through this macro; the table keeps the
 // documented name for its entry.
@@ -16,36 +17,81 @@ namespace pw
 
 namespace
 {
-// advapi32 and ole32 are loaded when one of their functions is first called, from System32 only, and
-// kept for the rest of the process. The tool then imports neither: asking for help loads no more than
-// kernel32 and the C runtime, and only the read-back loads COM and its dependencies (user32, gdi32,
-// rpcrt4, combase).
+// Loads name from the system folder with the given loader steps: the real functions for the
+// libraries that the table itself binds to, the table's entries for everything else.
+template <typename Load, typename SystemDirectory>
+HMODULE LoadFromSystemFolder(Load&& load, SystemDirectory&& systemDirectory, const wchar_t* name, DWORD flags)
+{
+    const HMODULE module = load(name, nullptr, flags | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER)
+    {
+        return module;
+    }
+    // The loader predates the flag: name the file in the system folder instead. A code module's own
+    // imports are then searched for from there too.
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = systemDirectory(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+    {
+        ::SetLastError(length == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW);
+        return nullptr;
+    }
+    std::wstring path(folder, length);
+    path += L'\\';
+    path += name;
+    constexpr DWORD kDataOnly =
+        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    return load(path.c_str(), nullptr,
+                (flags & kDataOnly) != 0 ? flags : flags | LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE LoadRealSystemLibrary(const wchar_t* name)
+{
+    return LoadFromSystemFolder(::LoadLibraryExW, ::GetSystemDirectoryW, name, 0);
+}
+
+// advapi32, ole32 and rstrtmgr are loaded when one of their functions is first called, from the
+// system folder only, and kept for the rest of the process. The tool then imports none of them:
+// asking for help loads no more than kernel32 and the C runtime, only the read-back loads COM and its
+// dependencies (user32, gdi32, rpcrt4, combase), and only a policy file that stays in use loads the
+// Restart Manager.
 HMODULE Advapi32()
 {
-    static const HMODULE module = ::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static const HMODULE module = LoadRealSystemLibrary(L"advapi32.dll");
     return module;
 }
 
 HMODULE Ole32()
 {
-    static const HMODULE module = ::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    static const HMODULE module = LoadRealSystemLibrary(L"ole32.dll");
     return module;
+}
+
+HMODULE Rstrtmgr()
+{
+    static const HMODULE module = LoadRealSystemLibrary(L"rstrtmgr.dll");
+    return module;
+}
+
+FARPROC ResolveInLibrary(HMODULE (*library)(), const char* name)
+{
+    const HMODULE module = library();
+    return module == nullptr ? nullptr : ::GetProcAddress(module, name);
 }
 
 // An entry that looks its function up by name in library on its first call. Where the library or
 // the function cannot be had (not on any supported Windows), the call returns what failure gives,
 // with the last error of the failed lookup.
 template <typename Pointer, typename Failure>
-auto LateBound(HMODULE (*library)(), const char* name, Failure failure)
+auto LateBound(LateBoundResolver resolve, HMODULE (*library)(), const char* name, Failure failure)
 {
     auto bound = std::make_shared<std::atomic<Pointer>>(nullptr);
-    return [library, name, failure, bound](auto... arguments)
+    return [resolve, library, name, failure, bound](auto... arguments)
     {
         Pointer function = bound->load();
         if (function == nullptr)
         {
-            const HMODULE module = library();
-            const FARPROC entry = module == nullptr ? nullptr : ::GetProcAddress(module, name);
+            const FARPROC entry = resolve(library, name);
             if (entry == nullptr)
             {
                 return failure();
@@ -68,9 +114,11 @@ Handle NoHandle()
     return nullptr;
 }
 
+// The error of the failed lookup; never success, which would pass for the function's answer.
 DWORD LastError()
 {
-    return ::GetLastError();
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SUCCESS ? ERROR_PROC_NOT_FOUND : error;
 }
 
 HRESULT LastErrorResult()
@@ -80,8 +128,12 @@ HRESULT LastErrorResult()
 }
 } // namespace
 
-PlatformApi RealPlatformApi()
+PlatformApi RealPlatformApi(LateBoundResolver resolve)
 {
+    if (resolve == nullptr)
+    {
+        resolve = ResolveInLibrary;
+    }
     PlatformApi api;
     api.CloseHandle = ::CloseHandle;
     api.GetFileAttributesW = ::GetFileAttributesW;
@@ -89,10 +141,12 @@ PlatformApi RealPlatformApi()
     api.CreateFileW = ::CreateFileW;
     api.WriteFile = ::WriteFile;
     api.FlushFileBuffers = ::FlushFileBuffers;
-    api.MoveFileExW = ::MoveFileExW;
     api.DeleteFileW = ::DeleteFileW;
     api.GetFileInformationByHandle = ::GetFileInformationByHandle;
     api.SetFileInformationByHandle = ::SetFileInformationByHandle;
+    api.FindFirstFileW = ::FindFirstFileW;
+    api.FindNextFileW = ::FindNextFileW;
+    api.FindClose = ::FindClose;
     api.wstat = [](const wchar_t* path, struct _stat* st) { return ::_wstat(path, st); };
 
     api.SetDefaultDllDirectories = [](DWORD flags) -> BOOL
@@ -111,6 +165,7 @@ PlatformApi RealPlatformApi()
     api.LoadLibraryExW = ::LoadLibraryExW;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;
+    api.GetSystemDirectoryW = ::GetSystemDirectoryW;
     api.FormatMessageW = [](DWORD flags, LPCVOID source, DWORD id, DWORD language, LPWSTR buffer, DWORD size)
     { return ::FormatMessageW(flags, source, id, language, buffer, size, nullptr); };
     api.LocalFree = ::LocalFree;
@@ -119,57 +174,79 @@ PlatformApi RealPlatformApi()
     api.TlsFree = ::TlsFree;
     api.Sleep = ::Sleep;
 
-    api.RegisterEventSourceA =
-        LateBound<decltype(&::RegisterEventSourceA)>(Advapi32, "RegisterEventSourceA", NoHandle<HANDLE>);
-    api.ReportEventA = LateBound<decltype(&::ReportEventA)>(Advapi32, "ReportEventA", Refused);
+    api.RegisterEventSourceA = LateBound<decltype(&::RegisterEventSourceA)>(
+        resolve, Advapi32, "RegisterEventSourceA", NoHandle<HANDLE>);
+    api.ReportEventA = LateBound<decltype(&::ReportEventA)>(resolve, Advapi32, "ReportEventA", Refused);
     api.DeregisterEventSource =
-        LateBound<decltype(&::DeregisterEventSource)>(Advapi32, "DeregisterEventSource", Refused);
+        LateBound<decltype(&::DeregisterEventSource)>(resolve, Advapi32, "DeregisterEventSource", Refused);
 
-    api.OpenThreadToken = LateBound<decltype(&::OpenThreadToken)>(Advapi32, "OpenThreadToken", Refused);
-    api.OpenProcessToken = LateBound<decltype(&::OpenProcessToken)>(Advapi32, "OpenProcessToken", Refused);
+    api.OpenThreadToken =
+        LateBound<decltype(&::OpenThreadToken)>(resolve, Advapi32, "OpenThreadToken", Refused);
+    api.OpenProcessToken =
+        LateBound<decltype(&::OpenProcessToken)>(resolve, Advapi32, "OpenProcessToken", Refused);
     api.GetTokenInformation =
-        LateBound<decltype(&::GetTokenInformation)>(Advapi32, "GetTokenInformation", Refused);
+        LateBound<decltype(&::GetTokenInformation)>(resolve, Advapi32, "GetTokenInformation", Refused);
     api.GlobalAlloc = ::GlobalAlloc;
     api.GlobalFree = ::GlobalFree;
-    api.AllocateAndInitializeSid =
-        LateBound<decltype(&::AllocateAndInitializeSid)>(Advapi32, "AllocateAndInitializeSid", Refused);
-    api.EqualSid = LateBound<decltype(&::EqualSid)>(Advapi32, "EqualSid", Refused);
+    api.AllocateAndInitializeSid = LateBound<decltype(&::AllocateAndInitializeSid)>(
+        resolve, Advapi32, "AllocateAndInitializeSid", Refused);
+    api.EqualSid = LateBound<decltype(&::EqualSid)>(resolve, Advapi32, "EqualSid", Refused);
     api.GetLengthSid =
-        LateBound<decltype(&::GetLengthSid)>(Advapi32, "GetLengthSid", [] { return DWORD{0}; });
-    api.FreeSid = LateBound<decltype(&::FreeSid)>(Advapi32, "FreeSid", NoHandle<PVOID>);
+        LateBound<decltype(&::GetLengthSid)>(resolve, Advapi32, "GetLengthSid", [] { return DWORD{0}; });
+    api.FreeSid = LateBound<decltype(&::FreeSid)>(resolve, Advapi32, "FreeSid", NoHandle<PVOID>);
     api.ConvertStringSidToSidW =
-        LateBound<decltype(&::ConvertStringSidToSidW)>(Advapi32, "ConvertStringSidToSidW", Refused);
+        LateBound<decltype(&::ConvertStringSidToSidW)>(resolve, Advapi32, "ConvertStringSidToSidW", Refused);
     api.ConvertSidToStringSidW =
-        LateBound<decltype(&::ConvertSidToStringSidW)>(Advapi32, "ConvertSidToStringSidW", Refused);
+        LateBound<decltype(&::ConvertSidToStringSidW)>(resolve, Advapi32, "ConvertSidToStringSidW", Refused);
+
+    api.LookupAccountSidW =
+        LateBound<decltype(&::LookupAccountSidW)>(resolve, Advapi32, "LookupAccountSidW", Refused);
 
     api.ConvertStringSecurityDescriptorToSecurityDescriptorW =
         LateBound<decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW)>(
-            Advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW", Refused);
-    api.GetSecurityInfo = LateBound<decltype(&::GetSecurityInfo)>(Advapi32, "GetSecurityInfo", LastError);
+            resolve, Advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW", Refused);
+    api.GetSecurityInfo =
+        LateBound<decltype(&::GetSecurityInfo)>(resolve, Advapi32, "GetSecurityInfo", LastError);
 
-    api.RtlGenRandom = LateBound<decltype(&::SystemFunction036)>(Advapi32, "SystemFunction036",
+    api.GetAce = LateBound<decltype(&::GetAce)>(resolve, Advapi32, "GetAce", Refused);
+
+    api.RtlGenRandom = LateBound<decltype(&::SystemFunction036)>(resolve, Advapi32, "SystemFunction036",
                                                                  [] { return BOOLEAN{FALSE}; });
 
-    api.OpenSCManagerW =
-        LateBound<decltype(&::OpenSCManagerW)>(Advapi32, "OpenSCManagerW", NoHandle<SC_HANDLE>);
-    api.OpenServiceW = LateBound<decltype(&::OpenServiceW)>(Advapi32, "OpenServiceW", NoHandle<SC_HANDLE>);
-    api.CloseServiceHandle =
-        LateBound<decltype(&::CloseServiceHandle)>(Advapi32, "CloseServiceHandle", Refused);
-    api.QueryServiceStatusEx =
-        LateBound<decltype(&::QueryServiceStatusEx)>(Advapi32, "QueryServiceStatusEx", Refused);
-    api.StartServiceW = LateBound<decltype(&::StartServiceW)>(Advapi32, "StartServiceW", Refused);
-    api.ControlService = LateBound<decltype(&::ControlService)>(Advapi32, "ControlService", Refused);
-    api.QueryServiceConfigW =
-        LateBound<decltype(&::QueryServiceConfigW)>(Advapi32, "QueryServiceConfigW", Refused);
-    api.ChangeServiceConfigW =
-        LateBound<decltype(&::ChangeServiceConfigW)>(Advapi32, "ChangeServiceConfigW", Refused);
+    api.RmStartSession =
+        LateBound<decltype(&::RmStartSession)>(resolve, Rstrtmgr, "RmStartSession", LastError);
+    api.RmRegisterResources =
+        LateBound<decltype(&::RmRegisterResources)>(resolve, Rstrtmgr, "RmRegisterResources", LastError);
+    api.RmGetList = LateBound<decltype(&::RmGetList)>(resolve, Rstrtmgr, "RmGetList", LastError);
+    api.RmEndSession = LateBound<decltype(&::RmEndSession)>(resolve, Rstrtmgr, "RmEndSession", LastError);
 
-    api.CoInitializeEx = LateBound<decltype(&::CoInitializeEx)>(Ole32, "CoInitializeEx", LastErrorResult);
+    api.OpenSCManagerW =
+        LateBound<decltype(&::OpenSCManagerW)>(resolve, Advapi32, "OpenSCManagerW", NoHandle<SC_HANDLE>);
+    api.OpenServiceW =
+        LateBound<decltype(&::OpenServiceW)>(resolve, Advapi32, "OpenServiceW", NoHandle<SC_HANDLE>);
+    api.CloseServiceHandle =
+        LateBound<decltype(&::CloseServiceHandle)>(resolve, Advapi32, "CloseServiceHandle", Refused);
+    api.QueryServiceStatusEx =
+        LateBound<decltype(&::QueryServiceStatusEx)>(resolve, Advapi32, "QueryServiceStatusEx", Refused);
+    api.StartServiceW = LateBound<decltype(&::StartServiceW)>(resolve, Advapi32, "StartServiceW", Refused);
+    api.ControlService = LateBound<decltype(&::ControlService)>(resolve, Advapi32, "ControlService", Refused);
+    api.QueryServiceConfigW =
+        LateBound<decltype(&::QueryServiceConfigW)>(resolve, Advapi32, "QueryServiceConfigW", Refused);
+    api.ChangeServiceConfigW =
+        LateBound<decltype(&::ChangeServiceConfigW)>(resolve, Advapi32, "ChangeServiceConfigW", Refused);
+
+    api.CoInitializeEx =
+        LateBound<decltype(&::CoInitializeEx)>(resolve, Ole32, "CoInitializeEx", LastErrorResult);
     api.CoCreateInstance =
-        LateBound<decltype(&::CoCreateInstance)>(Ole32, "CoCreateInstance", LastErrorResult);
+        LateBound<decltype(&::CoCreateInstance)>(resolve, Ole32, "CoCreateInstance", LastErrorResult);
     // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
-    api.CoUninitialize = LateBound<decltype(&::CoUninitialize)>(Ole32, "CoUninitialize", [] {});
+    api.CoUninitialize = LateBound<decltype(&::CoUninitialize)>(resolve, Ole32, "CoUninitialize", [] {});
     return api;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name, DWORD flags)
+{
+    return LoadFromSystemFolder(Api().LoadLibraryExW, Api().GetSystemDirectoryW, name, flags);
 }
 
 PlatformApi& Api()

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <aclapi.h>
+#include <restartmanager.h>
 #include <sys/stat.h>
 
 // Declared by newer SDKs only; Windows 7 understands it once KB2533623 is installed.
@@ -29,10 +30,12 @@ struct PlatformApi
     std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> CreateFileW;
     std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
     std::function<BOOL(HANDLE)> FlushFileBuffers;
-    std::function<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW;
     std::function<BOOL(LPCWSTR)> DeleteFileW;
     std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)> GetFileInformationByHandle;
     std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> SetFileInformationByHandle;
+    std::function<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW;
+    std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;
+    std::function<BOOL(HANDLE)> FindClose;
     std::function<int(const wchar_t*, struct _stat*)> wstat;
 
     // Modules and message tables
@@ -42,6 +45,7 @@ struct PlatformApi
     std::function<HMODULE(LPCWSTR, HANDLE, DWORD)> LoadLibraryExW;
     std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
     std::function<BOOL(HMODULE)> FreeLibrary;
+    std::function<UINT(LPWSTR, UINT)> GetSystemDirectoryW;
     // Without the insert arguments: the product always formats with FORMAT_MESSAGE_IGNORE_INSERTS.
     // (Leaving va_list out also keeps its x64 type attribute out of a template argument, where the
     // compiler would have to drop it.)
@@ -72,6 +76,7 @@ struct PlatformApi
     std::function<PVOID(PSID)> FreeSid;
     std::function<BOOL(LPCWSTR, PSID*)> ConvertStringSidToSidW;
     std::function<BOOL(PSID, LPWSTR*)> ConvertSidToStringSidW;
+    std::function<BOOL(LPCWSTR, PSID, LPWSTR, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE)> LookupAccountSidW;
 
     // Security descriptors
     std::function<BOOL(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>
@@ -79,9 +84,16 @@ struct PlatformApi
     std::function<DWORD(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
                         PSECURITY_DESCRIPTOR*)>
         GetSecurityInfo;
+    std::function<BOOL(PACL, DWORD, LPVOID*)> GetAce;
 
     // Random bytes from the system's generator (RtlGenRandom)
     std::function<BOOLEAN(PVOID, ULONG)> RtlGenRandom;
+
+    // Restart Manager (rstrtmgr, loaded from the system folder on first use): who holds a file open
+    std::function<DWORD(DWORD*, DWORD, WCHAR*)> RmStartSession;
+    std::function<DWORD(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*)> RmRegisterResources;
+    std::function<DWORD(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*)> RmGetList;
+    std::function<DWORD(DWORD)> RmEndSession;
 
     // Service control manager
     std::function<SC_HANDLE(LPCWSTR, LPCWSTR, DWORD)> OpenSCManagerW;
@@ -104,7 +116,19 @@ struct PlatformApi
 // The live table. Product code calls through it: Api().CreateFileW(...).
 PlatformApi& Api();
 
-// A table of the real platform functions.
-PlatformApi RealPlatformApi();
+// Finds a function of a library that is loaded on first use (advapi32, ole32, rstrtmgr): library
+// gives the module, or null when it cannot be loaded. Null, with the last error set, when the
+// function cannot be had.
+using LateBoundResolver = FARPROC (*)(HMODULE (*library)(), const char* name);
+
+// A table of the real platform functions. A resolver other than the default one is for tests of
+// what each late-bound entry returns when its function cannot be found.
+PlatformApi RealPlatformApi(LateBoundResolver resolve = nullptr);
+
+// Loads a DLL of the system folder, never one beside the program or in the current directory:
+// with LOAD_LIBRARY_SEARCH_SYSTEM32 added to flags, or, where the loader refuses that flag with
+// ERROR_INVALID_PARAMETER (Windows 7 without KB2533623), by its full path in the system folder.
+// Through the table's LoadLibraryExW and GetSystemDirectoryW. Null on failure, with the last error.
+HMODULE LoadSystemLibrary(const wchar_t* name, DWORD flags = 0);
 
 } // namespace pw

@@ -109,6 +109,22 @@ struct EventSourceTraits
     static void close(pointer h) { (void)pw::Api().DeregisterEventSource(h); }
 };
 
+struct FindHandleTraits // FindFirstFileW: INVALID_HANDLE_VALUE on failure
+{
+    using pointer = HANDLE;
+    static pointer invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) { (void)pw::Api().FindClose(h); }
+};
+
+// RmStartSession gives a session number, any value of which may be valid; the holder marks "no
+// session" with one that the Restart Manager does not hand out in practice.
+struct RestartSessionTraits
+{
+    using pointer = DWORD;
+    static pointer invalid() { return 0xFFFFFFFF; }
+    static void close(pointer h) { (void)pw::Api().RmEndSession(h); }
+};
+
 using CUniqueKernelHandle = CUniqueHandle<KernelHandleTraits>;
 using CUniqueFileHandle = CUniqueHandle<FileHandleTraits>;
 using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
@@ -117,6 +133,8 @@ using CUniqueSid = CUniqueHandle<SidTraits>;
 using CUniqueServiceHandle = CUniqueHandle<ServiceHandleTraits>;
 using CUniqueModule = CUniqueHandle<ModuleTraits>;
 using CUniqueEventSource = CUniqueHandle<EventSourceTraits>;
+using CUniqueFindHandle = CUniqueHandle<FindHandleTraits>;
+using CUniqueRestartSession = CUniqueHandle<RestartSessionTraits>;
 
 // Holds one reference to a COM object; releases it when destroyed. The holder takes over a
 // reference that its creator already owns.

@@ -1,0 +1,403 @@
+#include "vpn/Common/Utility/Win/AtomicFileWriter.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <cwctype>
+#include <new>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Utility/Win/FileHolders.h"
+#include "vpn/Common/Utility/Win/FileSecurity.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/Various.h"
+
+namespace
+{
+constexpr char kFile[] = "AtomicFileWriter";
+constexpr char kCreateFolderFailed[] = "Error creating needed directory";
+// Random bytes in a temporary file's name, and the names tried before giving up. A name is
+// unpredictable, so one that exists was planted or is a leftover; a few of them are tolerated.
+constexpr ULONG kNameRandomBytes = 8;
+constexpr int kNameAttempts = 8;
+constexpr wchar_t kTemporarySuffix[] = L".tmp";
+// Shared with everyone: looking at a file must not get in anyone's way.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A name beside target that no one can guess: target, a dot, random bytes in hexadecimal, ".tmp".
+bool RandomTemporaryName(const char* function, const std::wstring& target, std::wstring& name)
+{
+    unsigned char bytes[kNameRandomBytes] = {};
+    if (!pw::Api().RtlGenRandom(bytes, kNameRandomBytes))
+    {
+        PW_LOG_RETURN_CODE(function, 'E', "RtlGenRandom", GLOBAL_ERROR_UNEXPECTED, nullptr, nullptr);
+        return false;
+    }
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    name = target + L".";
+    for (const unsigned char byte : bytes)
+    {
+        name += kDigits[byte >> 4];
+        name += kDigits[byte & 0x0F];
+    }
+    name += kTemporarySuffix;
+    return true;
+}
+
+// True for a name that RandomTemporaryName gives for fileName.
+bool IsTemporaryName(const std::wstring& name, const std::wstring& fileName)
+{
+    const size_t digits = kNameRandomBytes * 2;
+    const size_t suffix = sizeof(kTemporarySuffix) / sizeof(wchar_t) - 1;
+    if (name.size() != fileName.size() + 1 + digits + suffix ||
+        name.compare(0, fileName.size(), fileName) != 0 || name[fileName.size()] != L'.' ||
+        name.compare(name.size() - suffix, suffix, kTemporarySuffix) != 0)
+    {
+        return false;
+    }
+    for (size_t i = fileName.size() + 1; i < fileName.size() + 1 + digits; ++i)
+    {
+        if (!std::iswxdigit(name[i]))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsDrive(const std::wstring& prefix)
+{
+    return prefix.size() == 2 && prefix[1] == L':';
+}
+
+// Marks an open file for deletion when its last handle closes, or clears the mark.
+bool SetDeletePending(HANDLE file, bool pending)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = pending ? TRUE : FALSE;
+    return pw::Api().SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                                sizeof(disposition)) != FALSE;
+}
+
+// Renames the open file over target in one step. ERROR_SUCCESS, or the Windows error.
+DWORD RenameOver(HANDLE file, const std::wstring& target)
+{
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, target.c_str(), nameBytes);
+    return pw::Api().SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                                static_cast<DWORD>(buffer.size()))
+               ? ERROR_SUCCESS
+               : ::GetLastError();
+}
+} // namespace
+
+CAtomicFileWriter::CAtomicFileWriter(const char* logFunction, const std::wstring& directory,
+                                     const std::wstring& fileName, const std::wstring& trustedBase)
+    : m_function(logFunction), m_directory(directory), m_fileName(fileName), m_trustedBase(trustedBase)
+{
+}
+
+ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const std::wstring& path,
+                                                  const std::wstring& base, const CTrustedIdentities& trusted,
+                                                  std::vector<CUniqueFileHandle>& folders)
+{
+    try
+    {
+        if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
+        {
+            PW_LOG_RETURN_CODE(logFunction, 'E', "PWCSaxWriter::createDirectoryPath",
+                               GLOBAL_ERROR_BAD_PARAMETER, nullptr, "Folder %s is not below %s",
+                               CNarrowText(path).c_str(), CNarrowText(base).c_str());
+            return GLOBAL_ERROR_BAD_PARAMETER;
+        }
+        CUniqueLocalMemory descriptor;
+        std::wstring prefix;
+        prefix.reserve(path.size());
+        for (const wchar_t c : path)
+        {
+            if (c != L'\\')
+            {
+                prefix += c;
+                continue;
+            }
+            const bool secured = prefix.size() > base.size() && !IsDrive(prefix);
+            if (pw::Api().GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES)
+            {
+                SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+                if (secured)
+                {
+                    if (!descriptor.valid())
+                    {
+                        const ResultCode built =
+                            CFileSecurity::BuildDescriptor(CFileSecurity::kFolderSddl, descriptor);
+                        if (built != GLOBAL_SUCCESS)
+                        {
+                            return built;
+                        }
+                    }
+                    attributes.lpSecurityDescriptor = descriptor.get();
+                }
+                if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr))
+                {
+                    const DWORD error = ::GetLastError();
+                    // A folder that appeared meanwhile is checked below like any existing one.
+                    if (!(secured && error == ERROR_ALREADY_EXISTS))
+                    {
+                        PW_LOG_RETURN_CODE(logFunction, 'E', logFunction, error, nullptr,
+                                           kCreateFolderFailed);
+                        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+                    }
+                }
+            }
+            if (secured)
+            {
+                CUniqueFileHandle folder;
+                const ResultCode checked = CFileSecurity::OpenTrustedFolder(prefix, trusted, folder);
+                if (checked != GLOBAL_SUCCESS)
+                {
+                    return checked;
+                }
+                folders.push_back(std::move(folder));
+            }
+            prefix += c;
+        }
+        return GLOBAL_SUCCESS;
+    }
+    catch (const std::bad_alloc&)
+    {
+        PW_LOG_RETURN_CODE(logFunction, 'E', logFunction, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           kCreateFolderFailed);
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+}
+
+ResultCode CAtomicFileWriter::write(const std::string& bytes)
+{
+    m_inUseBy.reset();
+    // Never the current directory: whatever happens to be there is no place for a machine's policy.
+    if (m_directory.empty())
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', m_function, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           "No folder for %s: it is not written to the current directory",
+                           CNarrowText(m_fileName).c_str());
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+    const ResultCode loaded = m_trusted.load();
+    if (loaded != GLOBAL_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "CTrustedIdentities::load", loaded, nullptr,
+                           "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
+        return loaded;
+    }
+    // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
+    std::vector<CUniqueFileHandle> folders;
+    const ResultCode created =
+        createDirectoryPath(m_function, m_directory, m_trustedBase, m_trusted, folders);
+    if (created != GLOBAL_SUCCESS)
+    {
+        return created;
+    }
+
+    // Beside the target, so that the final rename stays within one volume.
+    const std::wstring target = m_directory + m_fileName;
+    reportPlantedTarget(target);
+    removeLeftovers();
+
+    CUniqueFileHandle file;
+    std::wstring name;
+    if (!createTemporaryFile(target, file, name))
+    {
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+    // From here on the file goes when its handle closes, whatever ends this process.
+    if (!SetDeletePending(file.get(), true))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
+                           nullptr);
+        file.reset();
+        if (!pw::Api().DeleteFileW(name.c_str()))
+        {
+            PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
+        }
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+
+    size_t offset = 0;
+    while (offset < bytes.size())
+    {
+        const DWORD chunk = static_cast<DWORD>(bytes.size() - offset);
+        DWORD done = 0;
+        if (!pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr))
+        {
+            PW_LOG_RETURN_CODE(m_function, 'E', "::WriteFile", ::GetLastError(), nullptr, nullptr);
+            return GLOBAL_ERROR_UNEXPECTED;
+        }
+        if (done == 0)
+        {
+            PW_LOG_RETURN_CODE(m_function, 'E', "::WriteFile", ERROR_WRITE_FAULT, nullptr, nullptr);
+            return GLOBAL_ERROR_UNEXPECTED;
+        }
+        offset += done;
+    }
+    if (!pw::Api().FlushFileBuffers(file.get()))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::FlushFileBuffers", ::GetLastError(), nullptr, nullptr);
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+    // A delete-pending file cannot be renamed.
+    if (!SetDeletePending(file.get(), false))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
+                           nullptr);
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+    if (!replaceTarget(file, target))
+    {
+        // Gone when the handle closes; by name if it cannot be marked again.
+        if (!SetDeletePending(file.get(), true))
+        {
+            file.reset();
+            if (!pw::Api().DeleteFileW(name.c_str()))
+            {
+                PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
+            }
+        }
+        return GLOBAL_ERROR_UNEXPECTED;
+    }
+    // The file is in place under its name; a failed close changes nothing on disk.
+    if (!pw::Api().CloseHandle(file.release()))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'W', "::CloseHandle", ::GetLastError(), nullptr, nullptr);
+    }
+    return GLOBAL_SUCCESS;
+}
+
+// A target that an untrusted account owns was put there by someone who should not have: it is
+// replaced all the same, and the administrator is told whose it was.
+void CAtomicFileWriter::reportPlantedTarget(const std::wstring& target) const
+{
+    FoundFile found;
+    CUniqueFileHandle file;
+    if (CFileSecurity::InspectFile(m_function, target, 0, kShareAll, m_trusted, found, file) ==
+            GLOBAL_SUCCESS &&
+        found.exists && !found.trustedOwner)
+    {
+        PW_LOG_DEBUG(m_function, 'W',
+                     "%s belongs to %s, not to SYSTEM, Administrators, TrustedInstaller or the user running "
+                     "this tool: it may have been planted, and is replaced",
+                     CNarrowText(target).c_str(), found.owner.c_str());
+    }
+}
+
+// Removes the temporary files of earlier runs that were killed before they could: named as this
+// writer names them, plain files, owned by a trusted account. Each is opened as itself (never
+// through a link) and deleted through that handle, so the file checked is the file removed.
+void CAtomicFileWriter::removeLeftovers() const
+{
+    WIN32_FIND_DATAW entry = {};
+    const std::wstring pattern = m_directory + m_fileName + L".*" + kTemporarySuffix;
+    CUniqueFindHandle search(pw::Api().FindFirstFileW(pattern.c_str(), &entry));
+    if (!search.valid())
+    {
+        return;
+    }
+    do
+    {
+        const std::wstring name = entry.cFileName;
+        if (!IsTemporaryName(name, m_fileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        {
+            continue;
+        }
+        const std::wstring path = m_directory + name;
+        FoundFile found;
+        CUniqueFileHandle file;
+        if (CFileSecurity::InspectFile(m_function, path, DELETE, kShareAll, m_trusted, found, file) !=
+                GLOBAL_SUCCESS ||
+            !found.exists || found.directory || found.reparsePoint || !found.trustedOwner)
+        {
+            continue;
+        }
+        if (!SetDeletePending(file.get(), true))
+        {
+            PW_LOG_RETURN_CODE(m_function, 'W', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
+                               "Cannot remove %s", CNarrowText(path).c_str());
+            continue;
+        }
+        file.reset();
+        PW_LOG_DEBUG(m_function, 'I', "Removed %s, left behind by an earlier run", CNarrowText(path).c_str());
+    } while (pw::Api().FindNextFileW(search.get(), &entry));
+}
+
+// Creates a new file under an unused random name beside target (CREATE_NEW: an existing file is
+// never opened) with CFileSecurity::kFileSddl, shared with no one. True with the file open; each
+// failure is logged.
+bool CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
+                                            std::wstring& name) const
+{
+    CUniqueLocalMemory descriptor;
+    if (CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor) != GLOBAL_SUCCESS)
+    {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+    for (int attempt = 1; attempt <= kNameAttempts; ++attempt)
+    {
+        if (!RandomTemporaryName(m_function, target, name))
+        {
+            return false;
+        }
+        file.reset(pw::Api().CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.valid())
+        {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        {
+            PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", error, nullptr, nullptr);
+            return false;
+        }
+    }
+    PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", ERROR_FILE_EXISTS, nullptr,
+                       "No unused temporary name beside %s after %d attempts", CNarrowText(target).c_str(),
+                       kNameAttempts);
+    return false;
+}
+
+// Renames the complete file over the target. A reader that has the target open (the agent, or
+// another run reading its own file back) refuses the replace for a moment, so a refusal is retried
+// for about a second before it counts; one that lasts names the processes that hold the target.
+bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target)
+{
+    const DWORD error = RetryWhileFileInUse([&]() -> DWORD { return RenameOver(file.get(), target); });
+    if (error == ERROR_SUCCESS)
+    {
+        return true;
+    }
+    if (!IsFileInUse(error))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, nullptr);
+        return false;
+    }
+    std::string holders;
+    if (CFileHolders::Describe(target, holders))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+                           "%s is in use by %s", CNarrowText(target).c_str(), holders.c_str());
+    }
+    else
+    {
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+                           "%s is in use by another program", CNarrowText(target).c_str());
+    }
+    m_inUseBy = holders;
+    return false;
+}

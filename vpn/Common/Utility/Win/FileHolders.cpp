@@ -1,0 +1,82 @@
+#include "vpn/Common/Utility/Win/FileHolders.h"
+
+#include <windows.h>
+#include <restartmanager.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Utility/Win/UniqueHandle.h"
+
+namespace
+{
+constexpr char kFile[] = "FileHolders";
+constexpr char kDescribe[] = "CFileHolders::Describe";
+// The list may grow between asking for its size and reading it; a few tries are enough.
+constexpr int kListAttempts = 3;
+} // namespace
+
+bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
+{
+    holders.clear();
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    CUniqueRestartSession session;
+    DWORD error = pw::Api().RmStartSession(session.put(), 0, key);
+    if (error != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmStartSession", error, nullptr, nullptr);
+        // A failed start gives no session to end.
+        (void)session.release();
+        return false;
+    }
+    LPCWSTR files[] = {path.c_str()};
+    error = pw::Api().RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr);
+    if (error != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmRegisterResources", error, nullptr, nullptr);
+        return false;
+    }
+
+    std::vector<RM_PROCESS_INFO> processes;
+    UINT count = 0;
+    for (int attempt = 0; attempt < kListAttempts; ++attempt)
+    {
+        UINT needed = 0;
+        count = static_cast<UINT>(processes.size());
+        DWORD reasons = 0;
+        error = pw::Api().RmGetList(session.get(), &needed, &count,
+                                    processes.empty() ? nullptr : processes.data(), &reasons);
+        if (error != ERROR_MORE_DATA)
+        {
+            break;
+        }
+        processes.resize(needed);
+    }
+    if (error != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmGetList", error, nullptr, nullptr);
+        return false;
+    }
+    // None that it can see: a holder in another session, say.
+    if (count == 0 || count > processes.size())
+    {
+        return false;
+    }
+
+    for (UINT index = 0; index < count; ++index)
+    {
+        const RM_PROCESS_INFO& process = processes[index];
+        std::wstring name(process.strAppName, wcsnlen(process.strAppName, CCH_RM_MAX_APP_NAME));
+        const CNarrowText narrow(name);
+        char id[32] = {};
+        std::snprintf(id, sizeof(id), " (process id %lu)",
+                      static_cast<unsigned long>(process.Process.dwProcessId));
+        holders += (holders.empty() ? "" : ", ") +
+                   std::string(narrow.c_str() != nullptr ? narrow.c_str() : "?") + id;
+    }
+    return true;
+}

@@ -84,6 +84,10 @@ DWORD ReportSddl(const std::wstring& sddl, PSID* owner, PSID* group, PACL* dacl,
     if (dacl != nullptr)
     {
         ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+        if (!present)
+        {
+            *dacl = nullptr; // no DACL at all: everyone has every right
+        }
     }
     if (group != nullptr)
     {

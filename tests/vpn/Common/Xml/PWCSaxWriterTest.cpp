@@ -826,3 +826,59 @@ TEST(WriterAtomicReplaceLocked, OtherReplaceErrorsAreNotRetried)
     EXPECT_EQ(1, *attempts);
     EXPECT_TRUE(ListDirectory(dir.path()).empty());
 }
+
+namespace
+{
+// Runs a command line in another process and gives its exit code, or -1 when it cannot run.
+DWORD RunProcess(std::wstring commandLine)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &process))
+    {
+        return static_cast<DWORD>(-1);
+    }
+    ::WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = static_cast<DWORD>(-1);
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+} // namespace
+
+// Regression: the folders were held without data access, which pins nothing, so a folder that had
+// passed its check could be renamed away and replaced while the file was written into it.
+TEST(WriterFolders, CheckedFoldersCannotBeRenamedWhileTheFileIsWritten)
+{
+    TempDirectory dir;
+    const std::wstring maker = dir.join(L"Maker");
+    std::vector<DWORD> renames;
+    const auto renameDuringTheWrite = OverrideApi(
+        &pw::PlatformApi::CreateFileW,
+        [&](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+            DWORD flags, HANDLE templateFile)
+        {
+            if (disposition == CREATE_NEW)
+            {
+                for (const std::wstring& folder : {maker, maker + L"\\Product"})
+                {
+                    renames.push_back(
+                        RunProcess(L"cmd.exe /c move \"" + folder + L"\" \"" + dir.join(L"Moved") + L"\""));
+                }
+            }
+            return ::CreateFileW(name, access, share, attributes, disposition, flags, templateFile);
+        });
+    PWCSaxWriter writer(maker + L"\\Product\\", L"out.xml", L"R", dir.path());
+    BuildSmallDocument(writer);
+    ASSERT_EQ(0u, writer.writeDocument());
+    ASSERT_EQ(2u, renames.size());
+    EXPECT_NE(0u, renames[0]);
+    EXPECT_NE(0u, renames[1]);
+    EXPECT_EQ(std::vector<std::wstring>{L"Maker"}, ListDirectory(dir.path()));
+    EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(maker + L"\\Product\\out.xml"));
+    // Once the file is in place the folders are let go.
+    EXPECT_EQ(0u, RunProcess(L"cmd.exe /c move \"" + maker + L"\" \"" + dir.join(L"Moved") + L"\""));
+}

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -942,3 +943,78 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
     }
     EXPECT_EQ((std::vector<LoggedEntry>{kNewerVersionWarning, kStructureWarning}), warnings);
 }
+
+// Files found beside the policy: a policy file that someone else owns was planted and is replaced
+// with a warning; a schema that someone else owns is not handed to the elevated reader.
+struct FoundFiles
+{
+    const char* name;
+    bool schema;          // a schema file lies beside the policy
+    const wchar_t* owner; // the owner reported for files, or null for the real one
+    bool schemaUsed;      // the reader is asked to use the schema the file names
+    const char* warning;  // a warning that the run gives, "" for none
+};
+
+class PolicyFoundFiles : public ::testing::TestWithParam<FoundFiles>
+{
+};
+
+TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
+{
+    const FoundFiles& found = GetParam();
+    PolicyFolderRedirect folder;
+    ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
+    const std::wstring schema = folder.policyDirectory() + L"PathweaveLocalPolicy.xsd";
+    if (found.schema)
+    {
+        ASSERT_TRUE(WriteFileBytes(schema, "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>"));
+    }
+    RecordingEventLog log;
+    const std::unique_ptr<OwnerOverride> owner(
+        found.owner != nullptr ? new OwnerOverride(OverrideFileOwner(found.owner)) : nullptr);
+    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(Generate(manager, {L"fm=true"}));
+    ASSERT_EQ(0u, manager.loadLocalPolicy());
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+
+    std::vector<std::string> warnings;
+    bool featuresTried = false;
+    for (const LoggedEntry& entry : LoggedEntries(log))
+    {
+        if (SchemaFeatureRefused().Matches(entry))
+        {
+            featuresTried = true;
+        }
+        else if (entry.level == 'W')
+        {
+            warnings.push_back(entry.text);
+        }
+    }
+    EXPECT_EQ(found.schemaUsed, featuresTried);
+    const std::string planted =
+        ToUtf8(folder.policyFile()) +
+        " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, TrustedInstaller or "
+        "the user running this tool: it may have been planted, and is replaced";
+    std::vector<std::string> expected;
+    if (found.owner != nullptr)
+    {
+        expected.push_back(planted);
+    }
+    if (found.warning[0] != '\0')
+    {
+        expected.push_back(
+            std::string(found.warning) + ToUtf8(schema) +
+            " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, TrustedInstaller or "
+            "the user running this tool");
+    }
+    EXPECT_EQ(expected, warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, PolicyFoundFiles,
+                         ::testing::Values(FoundFiles{"PlantedPolicy", false, L"S-1-5-21-7-7-7-1001", true,
+                                                      ""},
+                                           FoundFiles{"PlantedSchema", true, L"S-1-5-21-7-7-7-1001", false,
+                                                      "The policy is read without its schema: "},
+                                           FoundFiles{"TrustedSchema", true, nullptr, true, ""}),
+                         [](const ::testing::TestParamInfo<FoundFiles>& info)
+                         { return std::string(info.param.name); });

@@ -882,3 +882,36 @@ TEST(WriterFolders, CheckedFoldersCannotBeRenamedWhileTheFileIsWritten)
     // Once the file is in place the folders are let go.
     EXPECT_EQ(0u, RunProcess(L"cmd.exe /c move \"" + maker + L"\" \"" + dir.join(L"Moved") + L"\""));
 }
+
+// Temporary files of runs that were killed are removed by the next write, and nothing else is.
+TEST(WriterLeftovers, TemporaryFilesOfEarlierRunsAreRemovedAndNothingElse)
+{
+    TempDirectory dir;
+    const std::wstring target = dir.join(L"out.xml");
+    const std::vector<std::wstring> kept = {L"out.xml.0123456789abcdef.tmp.bak",
+                                            L"out.xml.0123456789abcde.tmp", L"out.xml.0123456789abcdeg.tmp",
+                                            L"other.xml.0123456789abcdef.tmp"};
+    for (const std::wstring& name : kept)
+    {
+        ASSERT_TRUE(WriteFileBytes(dir.join(name), "someone's"));
+    }
+    ASSERT_TRUE(WriteFileBytes(TemporaryName(target, 0x5a), "half a poli"));
+    ASSERT_TRUE(WriteFileBytes(TemporaryName(target, 0xc3), ""));
+    RecordingEventLog log;
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    BuildSmallDocument(writer);
+    ASSERT_EQ(0u, writer.writeDocument());
+
+    std::vector<std::wstring> expected = kept;
+    expected.push_back(L"out.xml");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, ListDirectory(dir.path()));
+    // In the order the folder lists them.
+    EXPECT_THAT(
+        LoggedEntries(log),
+        ::testing::UnorderedElementsAre(
+            Message('I', "PWCSaxWriter::writeDocument", "AtomicFileWriter",
+                    "Removed " + Narrow(TemporaryName(target, 0x5a)) + ", left behind by an earlier run"),
+            Message('I', "PWCSaxWriter::writeDocument", "AtomicFileWriter",
+                    "Removed " + Narrow(TemporaryName(target, 0xc3)) + ", left behind by an earlier run")));
+}

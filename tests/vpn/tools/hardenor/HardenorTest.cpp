@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AgentFixture.h"
@@ -12,6 +13,7 @@
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
+#include "support/ScriptedConsole.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
@@ -106,9 +108,9 @@ TEST_F(HardenorPolicyFile, UserFipsOffWinsAndIsReportedDisabled)
 
 namespace
 {
-// Runs the tool's entry point in this process (its console text goes to the test's output) and
-// returns its exit code. A RecordingEventLog records its entries.
-int RunInProcess(std::vector<std::wstring> arguments)
+// Runs the tool's entry point in this process on console and returns its exit code. A
+// RecordingEventLog records its entries.
+int RunInProcess(std::vector<std::wstring> arguments, IConsole& console)
 {
     arguments.insert(arguments.begin(), L"hardenor.exe");
     std::vector<wchar_t*> argv;
@@ -117,7 +119,13 @@ int RunInProcess(std::vector<std::wstring> arguments)
         argv.push_back(&argument[0]);
     }
     argv.push_back(nullptr);
-    return HardenorMain(static_cast<int>(arguments.size()), argv.data());
+    return HardenorMain(static_cast<int>(arguments.size()), argv.data(), console);
+}
+
+int RunInProcess(std::vector<std::wstring> arguments)
+{
+    ScriptedConsole console;
+    return RunInProcess(std::move(arguments), console);
 }
 
 // A free-text entry of the entry point.
@@ -272,6 +280,32 @@ TEST_F(HardenorPrompt, AnswersThatBeginWithYOverwrite)
         EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
                   CurrentPolicy())
             << input;
+    }
+}
+
+TEST_F(HardenorPrompt, WholeRunInsideTheTestProcessAnswersOnItsConsole)
+{
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    const struct
+    {
+        std::string input;
+        int exitCode;
+        std::string output;
+        std::string policy;
+    } cases[] = {
+        {"n\n", 0, kPrompt, previous},
+        {"", -1, kPrompt, previous},
+        {"yes\n", 0, kPrompt + "FIPS Mode has Successfully been Enabled\n",
+         PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"})},
+    };
+    for (const auto& run : cases)
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+        RecordingEventLog log(false);
+        ScriptedConsole console(run.input);
+        EXPECT_EQ(run.exitCode, RunInProcess({L"bd=true"}, console)) << run.input;
+        EXPECT_EQ(run.output, console.written) << run.input;
+        EXPECT_EQ(run.policy, CurrentPolicy()) << run.input;
     }
 }
 

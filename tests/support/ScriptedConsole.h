@@ -1,27 +1,18 @@
 #pragma once
 
-#include <cstdio>
+#include <sstream>
 #include <string>
-#include <utility>
 
 #include "vpn/tools/hardenor/IConsole.h"
 
-// A console for a run inside the test process: keeps what the run writes and answers its reads from
-// a script, then with the end of input.
+// A console for a run inside the test process: keeps what is written, reads from a script.
 class ScriptedConsole : public IConsole
 {
 public:
-    explicit ScriptedConsole(std::string input = std::string()) : m_input(std::move(input)) {}
-
+    explicit ScriptedConsole(const std::string& script) : input(script) {}
     void write(const char* text) override { written += text; }
-    int readChar() override
-    {
-        return m_next < m_input.size() ? static_cast<unsigned char>(m_input[m_next++]) : EOF;
-    }
+    int readChar() override { return input.get(); }
 
     std::string written;
-
-private:
-    std::string m_input;
-    size_t m_next = 0;
+    std::istringstream input; // what is left of the script
 };

@@ -359,8 +359,7 @@ TEST_F(DescribeResultCodeTest, SystemCodeKeepsTheTablesTextWithItsLineBreak)
 
 TEST_F(DescribeResultCodeTest, SystemTextNeedsOnlyTheBytesItsConversionTakes)
 {
-    // Regression: two bytes per UTF-16 unit were required, so a text that fitted was described as
-    // none, and with an ANSI code page of UTF-8 a text of three-byte characters never fitted.
+    // Regression: two bytes per UTF-16 unit were required, too many where a character takes one.
     ResultCode code = ERROR_ACCESS_DENIED;
     const std::string whole = Describe(code);
     std::vector<char> exact(whole.size() + 1);

@@ -25,6 +25,4 @@ TEST(NarrowTextConversion, IsSizedByWhatTheCodePageNeeds)
     // Regression: two bytes per UTF-16 unit were reserved, too few where a character takes three
     // (an ANSI code page of UTF-8), and the text was logged as "(null)".
     EXPECT_STREQ("\xE4\xB8\xAD\xE6\x96\x87", CNarrowText(L"\u4E2D\u6587", CP_UTF8).c_str());
-    EXPECT_STREQ("caf\xC3\xA9", CNarrowText(std::wstring(L"caf\u00E9"), CP_UTF8).c_str());
-    EXPECT_EQ(nullptr, CNarrowText(static_cast<const wchar_t*>(nullptr)).c_str());
 }

@@ -1,5 +1,6 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -245,11 +246,8 @@ const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narr
     {
         return "WINDOWS_ERROR_CODE";
     }
-    // Two bytes per UTF-16 unit, terminator included.
-    const size_t needed = (static_cast<size_t>(length) + 1) * 2;
-    if (needed > narrowSize)
-    {
-        return nullptr;
-    }
-    return ToNarrow(narrowBuffer, message, static_cast<int>(needed), CP_THREAD_ACP);
+    // The conversion fails when the text does not fit; how many bytes a character takes depends on
+    // the code page.
+    const int size = narrowSize > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(narrowSize);
+    return ToNarrow(narrowBuffer, message, size, CP_THREAD_ACP);
 }

@@ -16,17 +16,23 @@ char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage
     return written > 0 ? destination : nullptr;
 }
 
-CNarrowText::CNarrowText(const std::wstring& text) : CNarrowText(text.c_str()) {}
+CNarrowText::CNarrowText(const std::wstring& text, UINT codePage) : CNarrowText(text.c_str(), codePage) {}
 
-CNarrowText::CNarrowText(const wchar_t* text)
+CNarrowText::CNarrowText(const wchar_t* text, UINT codePage)
 {
     if (text == nullptr)
     {
         return;
     }
-    const size_t units = wcslen(text) + 1;
-    std::vector<char> buffer(units * 2);
-    if (ToNarrow(buffer.data(), text, static_cast<int>(buffer.size()), CP_THREAD_ACP) != nullptr)
+    // A character may take more bytes than UTF-16 units (three for most of the basic plane in UTF-8):
+    // the conversion itself says how many it needs, terminator included.
+    const int needed = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+    {
+        return;
+    }
+    std::vector<char> buffer(static_cast<size_t>(needed));
+    if (ToNarrow(buffer.data(), text, needed, codePage) != nullptr)
     {
         m_buffer = buffer.data();
         m_ok = true;

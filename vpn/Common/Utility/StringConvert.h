@@ -9,13 +9,13 @@
 // of destination is cleared before converting.
 char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage);
 
-// The narrow form of a wide value for a "%s" of a log format: the thread's ANSI code page, two
-// bytes per UTF-16 unit. Empty optional (null c_str) when the text cannot be converted.
+// The narrow form of a wide value for a "%s" of a log format, in the thread's ANSI code page unless
+// another is given. Empty optional (null c_str) when the text cannot be converted.
 class CNarrowText
 {
 public:
-    explicit CNarrowText(const std::wstring& text);
-    explicit CNarrowText(const wchar_t* text);
+    explicit CNarrowText(const std::wstring& text, UINT codePage = CP_THREAD_ACP);
+    explicit CNarrowText(const wchar_t* text, UINT codePage = CP_THREAD_ACP);
     // The converted text, or nullptr when the conversion failed.
     const char* c_str() const { return m_ok ? m_buffer.c_str() : nullptr; }
 

@@ -1,6 +1,7 @@
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
 
 #include <cwctype>
+#include <utility>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
@@ -380,6 +381,10 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy()
 {
     policyInfo.reset();
+    // Nothing of a parse that stopped part-way carries over.
+    openElements.clear();
+    inAuthorizedServerList = false;
+    inUpdatePolicy = false;
     if (!localPolicyExists())
     {
         return 0;
@@ -398,8 +403,8 @@ LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const
 
 void XmlLocalPWPolMgr::startElement(const std::wstring& name)
 {
-    currentElement.clear();
-    currentText.clear();
+    // A child's text is its own: the text of the element around it goes on after the child's end.
+    OpenElement element;
     if (name == kUpdatePolicyElement)
     {
         inUpdatePolicy = true;
@@ -410,23 +415,25 @@ void XmlLocalPWPolMgr::startElement(const std::wstring& name)
         {
             inAuthorizedServerList = true;
         }
-        return;
     }
-    if (name == kServerNameElement && !inAuthorizedServerList)
+    else if (name != kServerNameElement || inAuthorizedServerList)
     {
-        return;
+        element.name = name;
     }
-    currentElement = name;
+    openElements.push_back(std::move(element));
 }
 
 void XmlLocalPWPolMgr::endElement(const std::wstring& name)
 {
-    if (!currentText.empty())
+    if (!openElements.empty())
     {
-        applyElementValue(currentText);
+        const OpenElement element = std::move(openElements.back());
+        openElements.pop_back();
+        if (!element.text.empty())
+        {
+            applyElementValue(element);
+        }
     }
-    currentElement.clear();
-    currentText.clear();
     if (name == kAuthorizedServerListElement)
     {
         inAuthorizedServerList = false;
@@ -440,20 +447,21 @@ void XmlLocalPWPolMgr::endElement(const std::wstring& name)
 void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
 {
     // The reader may deliver one element's text in several pieces (around entity references,
-    // CDATA sections or non-ASCII characters); the value is the whole text, taken at the end tag.
-    if (!currentElement.empty())
+    // CDATA sections, non-ASCII characters or child elements); the value is the whole text, taken
+    // at the end tag.
+    if (!openElements.empty() && !openElements.back().name.empty())
     {
-        currentText += text;
+        openElements.back().text += text;
     }
 }
 
-void XmlLocalPWPolMgr::applyElementValue(const std::wstring& text)
+void XmlLocalPWPolMgr::applyElementValue(const OpenElement& element)
 {
-    // A server name is current only inside the update group's server list (see startElement), so
-    // it needs no check of the group here.
-    const bool serverName = currentElement == kServerNameElement;
+    // A server name is read only inside the update group's server list (see startElement), so it
+    // needs no check of the group here.
+    const bool serverName = element.name == kServerNameElement;
     const PolicyDefinition* policy =
-        LocalPWPolicyTable::findByName(serverName ? kAuthorizedServerListElement : currentElement);
+        LocalPWPolicyTable::findByName(serverName ? kAuthorizedServerListElement : element.name);
     if (policy == nullptr)
     {
         return;
@@ -463,12 +471,12 @@ void XmlLocalPWPolMgr::applyElementValue(const std::wstring& text)
         PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
         return;
     }
-    policy->store(text, policyInfo);
+    policy->store(element.text, policyInfo);
 }
 
 void XmlLocalPWPolMgr::addAttribute(const std::wstring& name, const std::wstring& value)
 {
-    if (currentElement != kRootElement || name != kVersionAttribute)
+    if (openElements.empty() || openElements.back().name != kRootElement || name != kVersionAttribute)
     {
         return;
     }

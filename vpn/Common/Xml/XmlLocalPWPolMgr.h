@@ -71,14 +71,21 @@ public:
     void addAttribute(const std::wstring& name, const std::wstring& value) override;
 
 private:
-    // Stores the whole text of the current element into the record.
-    void applyElementValue(const std::wstring& text);
+    // An element between its start and end tags: the name that its text is read as (empty when its
+    // text counts for nothing) and its own text received so far, before and after its children.
+    struct OpenElement
+    {
+        std::wstring name;
+        std::wstring text;
+    };
 
-    std::wstring currentElement;
+    // Stores the whole text of an element that has ended into the record.
+    void applyElementValue(const OpenElement& element);
+
+    // The elements from the root to the current one.
+    std::vector<OpenElement> openElements;
     bool inAuthorizedServerList = false;
     bool inUpdatePolicy = false;
     LocalPWPolicyInfo policyInfo;
     std::optional<std::string> policyFileInUseBy;
-    // The text of the current element received so far.
-    std::wstring currentText;
 };

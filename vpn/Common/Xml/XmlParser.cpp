@@ -59,24 +59,38 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
     return true;
 }
 
+// True for the errors of a file that another opener holds for the moment: a sharing or lock
+// violation. A refused access is not one of them for a reader: it comes from the file's rights, and
+// waiting does not change those.
+bool IsHeldByAnother(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 // Opens the file for reading, sharing neither write nor delete access, which keeps writers out: a
 // file that this handle holds can be neither changed nor replaced until it is closed. A file that
 // is being replaced, or that another opener holds for writing, is tried again for a moment.
 // Returns ERROR_SUCCESS with the file held, or the error of the last attempt.
 DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
 {
-    return RetryWhileFileInUse(
-        [&]() -> DWORD
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 1; attempt <= kFileInUseAttempts; ++attempt)
+    {
+        CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.valid())
         {
-            CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file.valid())
-            {
-                return ::GetLastError();
-            }
             hold = std::move(file);
             return ERROR_SUCCESS;
-        });
+        }
+        error = ::GetLastError();
+        if (!IsHeldByAnother(error) || attempt == kFileInUseAttempts)
+        {
+            break;
+        }
+        pw::Api().Sleep(kFileInUsePauseMs);
+    }
+    return error;
 }
 } // namespace
 
@@ -155,10 +169,17 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
 
     // Another run may be replacing the file right now: parse it once it holds still, and keep it so
-    // until the parse is done. Any other failure to open it is the parse's to report.
+    // until the parse is done. Any other failure to open it but a refused access is the parse's to
+    // report.
     CUniqueFileHandle hold;
     const DWORD holdError = HoldForReading(path, hold);
-    if (IsFileInUse(holdError))
+    if (holdError == ERROR_ACCESS_DENIED)
+    {
+        PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr,
+                           "Access to the file was refused");
+        return result;
+    }
+    if (IsHeldByAnother(holdError))
     {
         PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr, "The file stayed in use");
         return result;

@@ -34,15 +34,9 @@ constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
 constexpr wchar_t kShellLibrary[] = L"Shell32.dll";
 
-void Print(const char* text)
-{
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 // The run after the log is open; every object it creates is released on return, in reverse order
 // of creation.
-int Run(int argc, wchar_t** argv, DWORD dllSearchError)
+int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
 {
     if (dllSearchError != ERROR_SUCCESS)
     {
@@ -52,7 +46,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
 
     if (GetPrivilegeLevel() < kAdministratorLevel)
     {
-        Print("Sorry, you do not have the necessary privileges to run this tool\n");
+        console.write("Sorry, you do not have the necessary privileges to run this tool\n");
         PW_LOG_DEBUG("wmain", 'I', "user does not have necessary privileges");
         return kExitFailure;
     }
@@ -66,7 +60,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
     const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
     if (storageResult != 0)
     {
-        Print("Failed to create storage path manager\n");
+        console.write("Failed to create storage path manager\n");
         PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", storageResult, nullptr,
                            nullptr);
         return kExitFailure;
@@ -77,9 +71,10 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
 
     if (policyManager.localPolicyExists())
     {
-        Print("Local policies have already been configured on this computer. Do you wish to continue and "
-              "overwrite them?[y/N] ");
-        const int answer = std::getchar();
+        console.write(
+            "Local policies have already been configured on this computer. Do you wish to continue and "
+            "overwrite them?[y/N] ");
+        const int answer = console.readChar();
         if (answer == EOF)
         {
             PW_LOG_DEBUG("wmain", 'E', "EOF received");
@@ -104,34 +99,35 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError)
             const std::string line = holders->empty()
                                          ? "The local policy file is in use by another program.\n"
                                          : "The local policy file is in use by " + *holders + ".\n";
-            Print(line.c_str());
+            console.write(line.c_str());
         }
-        Print("An Error Occurred While Generating the Local Policy File\n");
+        console.write("An Error Occurred While Generating the Local Policy File\n");
         PW_LOG_DEBUG("wmain", 'E', "failed to generate local policy file");
         return kExitFailure;
     }
 
     if (policyManager.loadLocalPolicy() != 0)
     {
-        Print("An Error Occurred While Loading the Policy File\n");
+        console.write("An Error Occurred While Loading the Policy File\n");
         PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
         return kExitFailure;
     }
 
     if (policyManager.getLocalPolicyInfo().getFipsMode())
     {
-        Print("FIPS Mode has Successfully been Enabled\n");
+        console.write("FIPS Mode has Successfully been Enabled\n");
         PW_LOG_DEBUG("wmain", 'I', "user has enabled FIPS mode");
     }
     else
     {
-        Print("FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you "
-              "wish to "
-              "enable FIPS.\n");
+        console.write(
+            "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you "
+            "wish to "
+            "enable FIPS.\n");
         PW_LOG_DEBUG("wmain", 'I', "user has disabled FIPS mode");
     }
 
-    restartAgent();
+    restartAgent(console);
     return kExitSuccess;
 }
 
@@ -176,18 +172,18 @@ bool isAgentInstalled()
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
 }
 
-void restartAgent()
+void restartAgent(IConsole& console)
 {
     if (!isAgentInstalled())
     {
         return;
     }
-    Print("Restarting the VPN Agent process...\n");
+    console.write("Restarting the VPN Agent process...\n");
 
     const ResultCode stopResult = CServices::ServiceStop(kAgentServiceName);
     if (stopResult != 0)
     {
-        Print("Could not stop the VPN agent service.\n");
+        console.write("Could not stop the VPN agent service.\n");
         PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStop", stopResult, nullptr, nullptr);
         return;
     }
@@ -195,11 +191,11 @@ void restartAgent()
     const ResultCode startResult = CServices::ServiceStart(kAgentServiceName);
     if (startResult != 0)
     {
-        Print("Could not start the VPN agent service.\n");
+        console.write("Could not start the VPN agent service.\n");
         PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStart", startResult, nullptr, nullptr);
         return;
     }
-    Print("The VPN agent has been successfully restarted.\n");
+    console.write("The VPN agent has been successfully restarted.\n");
 }
 
 bool isHelpRequested(int argc, const wchar_t* const* argv)
@@ -217,16 +213,18 @@ bool isHelpRequested(int argc, const wchar_t* const* argv)
     return false;
 }
 
-void printUsage()
+void printUsage(IConsole& console)
 {
-    Print("Usage: hardenor.exe [abbreviation=value ...]\n"
-          "\n"
-          "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
-          "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
-          "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
-          "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
-          "\n"
-          "Policies:\n");
+    console.write(
+        "Usage: hardenor.exe [abbreviation=value ...]\n"
+        "\n"
+        "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
+        "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
+        "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
+        "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
+        "\n"
+        "Policies:\n");
+    std::string policies;
     for (const auto& entry : LocalPWPolicyTable::byAbbreviation())
     {
         const PolicyDefinition& definition = entry.second;
@@ -239,17 +237,21 @@ void printUsage()
         {
             values = L"server names separated by , or ;";
         }
-        std::printf("  %-5ls %-42ls %ls\n", entry.first.c_str(), definition.policyName.c_str(),
-                    values.c_str());
+        char line[256] = {};
+        (void)std::snprintf(line, sizeof(line), "  %-5ls %-42ls %ls\n", entry.first.c_str(),
+                            definition.policyName.c_str(), values.c_str());
+        policies += line;
     }
-    Print("\n"
-          "Exit codes:\n"
-          "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
-          "  -1  not an administrator, the policy file could not be written or read back, or no answer\n"
-          "      to the overwrite prompt (end of input)\n");
+    console.write(policies.c_str());
+    console.write(
+        "\n"
+        "Exit codes:\n"
+        "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
+        "  -1  not an administrator, the policy file could not be written or read back, or no answer\n"
+        "      to the overwrite prompt (end of input)\n");
 }
 
-int HardenorMain(int argc, wchar_t** argv)
+int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 {
     // Before anything can load a library: a DLL planted beside the program or in the current
     // directory must never be loaded in its place.
@@ -260,13 +262,13 @@ int HardenorMain(int argc, wchar_t** argv)
         // Asking for help changes nothing on the machine.
         if (isHelpRequested(argc, argv))
         {
-            printUsage();
+            printUsage(console);
             return kExitSuccess;
         }
 
         ResultCode logResult = 0;
         DiagnosticLogScope log(logResult);
-        return Run(argc, argv, dllSearchError);
+        return Run(argc, argv, dllSearchError, console);
     }
     catch (...)
     {

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "vpn/tools/hardenor/Hardenor.h"
+#include "vpn/tools/hardenor/StandardConsole.h"
 
 namespace
 {
@@ -14,5 +15,6 @@ int wmain(int argc, wchar_t** argv)
     // buffered, it gets each message in one write rather than one write per character, which is
     // what an unbuffered stream costs under some C runtimes.
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
-    return HardenorMain(argc, argv);
+    CStandardConsole console;
+    return HardenorMain(argc, argv, console);
 }

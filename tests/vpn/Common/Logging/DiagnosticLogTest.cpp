@@ -357,6 +357,16 @@ TEST_F(DescribeResultCodeTest, SystemCodeKeepsTheTablesTextWithItsLineBreak)
     EXPECT_EQ("\r\n", text.substr(text.size() - 2));
 }
 
+TEST_F(DescribeResultCodeTest, SystemTextNeedsOnlyTheBytesItsConversionTakes)
+{
+    // Regression: two bytes per UTF-16 unit were required, too many where a character takes one.
+    ResultCode code = ERROR_ACCESS_DENIED;
+    const std::string whole = Describe(code);
+    std::vector<char> exact(whole.size() + 1);
+    EXPECT_STREQ(whole.c_str(), DescribeResultCode(code, exact.data(), exact.size()));
+    EXPECT_EQ(nullptr, DescribeResultCode(code, exact.data(), whole.size())) << "one byte short";
+}
+
 TEST_F(DescribeResultCodeTest, WininetAndWinhttpCodesAreReducedToTheirLow16Bits)
 {
     ResultCode wininet = 0x80FD2EE2; // bits 23..16 = 0xFD

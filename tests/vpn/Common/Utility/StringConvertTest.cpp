@@ -19,3 +19,10 @@ TEST(ToUtf8Conversion, EncodesOneToFourBytesPerCharacter)
     EXPECT_EQ("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", ToUtf8(L"a\u00E9\u20AC\U0001F600"));
     EXPECT_EQ("", ToUtf8(L""));
 }
+
+TEST(NarrowTextConversion, IsSizedByWhatTheCodePageNeeds)
+{
+    // Regression: two bytes per UTF-16 unit were reserved, too few where a character takes three
+    // (an ANSI code page of UTF-8), and the text was logged as "(null)".
+    EXPECT_STREQ("\xE4\xB8\xAD\xE6\x96\x87", CNarrowText(L"\u4E2D\u6587", CP_UTF8).c_str());
+}

@@ -569,6 +569,20 @@ TEST(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
 }
 
+TEST(PolicyReader, TextBeforeAndAfterAChildIsTheElementsAndTheChildsTextIsNot)
+{
+    // Regression: the text read so far was dropped at a child's start tag, so
+    // <FipsMode>true<x/></FipsMode> read as off.
+    XmlLocalPWPolMgr manager;
+    StartRoot(manager);
+    manager.startElement(L"FipsMode");
+    manager.setElementValue(L"tr");
+    Element(manager, L"BypassDownloader", L"true");
+    manager.setElementValue(L"ue");
+    manager.endElement(L"FipsMode");
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+}
+
 class PolicyReaderTunnelProtocols : public testing::TestWithParam<std::pair<std::wstring, std::int32_t>>
 {
 };

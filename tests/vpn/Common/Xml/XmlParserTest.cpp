@@ -284,6 +284,22 @@ TEST_F(XmlParserFileInUse, MissingFileIsNoFileInUse)
     EXPECT_EQ(1u, EntriesInvoking(log, "ISAXXMLReader::parse").size());
 }
 
+TEST_F(XmlParserFileInUse, RefusedAccessIsNoFileInUseAndFailsAtOnce)
+{
+    // Regression: a refused access was taken for a file in use and tried again for a second.
+    const auto refuse = OverrideApi(&pw::PlatformApi::CreateFileW,
+                                    [](auto...)
+                                    {
+                                        ::SetLastError(ERROR_ACCESS_DENIED);
+                                        return INVALID_HANDLE_VALUE;
+                                    });
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(path));
+    EXPECT_TRUE(pauses.empty() && manager.events.empty()) << "neither tried again nor parsed";
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "::CreateFile",
+                                               ERROR_ACCESS_DENIED, "Access to the file was refused")},
+              ErrorEntries(log));
+}
+
 // The errors that a file in use gives; each is tried again.
 class XmlParserFileInUseError : public XmlParserFileInUse, public ::testing::WithParamInterface<DWORD>
 {
@@ -311,8 +327,7 @@ TEST_P(XmlParserFileInUseError, IsTriedAgain)
 }
 
 INSTANTIATE_TEST_SUITE_P(InUseErrors, XmlParserFileInUseError,
-                         ::testing::Values(ERROR_ACCESS_DENIED, ERROR_LOCK_VIOLATION,
-                                           ERROR_SHARING_VIOLATION));
+                         ::testing::Values(ERROR_LOCK_VIOLATION, ERROR_SHARING_VIOLATION));
 
 TEST_F(XmlParserRead, MalformedDocumentReportsAFatalErrorAndFails)
 {

@@ -12,6 +12,7 @@
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
+#include "support/ScriptedConsole.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
@@ -106,9 +107,9 @@ TEST_F(HardenorPolicyFile, UserFipsOffWinsAndIsReportedDisabled)
 
 namespace
 {
-// Runs the tool's entry point in this process (its console text goes to the test's output) and
-// returns its exit code. A RecordingEventLog records its entries.
-int RunInProcess(std::vector<std::wstring> arguments)
+// Runs the tool's entry point in this process on console and returns its exit code. A
+// RecordingEventLog records its entries.
+int RunInProcess(std::vector<std::wstring> arguments, IConsole& console)
 {
     arguments.insert(arguments.begin(), L"hardenor.exe");
     std::vector<wchar_t*> argv;
@@ -117,7 +118,13 @@ int RunInProcess(std::vector<std::wstring> arguments)
         argv.push_back(&argument[0]);
     }
     argv.push_back(nullptr);
-    return HardenorMain(static_cast<int>(arguments.size()), argv.data());
+    return HardenorMain(static_cast<int>(arguments.size()), argv.data(), console);
+}
+
+int RunInProcess(const std::vector<std::wstring>& arguments)
+{
+    ScriptedConsole console("");
+    return RunInProcess(arguments, console);
 }
 
 // A free-text entry of the entry point.
@@ -272,6 +279,21 @@ TEST_F(HardenorPrompt, AnswersThatBeginWithYOverwrite)
         EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
                   CurrentPolicy())
             << input;
+    }
+}
+
+TEST_F(HardenorPrompt, WholeRunInsideTheTestProcessAnswersOnItsConsole)
+{
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    for (const std::string input : {"n\n", "", "yes\n"})
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+        RecordingEventLog log(false);
+        ScriptedConsole console(input);
+        const bool yes = !input.empty() && input[0] == 'y';
+        EXPECT_EQ(input.empty() ? -1 : 0, RunInProcess({}, console)) << input;
+        EXPECT_EQ(kPrompt + (yes ? "FIPS Mode has Successfully been Enabled\n" : ""), console.written);
+        EXPECT_EQ(yes, CurrentPolicy() != previous) << input;
     }
 }
 

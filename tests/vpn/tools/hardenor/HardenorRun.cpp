@@ -74,6 +74,15 @@ HardenorProcess::~HardenorProcess()
     ::DeleteFileW(m_errorPath.c_str());
 }
 
+void HardenorProcess::kill()
+{
+    if (m_process != nullptr)
+    {
+        ::TerminateProcess(m_process, 9);
+        ::WaitForSingleObject(m_process, 30000);
+    }
+}
+
 HardenorResult HardenorProcess::wait(DWORD timeoutMs)
 {
     HardenorResult result;

@@ -26,6 +26,8 @@ public:
     HardenorProcess& operator=(const HardenorProcess&) = delete;
 
     bool started() const { return m_process != nullptr; }
+    // Ends the process at once, as a deployment tool that times out does, and waits until it is gone.
+    void kill();
     // Waits for the process to end (at most timeoutMs) and collects its output.
     HardenorResult wait(DWORD timeoutMs = 180000);
 

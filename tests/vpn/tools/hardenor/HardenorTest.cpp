@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,9 +13,12 @@
 #include "HardenorRun.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
+#include "support/ShellFolderOverride.h"
+#include "vpn/Common/Utility/StringConvert.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
@@ -519,4 +525,140 @@ TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
         EXPECT_TRUE(final == first || final == second) << "round " << round << ": " << final;
     }
     ::SetEnvironmentVariableW(L"WINEDEBUG", nullptr);
+}
+
+namespace
+{
+// What the Restart Manager says of the policy file that a reader keeps open: one holder, or nothing.
+struct HolderAnswer
+{
+    const char* name;
+    bool known;
+    std::string console; // the line before the generating message
+};
+
+class HardenorPolicyInUse : public HardenorRun, public ::testing::WithParamInterface<HolderAnswer>
+{
+};
+} // namespace
+
+// The Restart Manager of Wine is a stub: its answer is faked.
+TEST_P(HardenorPolicyInUse, TheAdministratorIsToldWhoHoldsThePolicyFile)
+{
+    const HolderAnswer& answer = GetParam();
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+    // Users may read the policy; one who holds it without delete sharing blocks every replace.
+    const HANDLE reader = ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    RecordingEventLog log(false);
+    OverrideSet fakes;
+    fakes.add(&pw::PlatformApi::Sleep, [](DWORD) {})
+        .add(&pw::PlatformApi::RmStartSession,
+             [known = answer.known](DWORD* session, DWORD, WCHAR*) -> DWORD
+             {
+                 *session = 7;
+                 return known ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+             })
+        .add(&pw::PlatformApi::RmRegisterResources,
+             [](DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*) -> DWORD
+             { return ERROR_SUCCESS; })
+        .add(&pw::PlatformApi::RmGetList,
+             [](DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO* processes, DWORD*) -> DWORD
+             {
+                 *needed = 1;
+                 if (*count < 1)
+                 {
+                     return ERROR_MORE_DATA;
+                 }
+                 *count = 1;
+                 processes[0] = RM_PROCESS_INFO{};
+                 processes[0].Process.dwProcessId = 4321;
+                 wcscpy(processes[0].strAppName, L"Notepad");
+                 return ERROR_SUCCESS;
+             })
+        .add(&pw::PlatformApi::RmEndSession, [](DWORD) -> DWORD { return ERROR_SUCCESS; });
+    ScriptedConsole console("y");
+    const int exitCode = RunInProcess({}, console);
+    ::CloseHandle(reader);
+
+    EXPECT_EQ(-1, exitCode);
+    EXPECT_EQ(kPrompt + answer.console + "An Error Occurred While Generating the Local Policy File\n",
+              console.written);
+    EXPECT_EQ(previous, CurrentPolicy());
+    const std::string held = ToUtf8(PolicyFilePath()) + " is in use by " +
+                             (answer.known ? "Notepad (process id 4321)" : "another program");
+    bool named = false;
+    for (const LoggedEntry& entry : LoggedEntries(log))
+    {
+        named = named ||
+                (entry.level == 'E' && entry.invoked == "::SetFileInformationByHandle" && entry.text == held);
+    }
+    EXPECT_TRUE(named) << held;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, HardenorPolicyInUse,
+    ::testing::Values(
+        HolderAnswer{"Known", true, "The local policy file is in use by Notepad (process id 4321).\n"},
+        HolderAnswer{"Unknown", false, "The local policy file is in use by another program.\n"}),
+    [](const ::testing::TestParamInfo<HolderAnswer>& info) { return std::string(info.param.name); });
+
+// Regression: without the program files folder the agent was looked for under the root of the
+// current drive, where any user may create the product's folders.
+TEST_F(HardenorRun, NoProgramFilesFolderMeansNoAgentAndNoProbe)
+{
+    int probes = 0;
+    const auto noShellFolders = OverrideShellFolderFunction(nullptr);
+    const auto countProbes = OverrideApi(&pw::PlatformApi::wstat,
+                                         [&probes](const wchar_t*, struct _stat*)
+                                         {
+                                             ++probes;
+                                             return 0;
+                                         });
+    EXPECT_FALSE(isAgentInstalled());
+    EXPECT_EQ(0, probes);
+}
+
+// Deployment tools kill runs that take too long. Whenever a run is killed, the policy is the old one
+// or the new one, whole, and nothing else is left in its folder: 20 runs are killed the moment their
+// temporary file appears, 20 at random instants.
+TEST_F(HardenorConcurrency, KilledRunsLeaveTheOldOrTheNewPolicyAndNothingElse)
+{
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    const std::string next =
+        PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"});
+    std::srand(static_cast<unsigned>(::GetTickCount()));
+    int replaced[2] = {0, 0};
+    for (int round = 0; round < 40; ++round)
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+        const HANDLE created =
+            ::FindFirstChangeNotificationW(PolicyDirectory().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        ASSERT_NE(INVALID_HANDLE_VALUE, created);
+        HardenorProcess run({L"bd=true"}, "y\n");
+        ASSERT_TRUE(run.started());
+        if (round < 20)
+        {
+            // The first name to appear in the folder is the temporary file's.
+            ::WaitForSingleObject(created, 10000);
+        }
+        else
+        {
+            ::Sleep(static_cast<DWORD>(std::rand() % 400));
+        }
+        run.kill();
+        ::FindCloseChangeNotification(created);
+
+        const std::string policy = CurrentPolicy();
+        EXPECT_TRUE(policy == previous || policy == next) << "round " << round << ": " << policy;
+        replaced[round / 20] += policy == next ? 1 : 0;
+        EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"}, ListDirectory(PolicyDirectory()))
+            << "round " << round;
+    }
+    std::printf(
+        "runs that had replaced the policy when killed: %d of 20 at their temporary file, %d of 20 at "
+        "random\n",
+        replaced[0], replaced[1]);
 }

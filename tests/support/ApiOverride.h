@@ -3,7 +3,7 @@
 #include <functional>
 #include <utility>
 
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 // Replaces one entry of the platform table for its own lifetime and puts back what was there:
 //

@@ -2,8 +2,8 @@
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Logging/ResultCodes.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {

@@ -9,7 +9,7 @@
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Privilege.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {

@@ -9,10 +9,10 @@
 #include "vpn/Common/Logging/CodeNameCatalogue.h"
 #include "vpn/Common/Logging/EventLogLogger.h"
 #include "vpn/Common/Logging/MessageCatalogue.h"
-#include "vpn/Common/Utility/ManualLock.h"
-#include "vpn/Common/Utility/StringConvert.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/ManualLock.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "vpn/Common/Logging/EventLogLogger.h"
 
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 namespace
 {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/ILogger.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 // Writes each message as one entry of the Windows event log under the source "pwhardenor".
 class CEventLogLogger : public ILogger

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/ManualLock.h"
+#include "vpn/Common/Platform/ManualLock.h"
 #include "vpn/Common/Utility/Win/Various.h"
 
 namespace

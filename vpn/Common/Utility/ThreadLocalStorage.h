@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 template <class T>
 class CThreadLocalStorage

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/StringConvert.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 namespace
 {

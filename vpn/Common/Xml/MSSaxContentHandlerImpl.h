@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 class MSSaxContentHandlerImpl : public ComObject<ISAXContentHandler, kIID_ISAXContentHandler>

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 class MSSaxErrorHandlerImpl : public ComObject<ISAXErrorHandler, kIID_ISAXErrorHandler>

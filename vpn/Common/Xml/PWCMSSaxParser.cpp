@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/XmlMgr.h"
 
 namespace

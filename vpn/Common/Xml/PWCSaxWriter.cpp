@@ -5,7 +5,7 @@
 #include <new>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 
 class PWCSaxWriter : public SaxWriterIfc

@@ -3,31 +3,26 @@
 // The local policy manager. It knows the policies that the tool can set, each under a short
 // abbreviation; turns abbreviation=value arguments into the local policy file (first value of a
 // policy wins, unusable arguments are logged and skipped); and, as the XML reader's callback
-// interface, reads that file back into a LocalPWPolicyInfo record.
+// interface, reads that file back into a LocalPWPolicyInfo record. It is the front of three rooms:
+// the argument rules (LocalPWPolicyArguments), the document (LocalPWPolicyDocument) and the
+// read-back (LocalPWPolicyReader).
 
-#include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "vpn/Common/Logging/ResultCodes.h"
-#include "vpn/Common/ProductVersion.h"
+#include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
-#include "vpn/Common/Xml/LocalPWPolicyTable.h"
+#include "vpn/Common/Xml/LocalPWPolicyReader.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 #include "vpn/Common/Xml/XmlMgr.h"
-
-// Policy name -> value, ordered by plain comparison of 16-bit code units.
-using PolicyValues = std::map<std::wstring, std::wstring>;
 
 class XmlLocalPWPolMgr : public XmlMgr
 {
 public:
-    // The default namespace of the policy file.
-    static constexpr wchar_t kPolicyNamespace[] = L"http://www.veskar.com/pathweave/LocalPolicy";
-    static constexpr wchar_t kPolicyFileName[] = L"PathweaveLocalPolicy.xml";
-    // The version that this tool writes and compares a read file with.
-    static constexpr wchar_t kCurrentVersion[] = PW_VERSION_TEXT_W;
+    static constexpr const wchar_t* kPolicyNamespace = LocalPWPolicyFormat::kPolicyNamespace;
+    static constexpr const wchar_t* kPolicyFileName = LocalPWPolicyFormat::kPolicyFileName;
+    static constexpr const wchar_t* kCurrentVersion = LocalPWPolicyFormat::kCurrentVersion;
 
     XmlLocalPWPolMgr() = default;
     ~XmlLocalPWPolMgr() override;
@@ -71,21 +66,8 @@ public:
     void addAttribute(const std::wstring& name, const std::wstring& value) override;
 
 private:
-    // An element between its start and end tags: the name that its text is read as (empty when its
-    // text counts for nothing) and its own text received so far, before and after its children.
-    struct OpenElement
-    {
-        std::wstring name;
-        std::wstring text;
-    };
-
-    // Stores the whole text of an element that has ended into the record.
-    void applyElementValue(const OpenElement& element);
-
-    // The elements from the root to the current one.
-    std::vector<OpenElement> openElements;
-    bool inAuthorizedServerList = false;
-    bool inUpdatePolicy = false;
     LocalPWPolicyInfo policyInfo;
+    // Reads into policyInfo, so it follows it.
+    LocalPWPolicyReader reader{policyInfo};
     std::optional<std::string> policyFileInUseBy;
 };

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/Win/ComObject.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/ComObject.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Platform/ComObject.h"
 
 namespace comhandlertests
 {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 
 namespace

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "RecordingXmlMgr.h"
-#include "vpn/Common/Utility/Win/ComObject.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 
 namespace

@@ -16,7 +16,7 @@
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"

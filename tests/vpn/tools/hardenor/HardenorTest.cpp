@@ -18,7 +18,7 @@
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "support/ShellFolderOverride.h"
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace

@@ -18,7 +18,7 @@
 
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 class CAtomicFileWriter
 {

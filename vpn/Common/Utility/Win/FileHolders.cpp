@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/StringConvert.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {

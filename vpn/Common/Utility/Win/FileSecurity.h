@@ -9,7 +9,7 @@
 
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 // What an existing file is, as seen through a handle to it (a link itself, not its target).
 struct FoundFile

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/ResultCodes.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 class CHModuleMgr
 {

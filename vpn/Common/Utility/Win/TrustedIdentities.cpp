@@ -1,8 +1,8 @@
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
-#include "vpn/Common/Utility/StringConvert.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {

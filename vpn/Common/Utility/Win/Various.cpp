@@ -4,7 +4,7 @@
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 namespace
 {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 
 TEST(ToNarrowConversion, NullPointersAndTooSmallBuffersGiveNull)
 {

@@ -1,4 +1,4 @@
-#include "vpn/Common/Utility/StringConvert.h"
+#include "vpn/Common/Platform/StringConvert.h"
 
 #include <vector>
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "vpn/Common/Utility/ManualLock.h"
+#include "vpn/Common/Platform/ManualLock.h"
 
 TEST(ManualLockCounting, UnlockWithoutLockDoesNothing)
 {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/ApiOverride.h"
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 // The functions of advapi32, ole32 and rstrtmgr are looked up on first use. One that cannot be found
 // must answer as that function fails; an answer of success would, say, make EqualSid find every

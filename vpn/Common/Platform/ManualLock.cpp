@@ -1,4 +1,4 @@
-#include "vpn/Common/Utility/ManualLock.h"
+#include "vpn/Common/Platform/ManualLock.h"
 
 namespace
 {

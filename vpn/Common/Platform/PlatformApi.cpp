@@ -1,4 +1,4 @@
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 #include <ntsecapi.h>
 #include <sddl.h>

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "vpn/Common/Utility/Win/PlatformApi.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 
 template <typename Traits>
 class CUniqueHandle

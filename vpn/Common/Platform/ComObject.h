@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 // Implements IUnknown for an object that offers IUnknown and the one interface it derives from.
 // The object is laid out as the interface expects: the interface's methods, then the virtual

@@ -1,0 +1,112 @@
+#include "vpn/Common/Xml/LocalPWPolicyArguments.h"
+
+#include <cwctype>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
+#include "vpn/Common/Xml/PWCSaxWriter.h"
+
+namespace
+{
+constexpr char kFile[] = "LocalPWPolicyArguments";
+// Entries are the manager's: the administrator's arguments are handed to GenerateLocalPolicy.
+constexpr char kGenerate[] = "XmlLocalPWPolMgr::GenerateLocalPolicy";
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() != b.size())
+    {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i)
+    {
+        if (std::towlower(a[i]) != std::towlower(b[i]))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when a server list can be written so that it reads back unchanged: XML 1.0 text without
+// carriage returns, which a reader turns into line feeds.
+bool IsServerListText(const std::wstring& text)
+{
+    return PWCSaxWriter::isXmlText(text) && text.find(L'\r') == std::wstring::npos;
+}
+} // namespace
+
+bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, PolicyValues& top,
+                                     PolicyValues& update)
+{
+    if (args == nullptr || count < 0)
+    {
+        PW_LOG_DEBUG(kGenerate, 'E', "Invalid Arguments");
+        return false;
+    }
+
+    for (int i = 0; i < count; ++i)
+    {
+        if (args[i] == nullptr)
+        {
+            continue;
+        }
+        const std::wstring argument = args[i];
+        const size_t equals = argument.find(L'=');
+        if (equals == std::wstring::npos)
+        {
+            PW_LOG_DEBUG(
+                kGenerate, 'W',
+                "ignoring invalid argument %s. Arguments in the form policy_abbreviation=value expected",
+                CNarrowText(argument).c_str());
+            continue;
+        }
+        const std::wstring abbreviation = argument.substr(0, equals);
+        const std::wstring given = argument.substr(equals + 1);
+        if (given.empty())
+        {
+            continue;
+        }
+        const auto& table = LocalPWPolicyTable::byAbbreviation();
+        const auto definition = table.find(abbreviation);
+        if (definition == table.end())
+        {
+            PW_LOG_DEBUG(kGenerate, 'W', "ignoring undefined abbreviation %s",
+                         CNarrowText(abbreviation).c_str());
+            continue;
+        }
+        const PolicyDefinition& policy = definition->second;
+
+        // Free text must make a file that reads back to the same text; enumerated values do by
+        // construction.
+        bool allowed = policy.allowedValues.empty() && IsServerListText(given);
+        std::wstring value = given;
+        for (const std::wstring& candidate : policy.allowedValues)
+        {
+            if (EqualIgnoringCase(given, candidate))
+            {
+                value = candidate;
+                allowed = true;
+                break;
+            }
+        }
+        if (!allowed)
+        {
+            PW_LOG_DEBUG(kGenerate, 'W', "%s is not an allowed value for policy %s",
+                         CNarrowText(given).c_str(), CNarrowText(policy.policyName).c_str());
+            continue;
+        }
+
+        PolicyValues& values = policy.updateGroup ? update : top;
+        const auto stored = values.find(policy.policyName);
+        if (stored != values.end() && !stored->second.empty())
+        {
+            PW_LOG_DEBUG(kGenerate, 'W', "ignoring duplicate policy arg %s. The first value will be used",
+                         CNarrowText(policy.policyName).c_str());
+            continue;
+        }
+        values[policy.policyName] = value;
+    }
+    return true;
+}

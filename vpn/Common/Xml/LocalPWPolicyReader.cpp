@@ -1,0 +1,218 @@
+#include "vpn/Common/Xml/LocalPWPolicyReader.h"
+
+#include <utility>
+
+#include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Utility/Win/FileSecurity.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
+#include "vpn/Common/Xml/LocalPWPolicyFormat.h"
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
+
+using namespace LocalPWPolicyFormat;
+
+namespace
+{
+constexpr char kFile[] = "LocalPWPolicyReader";
+
+// The decimal integer at the start of piece: optional blanks, an optional sign, digits; 0 when
+// there are none. Saturates instead of overflowing.
+long long LeadingInteger(const std::wstring& piece)
+{
+    size_t i = 0;
+    while (i < piece.size() && (piece[i] == L' ' || piece[i] == L'\t'))
+    {
+        ++i;
+    }
+    bool negative = false;
+    if (i < piece.size() && (piece[i] == L'+' || piece[i] == L'-'))
+    {
+        negative = piece[i] == L'-';
+        ++i;
+    }
+    constexpr long long kLimit = 0x7FFFFFFF;
+    long long value = 0;
+    for (; i < piece.size() && piece[i] >= L'0' && piece[i] <= L'9'; ++i)
+    {
+        value = value * 10 + (piece[i] - L'0');
+        if (value > kLimit)
+        {
+            value = kLimit;
+        }
+    }
+    return negative ? -value : value;
+}
+
+// The numbers of a version text cut at every "." and ",".
+std::vector<long long> VersionNumbers(const std::wstring& version)
+{
+    std::vector<long long> numbers;
+    size_t start = 0;
+    for (;;)
+    {
+        const size_t end = version.find_first_of(L".,", start);
+        numbers.push_back(LeadingInteger(version.substr(start, end - start)));
+        if (end == std::wstring::npos)
+        {
+            return numbers;
+        }
+        start = end + 1;
+    }
+}
+
+// Negative, zero or positive as a is older than, equal to or newer than b.
+int CompareVersions(const std::wstring& a, const std::wstring& b)
+{
+    const std::vector<long long> left = VersionNumbers(a);
+    const std::vector<long long> right = VersionNumbers(b);
+    const size_t count = left.size() > right.size() ? left.size() : right.size();
+    for (size_t i = 0; i < count; ++i)
+    {
+        const long long l = i < left.size() ? left[i] : 0;
+        const long long r = i < right.size() ? right[i] : 0;
+        if (l != r)
+        {
+            return l < r ? -1 : 1;
+        }
+    }
+    return 0;
+}
+} // namespace
+
+void LocalPWPolicyReader::reset()
+{
+    openElements.clear();
+    inAuthorizedServerList = false;
+    inUpdatePolicy = false;
+}
+
+void LocalPWPolicyReader::startElement(const std::wstring& name)
+{
+    // A child's text is its own: the text of the element around it goes on after the child's end.
+    OpenElement element;
+    if (name == kUpdatePolicyElement)
+    {
+        inUpdatePolicy = true;
+    }
+    if (name == kAuthorizedServerListElement)
+    {
+        if (inUpdatePolicy)
+        {
+            inAuthorizedServerList = true;
+        }
+    }
+    else if (name != kServerNameElement || inAuthorizedServerList)
+    {
+        element.name = name;
+    }
+    openElements.push_back(std::move(element));
+}
+
+void LocalPWPolicyReader::endElement(const std::wstring& name)
+{
+    if (!openElements.empty())
+    {
+        const OpenElement element = std::move(openElements.back());
+        openElements.pop_back();
+        if (!element.text.empty())
+        {
+            applyElementValue(element);
+        }
+    }
+    if (name == kAuthorizedServerListElement)
+    {
+        inAuthorizedServerList = false;
+    }
+    else if (name == kUpdatePolicyElement)
+    {
+        inUpdatePolicy = false;
+    }
+}
+
+void LocalPWPolicyReader::characters(const std::wstring& text)
+{
+    // The reader may deliver one element's text in several pieces (around entity references,
+    // CDATA sections, non-ASCII characters or child elements); the value is the whole text, taken
+    // at the end tag.
+    if (!openElements.empty() && !openElements.back().name.empty())
+    {
+        openElements.back().text += text;
+    }
+}
+
+void LocalPWPolicyReader::applyElementValue(const OpenElement& element)
+{
+    // A server name is read only inside the update group's server list (see startElement), so it
+    // needs no check of the group here.
+    const bool serverName = element.name == kServerNameElement;
+    const PolicyDefinition* policy =
+        LocalPWPolicyTable::findByName(serverName ? kAuthorizedServerListElement : element.name);
+    if (policy == nullptr)
+    {
+        return;
+    }
+    if (policy->updateGroup && !inUpdatePolicy && !serverName)
+    {
+        PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
+        return;
+    }
+    policy->store(element.text, record);
+}
+
+void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring& value)
+{
+    if (openElements.empty() || openElements.back().name != kRootElement || name != kVersionAttribute)
+    {
+        return;
+    }
+    record.setVersion(value);
+    if (CompareVersions(value, kCurrentVersion) > 0)
+    {
+        PW_LOG_DEBUG(
+            "XmlLocalPWPolMgr::addAttribute", 'W',
+            "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
+            "Unexpected behaviors can result.");
+    }
+}
+
+// True when the schema beside the policy may be handed to the reader, which runs elevated: an
+// existing file that a trusted account owns and that is no link, then held in schema. A schema that
+// is missing is not looked for; one that anyone else could have put there is not read.
+bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, CUniqueFileHandle& schema)
+{
+    constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";
+    CTrustedIdentities trusted;
+    const ResultCode loaded = trusted.load();
+    if (loaded != GLOBAL_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kLoad, 'W', "CTrustedIdentities::load", loaded, nullptr,
+                           "The policy is read without its schema");
+        return false;
+    }
+    FoundFile found;
+    if (CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema) !=
+        GLOBAL_SUCCESS)
+    {
+        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema");
+        return false;
+    }
+    if (!found.exists)
+    {
+        return true;
+    }
+    if (found.reparsePoint || found.directory)
+    {
+        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema: %s is a link, not a file",
+                     CNarrowText(path).c_str());
+        return false;
+    }
+    if (!found.trustedOwner)
+    {
+        PW_LOG_DEBUG(kLoad, 'W',
+                     "The policy is read without its schema: %s belongs to %s, not to SYSTEM, "
+                     "Administrators, TrustedInstaller or the user running this tool",
+                     CNarrowText(path).c_str(), found.owner.c_str());
+        return false;
+    }
+    return true;
+}

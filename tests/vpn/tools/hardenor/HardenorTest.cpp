@@ -5,6 +5,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AgentFixture.h"
@@ -13,7 +14,6 @@
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Utility/Win/UniqueHandle.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
@@ -295,10 +295,8 @@ TEST_F(HardenorHelp, HelpArgumentsPrintUsageAndChangeNothing)
         EXPECT_NE(std::string::npos, run.output.find("Usage: hardenor.exe")) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("upal")) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("AuthorizedServerList")) << run.output;
-        EXPECT_TRUE(
-            std::regex_search(run.output, std::regex("\n  rtp +RestrictTunnelProtocols +false \\| TLS "
-                                                     "\\| IPSec\r\n")))
-            << run.output;
+        const std::regex tunnelRow("\n  rtp +RestrictTunnelProtocols +false \\| TLS \\| IPSec\r\n");
+        EXPECT_TRUE(std::regex_search(run.output, tunnelRow)) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("hardenor.exe /status")) << run.output;
         EXPECT_EQ(std::string::npos, run.output.find("FIPS Mode has")) << run.output;
         EXPECT_FALSE(FileExists(PolicyFilePath()));
@@ -309,37 +307,22 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
 {
     // With the agent installed, a restart would show on the console.
     ASSERT_TRUE(agent::Install());
-    const struct
-    {
-        const char* name;
-        std::string file; // empty: no policy file
-        bool heldWithoutSharing;
-        DWORD exitCode;
-        std::string output;
-    } cases[] = {
-        {"on", PolicyFile({"<FipsMode>true</FipsMode>"}), false, 0, "FIPS mode is on\r\n"},
-        {"off", PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
-         false, 1, "FIPS mode is off\r\n"},
-        {"not well-formed", PolicyFile({"<FipsMode>true</FipsMode"}), false, kExitFailure,
-         "The local policy file could not be read\r\n"},
-        {"held without sharing", PolicyFile({"<FipsMode>true</FipsMode>"}), true, kExitFailure,
-         "The local policy file could not be read\r\n"},
-        {"no file", "", false, 1, "No local policy file: FIPS mode is off\r\n"},
+    const std::pair<std::string, std::pair<DWORD, std::string>> cases[] = {
+        {PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\n"}},
+        {PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
+         {1, "FIPS mode is off\r\n"}},
+        {PolicyFile({"<FipsMode>true</FipsMode"}),
+         {kExitFailure, "The local policy file could not be read\r\n"}},
+        {"", {1, "No local policy file: FIPS mode is off\r\n"}}, // no file
     };
-    for (const auto& c : cases)
+    for (const auto& [file, expected] : cases)
     {
         RemovePath(PolicyFilePath());
-        ASSERT_TRUE(c.file.empty() || WriteFileBytes(PolicyFilePath(), c.file)) << c.name;
-        CUniqueFileHandle held(c.heldWithoutSharing ? ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, 0,
-                                                                    nullptr, OPEN_EXISTING, 0, nullptr)
-                                                    : INVALID_HANDLE_VALUE);
-        ASSERT_EQ(c.heldWithoutSharing, held.valid()) << c.name;
+        ASSERT_TRUE(file.empty() || WriteFileBytes(PolicyFilePath(), file));
         const HardenorResult run = RunHardenor({L"bd=true", L"/status"}, "y\n");
-        EXPECT_EQ(c.exitCode, run.exitCode) << c.name;
-        EXPECT_EQ(c.output, run.output) << c.name;
-        held.reset();
-        EXPECT_EQ(c.file, CurrentPolicy()) << c.name;
-        EXPECT_EQ(!c.file.empty(), FileExists(PolicyFilePath())) << c.name;
+        EXPECT_EQ(expected, std::make_pair(run.exitCode, run.output));
+        EXPECT_EQ(file, CurrentPolicy());
+        EXPECT_EQ(!file.empty(), FileExists(PolicyFilePath())) << expected.second;
     }
 }
 

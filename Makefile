@@ -2,6 +2,8 @@
 #   make run    builds hardenor.exe and runs it in the project's own Wine machine (ARGS="fm=false ...")
 #   make test   builds everything and runs every test under Wine; ends with CTest's summary line
 #   make bench  times the tool against yardsticks under Wine (not a test; see scripts/bench.sh)
+#   make dist   builds only the shipped exe and packs dist/hardenor-<version>-x86.zip; with
+#               SIGN_CERT=<certificate> SIGN_KEY=<key> the exe is signed first
 #
 # Both architectures are built: the shipped 32-bit exe (BUILD_DIR/i686) and its 64-bit twin
 # (BUILD_DIR/x86_64), for machines that cannot run 32-bit programs. `make test` runs the suite on
@@ -16,7 +18,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 export JOBS
 
-.PHONY: all bootstrap configure build run test bench clean
+.PHONY: all bootstrap configure build run test bench dist clean
 
 all: build
 
@@ -41,6 +43,13 @@ test: build
 
 bench: build
 	@$(ROOT)/scripts/bench.sh $(BUILD_DIR)
+
+# The shipped 32-bit exe alone, in a build folder of its own without the tests.
+dist: bootstrap
+	@cmake -S $(ROOT) -B $(BUILD_DIR)/dist -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/i686-w64-mingw32.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DHARDENOR_TESTS=OFF -Wno-dev --no-warn-unused-cli >/dev/null
+	@cmake --build $(BUILD_DIR)/dist -j $(JOBS) --target hardenor
+	@SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" $(ROOT)/scripts/dist.sh $(BUILD_DIR)/dist $(ROOT)/dist
 
 clean:
 	rm -rf $(BUILD_DIR)

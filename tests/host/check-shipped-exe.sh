@@ -43,6 +43,11 @@ narrow="$(strings -a "$exe")"
 grep -q 'processorArchitecture="x86"' <<<"$narrow" || fail "no manifest for x86"
 grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" || fail "the manifest lacks the execution level"
 
+# No build time: the header's time stamp (8 bytes after the PE header, whose offset is at 0x3C) is 0.
+header="$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')"
+stamp="$(od -An -tx4 -j$((header + 8)) -N4 "$exe" | tr -d ' ')"
+[ "$stamp" = "00000000" ] || fail "the header holds a build time stamp (0x$stamp)"
+
 for path in "$source_dir" "$build_dir"; do
     if grep -qF "$path" <<<"$narrow$wide"; then
         fail "the binary holds the build machine path $path"

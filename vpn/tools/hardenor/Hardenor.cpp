@@ -25,6 +25,7 @@ namespace
 constexpr char kFile[] = "Hardenor";
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = -1;
+constexpr int kExitFipsOff = 1;
 constexpr int kAdministratorLevel = 3;
 constexpr int kCsidlProgramFiles = 0x26;
 
@@ -198,6 +199,18 @@ void restartAgent(IConsole& console)
     console.write("The VPN agent has been successfully restarted.\n");
 }
 
+bool isStatusRequested(int argc, const wchar_t* const* argv)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        if (argv[i] != nullptr && std::wcscmp(argv[i], L"/status") == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isHelpRequested(int argc, const wchar_t* const* argv)
 {
     for (int i = 1; i < argc; ++i)
@@ -217,9 +230,11 @@ void printUsage(IConsole& console)
 {
     console.write(
         "Usage: hardenor.exe [abbreviation=value ...]\n"
+        "       hardenor.exe /status\n"
         "\n"
         "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
         "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
+        "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
         "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
         "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
         "\n"
@@ -248,8 +263,56 @@ void printUsage(IConsole& console)
         "Exit codes:\n"
         "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
         "  -1  not an administrator, the policy file could not be written or read back, or no answer\n"
-        "      to the overwrite prompt (end of input)\n");
+        "      to the overwrite prompt (end of input)\n"
+        "Exit codes with /status:\n"
+        "  0   FIPS mode is on\n"
+        "  1   FIPS mode is off, or there is no policy file\n"
+        "  -1  the policy file cannot be read\n");
 }
+
+namespace
+{
+// Reads the policy file back as a run does and reports the FIPS state it holds. Nothing is asked,
+// written or restarted, and any user may ask: users may read the policy.
+int ReportStatus(DWORD dllSearchError, IConsole& console)
+{
+    if (dllSearchError != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
+                           "libraries may still be searched for beside the program");
+    }
+    CStoragePath* storagePathInstance = nullptr;
+    const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
+    if (storageResult != 0)
+    {
+        console.write("Failed to create storage path manager\n");
+        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", storageResult, nullptr,
+                           nullptr);
+        return kExitFailure;
+    }
+    CInstanceSmartPtr<CStoragePath> storagePath(storagePathInstance);
+
+    XmlLocalPWPolMgr policyManager;
+    if (!policyManager.localPolicyExists())
+    {
+        console.write("No local policy file: FIPS mode is off\n");
+        return kExitFipsOff;
+    }
+    if (policyManager.loadLocalPolicy() != 0)
+    {
+        console.write("The local policy file could not be read\n");
+        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
+        return kExitFailure;
+    }
+    if (policyManager.getLocalPolicyInfo().getFipsMode())
+    {
+        console.write("FIPS mode is on\n");
+        return kExitSuccess;
+    }
+    console.write("FIPS mode is off\n");
+    return kExitFipsOff;
+}
+} // namespace
 
 int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 {
@@ -268,6 +331,10 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 
         ResultCode logResult = 0;
         DiagnosticLogScope log(logResult);
+        if (isStatusRequested(argc, argv))
+        {
+            return ReportStatus(dllSearchError, console);
+        }
         return Run(argc, argv, dllSearchError, console);
     }
     catch (...)

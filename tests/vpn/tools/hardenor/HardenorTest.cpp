@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AgentFixture.h"
@@ -88,6 +90,7 @@ protected:
 using HardenorPolicyFile = HardenorRun;
 using HardenorPrompt = HardenorRun;
 using HardenorHelp = HardenorRun;
+using HardenorStatus = HardenorRun;
 using HardenorConcurrency = HardenorRun;
 } // namespace
 
@@ -320,8 +323,34 @@ TEST_F(HardenorHelp, HelpArgumentsPrintUsageAndChangeNothing)
         EXPECT_NE(std::string::npos, run.output.find("Usage: hardenor.exe")) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("upal")) << run.output;
         EXPECT_NE(std::string::npos, run.output.find("AuthorizedServerList")) << run.output;
+        const std::regex tunnelRow("\n  rtp +RestrictTunnelProtocols +false \\| TLS \\| IPSec\r\n");
+        EXPECT_TRUE(std::regex_search(run.output, tunnelRow)) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("hardenor.exe /status")) << run.output;
         EXPECT_EQ(std::string::npos, run.output.find("FIPS Mode has")) << run.output;
         EXPECT_FALSE(FileExists(PolicyFilePath()));
+    }
+}
+
+TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
+{
+    // With the agent installed, a restart would show on the console.
+    ASSERT_TRUE(agent::Install());
+    const std::pair<std::string, std::pair<DWORD, std::string>> cases[] = {
+        {PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\n"}},
+        {PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
+         {1, "FIPS mode is off\r\n"}},
+        {PolicyFile({"<FipsMode>true</FipsMode"}),
+         {kExitFailure, "The local policy file could not be read\r\n"}},
+        {"", {1, "No local policy file: FIPS mode is off\r\n"}}, // no file
+    };
+    for (const auto& [file, expected] : cases)
+    {
+        RemovePath(PolicyFilePath());
+        ASSERT_TRUE(file.empty() || WriteFileBytes(PolicyFilePath(), file));
+        const HardenorResult run = RunHardenor({L"bd=true", L"/status"}, "y\n");
+        EXPECT_EQ(expected, std::make_pair(run.exitCode, run.output));
+        EXPECT_EQ(file, CurrentPolicy());
+        EXPECT_EQ(!file.empty(), FileExists(PolicyFilePath())) << expected.second;
     }
 }
 

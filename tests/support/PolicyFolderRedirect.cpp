@@ -46,6 +46,11 @@ std::wstring PolicyFolderRedirect::policyDirectory() const
     return m_root.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 }
 
+bool PolicyFolderRedirect::createPolicyDirectory() const
+{
+    return ::SHCreateDirectoryExW(nullptr, policyDirectory().c_str(), nullptr) == ERROR_SUCCESS;
+}
+
 std::wstring PolicyFolderRedirect::policyFile() const
 {
     return policyDirectory() + L"PathweaveLocalPolicy.xml";

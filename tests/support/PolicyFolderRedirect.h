@@ -23,6 +23,8 @@ public:
     const std::wstring& commonAppData() const { return m_root.path(); }
     // The local policy directory inside it, ending in a backslash (created only by a write).
     std::wstring policyDirectory() const;
+    // Creates the local policy directory as an installer would, with the rights it inherits.
+    bool createPolicyDirectory() const;
     // The full path of the local policy file.
     std::wstring policyFile() const;
 

@@ -9,8 +9,9 @@
 
 namespace
 {
-constexpr char kFile[] = "LocalPWPolicyArguments";
-// Entries are the manager's: the administrator's arguments are handed to GenerateLocalPolicy.
+// The entries of this room are the policy manager's: they carry its function and source names, the
+// names that the event log has always shown for them.
+constexpr char kFile[] = "XmlLocalPWPolMgr";
 constexpr char kGenerate[] = "XmlLocalPWPolMgr::GenerateLocalPolicy";
 
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)

@@ -13,7 +13,9 @@ using namespace LocalPWPolicyFormat;
 
 namespace
 {
-constexpr char kFile[] = "LocalPWPolicyReader";
+// The entries of this room are the policy manager's: they carry its function and source names, the
+// names that the event log has always shown for them.
+constexpr char kFile[] = "XmlLocalPWPolMgr";
 
 // The decimal integer at the start of piece: optional blanks, an optional sign, digits; 0 when
 // there are none. Saturates instead of overflowing.

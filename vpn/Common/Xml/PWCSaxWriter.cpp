@@ -7,7 +7,6 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
-#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
 namespace
 {
@@ -171,25 +170,6 @@ bool PWCSaxWriter::isXmlText(const std::wstring& text)
         }
     }
     return true;
-}
-
-ResultCode PWCSaxWriter::createDirectoryPath(const std::wstring& path, const std::wstring& base,
-                                             std::vector<CUniqueFileHandle>& folders)
-{
-    CTrustedIdentities trusted;
-    const ResultCode loaded = trusted.load();
-    if (loaded != GLOBAL_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(kWriteDocument, 'E', "CTrustedIdentities::load", loaded, nullptr, nullptr);
-        return loaded;
-    }
-    return CAtomicFileWriter::createDirectoryPath(kWriteDocument, path, base, trusted, folders);
-}
-
-bool PWCSaxWriter::createDirectoryPath(const std::wstring& path)
-{
-    std::vector<CUniqueFileHandle> folders;
-    return createDirectoryPath(path, std::wstring(), folders) == GLOBAL_SUCCESS;
 }
 
 ResultCode PWCSaxWriter::writeDocument()

@@ -8,9 +8,7 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 
 class PWCSaxWriter : public SaxWriterIfc
@@ -42,12 +40,6 @@ public:
     // True when every character of text may stand in an XML 1.0 document: no C0 control other
     // than tab, line feed and carriage return, no U+FFFE or U+FFFF, no unpaired surrogate.
     static bool isXmlText(const std::wstring& text);
-    // CAtomicFileWriter::createDirectoryPath on behalf of writeDocument, with the trusted accounts
-    // of the caller.
-    [[nodiscard]] static ResultCode createDirectoryPath(const std::wstring& path, const std::wstring& base,
-                                                        std::vector<CUniqueFileHandle>& folders);
-    // The same with no base, for callers that only need the folders to exist.
-    static bool createDirectoryPath(const std::wstring& path);
 
 private:
     // True when text must go into CDATA sections to stay character data after document.

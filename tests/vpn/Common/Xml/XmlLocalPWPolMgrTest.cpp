@@ -921,7 +921,7 @@ TEST(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
 {
     PolicyFolderRedirect folder;
     RecordingEventLog log;
-    ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
+    ASSERT_TRUE(folder.createPolicyDirectory());
     ASSERT_TRUE(WriteFileBytes(folder.policyFile(), kDeclarationLine + "\r\n" + kRootLine +
                                                         "\r\n<FipsMode>true</FipsMode>\r\n<Broken>"));
     XmlLocalPWPolMgr manager;
@@ -934,7 +934,7 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
 {
     PolicyFolderRedirect folder;
     RecordingEventLog log;
-    ASSERT_TRUE(PWCSaxWriter::createDirectoryPath(folder.policyDirectory()));
+    ASSERT_TRUE(folder.createPolicyDirectory());
     std::string file =
         PolicyFile({"<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
                     "<AuthorizedServerList><ServerName>x</ServerName></AuthorizedServerList>",

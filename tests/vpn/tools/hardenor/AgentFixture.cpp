@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "HardenorRun.h"
+#include "HardenorProcess.h"
 
 namespace agent
 {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "AgentFixture.h"
-#include "HardenorRun.h"
+#include "HardenorProcess.h"
 
 namespace
 {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "AgentFixture.h"
-#include "HardenorRun.h"
+#include "HardenorProcess.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
@@ -60,7 +60,7 @@ std::string CurrentPolicy()
 }
 
 // Each test starts with no policy file and no agent executable, unless it installs one.
-class HardenorRun : public ::testing::Test
+class HardenorMachine : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -87,11 +87,12 @@ protected:
     }
 };
 
-using HardenorPolicyFile = HardenorRun;
-using HardenorPrompt = HardenorRun;
-using HardenorHelp = HardenorRun;
-using HardenorStatus = HardenorRun;
-using HardenorConcurrency = HardenorRun;
+using HardenorPolicyFile = HardenorMachine;
+using HardenorPrompt = HardenorMachine;
+using HardenorHelp = HardenorMachine;
+using HardenorStatus = HardenorMachine;
+using HardenorConcurrency = HardenorMachine;
+using HardenorAgentCheck = HardenorMachine;
 } // namespace
 
 TEST_F(HardenorPolicyFile, NoArgumentsWritesFipsModeAloneAndReportsItEnabled)
@@ -566,7 +567,7 @@ struct HolderAnswer
     std::string console; // the line before the generating message
 };
 
-class HardenorPolicyInUse : public HardenorRun, public ::testing::WithParamInterface<HolderAnswer>
+class HardenorPolicyInUse : public HardenorMachine, public ::testing::WithParamInterface<HolderAnswer>
 {
 };
 } // namespace
@@ -636,7 +637,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Regression: without the program files folder the agent was looked for under the root of the
 // current drive, where any user may create the product's folders.
-TEST_F(HardenorRun, NoProgramFilesFolderMeansNoAgentAndNoProbe)
+TEST_F(HardenorAgentCheck, NoProgramFilesFolderMeansNoAgentAndNoProbe)
 {
     int probes = 0;
     const auto noShellFolders = OverrideShellFolderFunction(nullptr);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "AgentFixture.h"
-#include "HardenorRun.h"
+#include "HardenorProcess.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "HardenorRun.h"
+#include "HardenorProcess.h"
 
 #include <shlobj.h>
 

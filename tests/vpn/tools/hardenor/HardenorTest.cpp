@@ -475,6 +475,7 @@ TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
     EXPECT_EQ((std::vector<LoggedEntry>{
                   Failure('W', "wmain", "Hardenor", "::SetDefaultDllDirectories", ERROR_PROC_NOT_FOUND,
                           "libraries may still be searched for beside the program"),
+                  Failure('E', "GetPrivilegeLevel", "Privilege", "::OpenThreadToken", ERROR_ACCESS_DENIED),
                   EntryPoint('I', "user does not have necessary privileges"),
               }),
               LoggedEntries(log));

@@ -24,6 +24,8 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
     if (!pw::Api().AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0, 0,
                                             0, 0, sid.put()))
     {
+        const DWORD error = ::GetLastError();
+        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::AllocateAndInitializeSid", error, nullptr, nullptr);
         return GroupSearch::Failed;
     }
     for (DWORD i = 0; i < groups.GroupCount; ++i)
@@ -33,9 +35,17 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
         {
             continue;
         }
+        // FALSE is also the answer for SIDs that differ; only a last error tells a failure apart.
+        ::SetLastError(ERROR_SUCCESS);
         if (pw::Api().EqualSid(groups.Groups[i].Sid, sid.get()))
         {
             return GroupSearch::Present;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_SUCCESS)
+        {
+            PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::EqualSid", error, nullptr, nullptr);
+            return GroupSearch::Failed;
         }
     }
     return GroupSearch::Absent;
@@ -49,11 +59,19 @@ bool OpenCallerToken(CUniqueKernelHandle& token)
     {
         return true;
     }
-    if (::GetLastError() != ERROR_NO_TOKEN)
+    DWORD error = ::GetLastError();
+    if (error != ERROR_NO_TOKEN)
     {
+        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::OpenThreadToken", error, nullptr, nullptr);
         return false;
     }
-    return pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()) != FALSE;
+    if (pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    {
+        return true;
+    }
+    error = ::GetLastError();
+    PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::OpenProcessToken", error, nullptr, nullptr);
+    return false;
 }
 
 } // namespace
@@ -70,6 +88,8 @@ int GetPrivilegeLevel()
     if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &needed) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
+        const DWORD error = ::GetLastError();
+        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::GetTokenInformation", error, nullptr, nullptr);
         return 0;
     }
 
@@ -82,6 +102,8 @@ int GetPrivilegeLevel()
     }
     if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed))
     {
+        const DWORD error = ::GetLastError();
+        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::GetTokenInformation", error, nullptr, nullptr);
         return 0;
     }
     token.reset();

@@ -271,7 +271,7 @@ TEST(PrivilegeFailures, AllocationFailureIsLoggedAndGivesZero)
     EXPECT_EQ(std::vector<HANDLE>{openedToken}, closed);
 }
 
-TEST(PrivilegeFailures, TokenAndSidFailuresGiveZeroSilentlyAndFreeTheBlock)
+TEST(PrivilegeFailures, TokenAndSidFailuresAreLoggedGiveZeroAndFreeTheBlock)
 {
     RecordingEventLog log;
     CCraftedTokenGroups groups({Group(Users()), Group(Administrators())});
@@ -332,7 +332,13 @@ TEST(PrivilegeFailures, TokenAndSidFailuresGiveZeroSilentlyAndFreeTheBlock)
         EXPECT_EQ(2, frees);
     }
 
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_EQ(
+        (std::vector<LoggedEntry>{
+            Failure('E', "GetPrivilegeLevel", "Privilege", "::GetTokenInformation", ERROR_ACCESS_DENIED),
+            Failure('E', "GetPrivilegeLevel", "Privilege", "::GetTokenInformation", ERROR_INVALID_PARAMETER),
+            Failure('E', "GetPrivilegeLevel", "Privilege", "::AllocateAndInitializeSid",
+                    ERROR_NOT_ENOUGH_MEMORY)}),
+        LoggedEntries(log));
 }
 
 TEST(PrivilegeToken, WithoutImpersonationTheProcessTokenIsRated)

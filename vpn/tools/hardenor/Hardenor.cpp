@@ -35,15 +35,34 @@ constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
 constexpr wchar_t kShellLibrary[] = L"Shell32.dll";
 
-// The run after the log is open; every object it creates is released on return, in reverse order
-// of creation.
-int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
+void ReportDllSearch(DWORD dllSearchError)
 {
     if (dllSearchError != ERROR_SUCCESS)
     {
         PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
                            "libraries may still be searched for beside the program");
     }
+}
+
+// The storage path singleton for the run, or null after telling the console and the log.
+CStoragePath* CreateStoragePath(IConsole& console)
+{
+    CStoragePath* instance = nullptr;
+    const ResultCode result = CStoragePath::CreateSingletonInstance(instance);
+    if (result != 0)
+    {
+        console.write("Failed to create storage path manager\n");
+        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", result, nullptr, nullptr);
+        return nullptr;
+    }
+    return instance;
+}
+
+// The run after the log is open; every object it creates is released on return, in reverse order
+// of creation.
+int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
+{
+    ReportDllSearch(dllSearchError);
 
     if (GetPrivilegeLevel() < kAdministratorLevel)
     {
@@ -57,16 +76,11 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
     // and logs on its own, so a failure here is not reported.
     const CUniqueModule shellForTheRun(pw::LoadSystemLibrary(kShellLibrary));
 
-    CStoragePath* storagePathInstance = nullptr;
-    const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
-    if (storageResult != 0)
+    CInstanceSmartPtr<CStoragePath> storagePath(CreateStoragePath(console));
+    if (storagePath.get() == nullptr)
     {
-        console.write("Failed to create storage path manager\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", storageResult, nullptr,
-                           nullptr);
         return kExitFailure;
     }
-    CInstanceSmartPtr<CStoragePath> storagePath(storagePathInstance);
 
     XmlLocalPWPolMgr policyManager;
 
@@ -276,21 +290,12 @@ namespace
 // written or restarted, and any user may ask: users may read the policy.
 int ReportStatus(DWORD dllSearchError, IConsole& console)
 {
-    if (dllSearchError != ERROR_SUCCESS)
+    ReportDllSearch(dllSearchError);
+    CInstanceSmartPtr<CStoragePath> storagePath(CreateStoragePath(console));
+    if (storagePath.get() == nullptr)
     {
-        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
-                           "libraries may still be searched for beside the program");
-    }
-    CStoragePath* storagePathInstance = nullptr;
-    const ResultCode storageResult = CStoragePath::CreateSingletonInstance(storagePathInstance);
-    if (storageResult != 0)
-    {
-        console.write("Failed to create storage path manager\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", storageResult, nullptr,
-                           nullptr);
         return kExitFailure;
     }
-    CInstanceSmartPtr<CStoragePath> storagePath(storagePathInstance);
 
     XmlLocalPWPolMgr policyManager;
     if (!policyManager.localPolicyExists())

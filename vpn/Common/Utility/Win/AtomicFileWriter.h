@@ -9,7 +9,9 @@
 //   that is delete-pending while it is written, so that a process killed at any instant leaves
 //   nothing behind; it is renamed over the target through its own handle, so that no one can open
 //   it between its close and its rename;
-// - temporary files that killed runs of older versions left beside the target are removed.
+// - temporary files left beside the target are removed: those of older versions, and those of runs
+//   killed in the instant between creating the file and marking it, which no call of the platform
+//   can do at once.
 // Entries are logged on behalf of the function that the caller names.
 
 #include <optional>

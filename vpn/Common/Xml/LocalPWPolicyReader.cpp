@@ -177,9 +177,8 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
     }
 }
 
-// True when the schema beside the policy may be handed to the reader, which runs elevated: an
-// existing file that a trusted account owns and that is no link, then held in schema. A schema that
-// is missing is not looked for; one that anyone else could have put there is not read.
+// The reader runs elevated, so a schema that anyone else could have put there is not read. A schema
+// that is not there leaves the reader as it always was: it finds nothing to load.
 bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, CUniqueFileHandle& schema)
 {
     constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";

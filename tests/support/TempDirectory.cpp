@@ -40,11 +40,25 @@ TempDirectory::~TempDirectory()
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    // Shares everything, so that a reader never stands in the way of the writer it observes.
+    // Shares everything, so that a reader never stands in the way of the writer it observes. A file
+    // that its writer still holds unshared (the tool's new policy, from its rename to its close) is
+    // waited for, as the tool's own reader does.
     std::string bytes;
-    HANDLE file =
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt)
+    {
+        file =
+            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_SHARING_VIOLATION)
+        {
+            return bytes;
+        }
+        if (file == INVALID_HANDLE_VALUE)
+        {
+            ::Sleep(10);
+        }
+    }
     if (file == INVALID_HANDLE_VALUE)
     {
         return bytes;

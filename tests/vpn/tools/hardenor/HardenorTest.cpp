@@ -55,33 +55,8 @@ std::string PolicyFile(const std::vector<std::string>& body)
     return text + kRootEnd + "\r\n";
 }
 
-// The policy file's bytes. A run that is replacing the file holds it, as its own new file, from the
-// rename until its close: a reader waits for it as the tool's own reader does.
 std::string CurrentPolicy()
 {
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        const HANDLE file =
-            ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
-        {
-            std::string bytes;
-            char buffer[4096];
-            DWORD done = 0;
-            while (::ReadFile(file, buffer, sizeof(buffer), &done, nullptr) && done > 0)
-            {
-                bytes.append(buffer, done);
-            }
-            ::CloseHandle(file);
-            return bytes;
-        }
-        if (::GetLastError() != ERROR_SHARING_VIOLATION)
-        {
-            break;
-        }
-        ::Sleep(10);
-    }
     return ReadFileBytes(PolicyFilePath());
 }
 

@@ -73,24 +73,19 @@ bool IsHeldByAnother(DWORD error)
 // Returns ERROR_SUCCESS with the file held, or the error of the last attempt.
 DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
 {
-    DWORD error = ERROR_SUCCESS;
-    for (int attempt = 1; attempt <= kFileInUseAttempts; ++attempt)
-    {
-        CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.valid())
+    return RetryWhileFileInUse(
+        [&]() -> DWORD
         {
+            CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file.valid())
+            {
+                return ::GetLastError();
+            }
             hold = std::move(file);
             return ERROR_SUCCESS;
-        }
-        error = ::GetLastError();
-        if (!IsHeldByAnother(error) || attempt == kFileInUseAttempts)
-        {
-            break;
-        }
-        pw::Api().Sleep(kFileInUsePauseMs);
-    }
-    return error;
+        },
+        IsHeldByAnother);
 }
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -213,31 +214,33 @@ void restartAgent(IConsole& console)
     console.write("The VPN agent has been successfully restarted.\n");
 }
 
-bool isStatusRequested(int argc, const wchar_t* const* argv)
+namespace
+{
+// True when one of the arguments is one of the names, compared exactly.
+bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names)
 {
     for (int i = 1; i < argc; ++i)
     {
-        if (argv[i] != nullptr && std::wcscmp(argv[i], L"/status") == 0)
+        for (const wchar_t* name : names)
         {
-            return true;
+            if (argv[i] != nullptr && std::wcscmp(argv[i], name) == 0)
+            {
+                return true;
+            }
         }
     }
     return false;
 }
+} // namespace
+
+bool isStatusRequested(int argc, const wchar_t* const* argv)
+{
+    return HasArgument(argc, argv, {L"/status"});
+}
 
 bool isHelpRequested(int argc, const wchar_t* const* argv)
 {
-    for (int i = 1; i < argc; ++i)
-    {
-        const wchar_t* argument = argv[i];
-        if (argument != nullptr &&
-            (std::wcscmp(argument, L"/?") == 0 || std::wcscmp(argument, L"-?") == 0 ||
-             std::wcscmp(argument, L"-h") == 0 || std::wcscmp(argument, L"--help") == 0))
-        {
-            return true;
-        }
-    }
-    return false;
+    return HasArgument(argc, argv, {L"/?", L"-?", L"-h", L"--help"});
 }
 
 void printUsage(IConsole& console)

@@ -738,16 +738,7 @@ INSTANTIATE_TEST_SUITE_P(
                      [](DWORD error)
                      {
                          OverrideSet set;
-                         set.add(&pw::PlatformApi::SetFileInformationByHandle,
-                                 [error](HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID data, DWORD size)
-                                 {
-                                     if (type != FileRenameInfo)
-                                     {
-                                         return ::SetFileInformationByHandle(file, type, data, size);
-                                     }
-                                     ::SetLastError(error);
-                                     return FALSE;
-                                 });
+                         set.add(&pw::PlatformApi::SetFileInformationByHandle, RenameRefuser(error));
                          return set;
                      }}),
     [](const ::testing::TestParamInfo<FailurePoint>& info) { return std::string(info.param.name); });

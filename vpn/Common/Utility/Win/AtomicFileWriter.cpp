@@ -221,11 +221,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
                            nullptr);
-        file.reset();
-        if (!pw::Api().DeleteFileW(name.c_str()))
-        {
-            PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
-        }
+        deleteByName(file, name);
         return GLOBAL_ERROR_UNEXPECTED;
     }
 
@@ -263,11 +259,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
         // Gone when the handle closes; by name if it cannot be marked again.
         if (!SetDeletePending(file.get(), true))
         {
-            file.reset();
-            if (!pw::Api().DeleteFileW(name.c_str()))
-            {
-                PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
-            }
+            deleteByName(file, name);
         }
         return GLOBAL_ERROR_UNEXPECTED;
     }
@@ -277,6 +269,16 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
         PW_LOG_RETURN_CODE(m_function, 'W', "::CloseHandle", ::GetLastError(), nullptr, nullptr);
     }
     return GLOBAL_SUCCESS;
+}
+
+// Closes a temporary file that could not be marked for deletion and deletes it by its name.
+void CAtomicFileWriter::deleteByName(CUniqueFileHandle& file, const std::wstring& name) const
+{
+    file.reset();
+    if (!pw::Api().DeleteFileW(name.c_str()))
+    {
+        PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
+    }
 }
 
 // A target that an untrusted account owns was put there by someone who should not have: it is

@@ -53,6 +53,7 @@ private:
     void removeLeftovers() const;
     [[nodiscard]] bool createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
                                            std::wstring& name) const;
+    void deleteByName(CUniqueFileHandle& file, const std::wstring& name) const;
     [[nodiscard]] bool replaceTarget(CUniqueFileHandle& file, const std::wstring& target);
 
     const char* m_function;

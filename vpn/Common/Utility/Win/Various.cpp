@@ -47,13 +47,13 @@ bool IsFileInUse(DWORD error)
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
-DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt)
+DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, bool (*inUse)(DWORD))
 {
     DWORD error = ERROR_SUCCESS;
     for (int count = 1; count <= kFileInUseAttempts; ++count)
     {
         error = attempt();
-        if (!IsFileInUse(error) || count == kFileInUseAttempts)
+        if (!inUse(error) || count == kFileInUseAttempts)
         {
             break;
         }

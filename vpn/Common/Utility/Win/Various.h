@@ -14,8 +14,9 @@ std::wstring GetCSIDLPath(int csidl);
 bool IsFileInUse(DWORD error);
 
 // Runs attempt, which returns ERROR_SUCCESS or the Win32 error of a file operation, again while the
-// file is in use (IsFileInUse): at most kFileInUseAttempts times, with a pause of kFileInUsePauseMs
-// through the platform seam between two attempts. Returns the result of the last attempt.
+// file is in use (inUse, IsFileInUse unless given): at most kFileInUseAttempts times, with a pause of
+// kFileInUsePauseMs through the platform seam between two attempts. Returns the result of the last
+// attempt.
 constexpr int kFileInUseAttempts = 20;
 constexpr DWORD kFileInUsePauseMs = 50;
-DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt);
+DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, bool (*inUse)(DWORD) = IsFileInUse);

@@ -133,3 +133,29 @@ OwnerOverride OverrideOwner(const std::wstring& sid)
     // With the rights that the writer gives its own folders.
     return OverrideSecurity(L"O:" + sid + kWriterDacl);
 }
+
+std::wstring FinalPathOf(HANDLE file)
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path, MAX_PATH, 0);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl)
+{
+    return OverrideApi(&pw::PlatformApi::GetSecurityInfo,
+                       [suffix, sddl](HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+                                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+                       {
+                           if (EndsWith(FinalPathOf(object), suffix))
+                           {
+                               return ReportSddl(sddl, owner, group, dacl, sacl, descriptor);
+                           }
+                           return ::GetSecurityInfo(object, type, what, owner, group, dacl, sacl, descriptor);
+                       });
+}

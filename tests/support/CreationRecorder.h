@@ -52,3 +52,8 @@ OwnerOverride OverrideSecurity(const std::wstring& sddl);
 OwnerOverride OverrideOwner(const std::wstring& sid);
 // The owner sid for files only; folders report their real owner and rights.
 OwnerOverride OverrideFileOwner(const std::wstring& sid);
+// The path of an open file as Windows gives it, or "" when it cannot.
+std::wstring FinalPathOf(HANDLE file);
+bool EndsWith(const std::wstring& text, const std::wstring& suffix);
+// sddl for the files whose name ends in suffix; every other object reports what it really has.
+OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl);

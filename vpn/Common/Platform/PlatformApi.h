@@ -21,6 +21,10 @@
 namespace pw
 {
 
+// The information class of a rename with flags (POSIX semantics among them), which the SDK declares
+// for Windows 10 targets only; older systems refuse it.
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
 struct PlatformApi
 {
     // Kernel objects, files and directories
@@ -37,6 +41,12 @@ struct PlatformApi
     std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;
     std::function<BOOL(HANDLE)> FindClose;
     std::function<int(const wchar_t*, struct _stat*)> wstat;
+
+    // Processes and the registry
+    std::function<BOOL(HANDLE, PBOOL)> IsWow64Process;
+    std::function<LSTATUS(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExW;
+    std::function<LSTATUS(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)> RegQueryValueExW;
+    std::function<LSTATUS(HKEY)> RegCloseKey;
 
     // Modules and message tables
     // Looked up in kernel32 at run time (absent from Windows 7 without KB2533623): FALSE with

@@ -125,6 +125,13 @@ struct RestartSessionTraits
     static void close(pointer h) { (void)pw::Api().RmEndSession(h); }
 };
 
+struct RegistryKeyTraits // RegOpenKeyExW: the key stays null on failure
+{
+    using pointer = HKEY;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { (void)pw::Api().RegCloseKey(h); }
+};
+
 using CUniqueKernelHandle = CUniqueHandle<KernelHandleTraits>;
 using CUniqueFileHandle = CUniqueHandle<FileHandleTraits>;
 using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
@@ -135,6 +142,7 @@ using CUniqueModule = CUniqueHandle<ModuleTraits>;
 using CUniqueEventSource = CUniqueHandle<EventSourceTraits>;
 using CUniqueFindHandle = CUniqueHandle<FindHandleTraits>;
 using CUniqueRestartSession = CUniqueHandle<RestartSessionTraits>;
+using CUniqueRegistryKey = CUniqueHandle<RegistryKeyTraits>;
 
 // Holds one reference to a COM object; releases it when destroyed. The holder takes over a
 // reference that its creator already owns.

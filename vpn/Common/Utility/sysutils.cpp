@@ -17,17 +17,28 @@ constexpr unsigned kRegularFileBit = 0x8000;
 
 bool fileExists(const std::wstring& path)
 {
+    bool regularFile = false;
+    return testRegularFile(path, regularFile) == GLOBAL_SUCCESS && regularFile;
+}
+
+ResultCode testRegularFile(const std::wstring& path, bool& regularFile)
+{
+    regularFile = false;
     struct _stat info = {};
     errno = 0;
     if (pw::Api().wstat(path.c_str(), &info) == 0)
     {
-        return (info.st_mode & kRegularFileBit) != 0;
+        regularFile = (info.st_mode & kRegularFileBit) != 0;
+        return GLOBAL_SUCCESS;
     }
     const int error = errno;
-    if (error != ENOENT)
+    if (error == ENOENT)
     {
-        PW_LOG_RETURN_CODE("fileExists", 'E', "_tstat", static_cast<ResultCode>(error), nullptr,
-                           "File: %s\nError: %s", CNarrowText(path).c_str(), std::strerror(error));
+        return GLOBAL_SUCCESS;
     }
-    return false;
+    // Never 0: a failed stat that left errno alone still failed.
+    const ResultCode code = error != 0 ? static_cast<ResultCode>(error) : GLOBAL_ERROR_UNEXPECTED;
+    PW_LOG_RETURN_CODE("fileExists", 'E', "_tstat", code, nullptr, "File: %s\nError: %s",
+                       CNarrowText(path).c_str(), std::strerror(error));
+    return code;
 }

@@ -6,6 +6,7 @@
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/Win/FileSecurity.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
+#include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 
@@ -177,42 +178,86 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
     }
 }
 
-// The reader runs elevated, so a schema that anyone else could have put there is not read. A schema
-// that is not there leaves the reader as it always was: it finds nothing to load.
-bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, CUniqueFileHandle& schema)
+namespace
 {
-    constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";
-    CTrustedIdentities trusted;
-    const ResultCode loaded = trusted.load();
-    if (loaded != GLOBAL_SUCCESS)
+constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";
+constexpr char kTrustedAccounts[] = "SYSTEM, Administrators, TrustedInstaller or the user running this tool";
+
+// Why a file found beside the policy may not be trusted, or "" when it may: the first check that it
+// fails. Any other name of the file may lead to a folder that someone else may change, and a link
+// may lead anywhere.
+std::string Distrust(const FoundFile& found)
+{
+    if (found.directory || found.reparsePoint)
     {
-        PW_LOG_RETURN_CODE(kLoad, 'W', "CTrustedIdentities::load", loaded, nullptr,
-                           "The policy is read without its schema");
-        return false;
+        return "it is a folder or a link, not a file";
     }
-    FoundFile found;
-    if (CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema) !=
-        GLOBAL_SUCCESS)
+    if (found.links != 1)
     {
-        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema");
+        return "it has " + std::to_string(found.links) + " hard links, so it may be changed under another name";
+    }
+    if (!found.trustedOwner)
+    {
+        return "it belongs to " + found.owner + ", not to " + kTrustedAccounts;
+    }
+    return std::string();
+}
+} // namespace
+
+ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, const CTrustedIdentities& trusted,
+                                                  char level, CUniqueFileHandle& file)
+{
+    FoundFile found;
+    // Another run may be replacing the file right now: look at it once it holds still.
+    const ResultCode inspected = RetryWhileFileInUse(
+        [&]() -> DWORD
+        { return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, file); });
+    if (inspected != GLOBAL_SUCCESS || !found.exists)
+    {
+        const ResultCode error = inspected != GLOBAL_SUCCESS ? inspected : ERROR_FILE_NOT_FOUND;
+        PW_LOG_RETURN_CODE(kLoad, 'E', "CFileSecurity::InspectFile", error, nullptr, "Cannot read %s",
+                           CNarrowText(path).c_str());
+        return error;
+    }
+    const std::string distrust = Distrust(found);
+    if (!distrust.empty())
+    {
+        file.reset();
+        PW_LOG_DEBUG(kLoad, level, "%s is not read: %s", CNarrowText(path).c_str(), distrust.c_str());
+        return kUntrustedPolicyFile;
+    }
+    return GLOBAL_SUCCESS;
+}
+
+// The reader runs elevated, so a schema that anyone else could have put there or could change is not
+// read. Without a schema the reader is not asked to load one at all: one that a user put there while
+// the document is parsed would otherwise be loaded.
+bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedIdentities& trusted,
+                                       CUniqueFileHandle& schema)
+{
+    FoundFile found;
+    const ResultCode inspected =
+        CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema);
+    if (inspected != GLOBAL_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(kLoad, 'W', "CFileSecurity::InspectFile", inspected, nullptr,
+                           "The policy is read without its schema");
         return false;
     }
     if (!found.exists)
     {
-        return true;
-    }
-    if (found.reparsePoint || found.directory)
-    {
-        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema: %s is a link, not a file",
-                     CNarrowText(path).c_str());
         return false;
     }
-    if (!found.trustedOwner)
+    std::string distrust = Distrust(found);
+    if (distrust.empty() && !found.changeableBy.empty())
     {
-        PW_LOG_DEBUG(kLoad, 'W',
-                     "The policy is read without its schema: %s belongs to %s, not to SYSTEM, "
-                     "Administrators, TrustedInstaller or the user running this tool",
-                     CNarrowText(path).c_str(), found.owner.c_str());
+        distrust = "it lets " + found.changeableBy + " change it";
+    }
+    if (!distrust.empty())
+    {
+        schema.reset();
+        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema: %s: %s", CNarrowText(path).c_str(),
+                     distrust.c_str());
         return false;
     }
     return true;

@@ -4,10 +4,14 @@
 // open and whether it lies in the update group or its server list, and stores each recognised
 // element's whole text, taken at its end tag, into a record.
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
+#include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 
 class LocalPWPolicyReader
@@ -25,10 +29,21 @@ public:
     // An attribute of the element that started last.
     void attribute(const std::wstring& name, const std::wstring& value);
 
-    // True when the schema at path may be handed to the reader, which runs elevated: a missing
-    // schema, or a file that a trusted account owns and that is no link, which is then held in
-    // schema against writers. Anything else is logged as a warning.
-    static bool mayUseSchema(const std::wstring& path, CUniqueFileHandle& schema);
+    // Opens the policy file at path for the parse and keeps it open in file, shared for reading
+    // only, so that the file checked is the file read. 0 when it is a plain file with one name that
+    // a trusted account owns; kUntrustedPolicyFile, logged at level with the cause, when it is not;
+    // or the Windows error of a file that could not be opened, logged at level 'E'.
+    [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path, const CTrustedIdentities& trusted,
+                                                      char level, CUniqueFileHandle& file);
+    // True when the schema at path may be handed to the reader, which runs elevated and loads what
+    // the schema names: a plain file with one name that a trusted account owns and that no untrusted
+    // account may change. It is then held in schema, shared for reading only, against writers. A
+    // schema that is there and may not be used is logged as a warning; a missing one is not.
+    static bool mayUseSchema(const std::wstring& path, const CTrustedIdentities& trusted,
+                             CUniqueFileHandle& schema);
+
+    // What openTrustedPolicy returns for a policy file that it does not let the reader parse.
+    static constexpr ResultCode kUntrustedPolicyFile = static_cast<ResultCode>(TRUST_E_SUBJECT_NOT_TRUSTED);
 
 private:
     // An element between its start and end tags: the name that its text is read as (empty when its

@@ -176,6 +176,6 @@ ResultCode PWCSaxWriter::writeDocument()
 {
     CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase);
     const ResultCode written = file.write(DiskBytes(document));
-    inUseBy = file.targetInUseBy();
+    refusal = file.targetRefusal();
     return written == GLOBAL_SUCCESS ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;
 }

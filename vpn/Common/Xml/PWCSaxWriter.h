@@ -6,9 +6,9 @@
 // the target file in one step through CAtomicFileWriter, so readers see the old file or the new one
 // and a failure leaves the old file untouched.
 
-#include <optional>
 #include <string>
 
+#include "vpn/Common/Utility/Win/AtomicFileWriter.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 
 class PWCSaxWriter : public SaxWriterIfc
@@ -30,9 +30,9 @@ public:
     [[nodiscard]] ResultCode endDocument() override;
     // 0, or 0xFE000009 after logging the failed step.
     [[nodiscard]] ResultCode writeDocument() override;
-    // After a writeDocument that failed because the file stayed in use: who holds it, or an empty
-    // text when that cannot be told (CAtomicFileWriter::targetInUseBy).
-    const std::optional<std::string>& targetInUseBy() const { return inUseBy; }
+    // After a writeDocument that failed: why the file could not be replaced, when that was the
+    // failure (CAtomicFileWriter::targetRefusal).
+    const TargetRefusal& targetRefusal() const { return refusal; }
     std::wstring getDocument() const override;
 
     // text in CDATA sections, split so that no section contains "]]>".
@@ -50,5 +50,5 @@ private:
     std::wstring directory;
     std::wstring fileName;
     std::wstring trustedBase;
-    std::optional<std::string> inUseBy;
+    TargetRefusal refusal;
 };

@@ -1,6 +1,7 @@
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
 #include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Utility/sysutils.h"
@@ -49,21 +50,32 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
 
 bool XmlLocalPWPolMgr::localPolicyExists()
 {
+    bool exists = false;
+    return findLocalPolicy(exists) == GLOBAL_SUCCESS && exists;
+}
+
+ResultCode XmlLocalPWPolMgr::findLocalPolicy(bool& exists)
+{
+    exists = false;
     // Without a policy directory there is no policy, whatever the current directory holds.
     const std::wstring directory = getLocalSecurityPolicyDir();
-    return !directory.empty() && fileExists(directory + kPolicyFileName);
+    if (directory.empty())
+    {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return testRegularFile(directory + kPolicyFileName, exists);
 }
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
 {
-    policyFileInUseBy.reset();
+    policyFileRefusal = TargetRefusal();
     PolicyValues top;
     PolicyValues update;
     if (!collectPolicyValues(args, count, top, update))
     {
         return false;
     }
-    return writeLocalPolicy(top, update, &policyFileInUseBy);
+    return writeLocalPolicy(top, update, &policyFileRefusal);
 }
 
 bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
@@ -73,7 +85,7 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
 }
 
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
-                                        std::optional<std::string>* inUseBy)
+                                        TargetRefusal* refusal)
 {
     const std::wstring directory = getLocalSecurityPolicyDir();
     PWCSaxWriter writer(directory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
@@ -90,9 +102,9 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyVal
     {
         PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "PWCSaxWriter::writeDocument", result,
                            nullptr, nullptr);
-        if (inUseBy != nullptr)
+        if (refusal != nullptr)
         {
-            *inUseBy = writer.targetInUseBy();
+            *refusal = writer.targetRefusal();
         }
         return false;
     }
@@ -105,7 +117,7 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
     return LocalPWPolicyDocument::build(writer, top, update);
 }
 
-ResultCode XmlLocalPWPolMgr::loadLocalPolicy()
+ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
 {
     policyInfo.reset();
     // Nothing of a parse that stopped part-way carries over.
@@ -115,10 +127,26 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy()
         return 0;
     }
     const std::wstring directory = getLocalSecurityPolicyDir();
-    // Held against writers until the parse is done, so that the schema checked is the one read.
+    CTrustedIdentities trusted;
+    const ResultCode loaded = trusted.load();
+    if (loaded != GLOBAL_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::loadLocalPolicy", 'E', "CTrustedIdentities::load", loaded,
+                           nullptr, "Cannot tell who wrote %s", CNarrowText(directory + kPolicyFileName).c_str());
+        return loaded;
+    }
+    // Both are held against writers until the parse is done, so that the files checked are the
+    // files read.
+    CUniqueFileHandle policy;
+    const ResultCode opened =
+        LocalPWPolicyReader::openTrustedPolicy(directory + kPolicyFileName, trusted, untrustedLevel, policy);
+    if (opened != GLOBAL_SUCCESS)
+    {
+        return opened;
+    }
     CUniqueFileHandle schema;
-    XmlParser parser(this,
-                     LocalPWPolicyReader::mayUseSchema(directory + LocalPWPolicyFormat::kSchemaFile, schema));
+    XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(directory + LocalPWPolicyFormat::kSchemaFile,
+                                                             trusted, schema));
     return parser.invokeParser(directory + kPolicyFileName);
 }
 

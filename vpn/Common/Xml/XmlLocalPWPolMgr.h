@@ -7,10 +7,10 @@
 // the argument rules (LocalPWPolicyArguments), the document (LocalPWPolicyDocument) and the
 // read-back (LocalPWPolicyReader).
 
-#include <optional>
 #include <string>
 
 #include "vpn/Common/Logging/ResultCodes.h"
+#include "vpn/Common/Utility/Win/AtomicFileWriter.h"
 #include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyReader.h"
@@ -34,11 +34,13 @@ public:
     static std::wstring getLocalSecurityPolicyDir();
     // True when the policy file exists as a regular file.
     static bool localPolicyExists();
+    // The same for a caller that must tell "no file" from "cannot tell": 0 with exists set, or the
+    // code of the failure (logged), ERROR_PATH_NOT_FOUND when the policy directory is unknown.
+    [[nodiscard]] static ResultCode findLocalPolicy(bool& exists);
     // Writes the policy file from the top-level and the update-group values; true when written.
-    // When the file stayed in use, inUseBy (if given) receives who holds it, or an empty text when
-    // that cannot be told.
+    // When the file could not be replaced, refusal (if given) receives why.
     static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
-                                 std::optional<std::string>* inUseBy = nullptr);
+                                 TargetRefusal* refusal = nullptr);
     // Builds the policy file's document from the two value sets in writer (which receives
     // startDocument to endDocument). 0, or the first code that a writer call returned.
     [[nodiscard]] static ResultCode buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
@@ -47,17 +49,20 @@ public:
     // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
     // file. False when the array is unusable or the file was not written.
     bool GenerateLocalPolicy(const wchar_t* const* args, int count);
-    // After a GenerateLocalPolicy that failed because the policy file stayed in use: the processes
-    // that hold it ("name (process id N), ..."), or an empty text when they cannot be told.
-    const std::optional<std::string>& getPolicyFileInUseBy() const { return policyFileInUseBy; }
+    // After a GenerateLocalPolicy that failed: why the policy file could not be replaced, when that
+    // was the failure.
+    const TargetRefusal& getPolicyFileRefusal() const { return policyFileRefusal; }
     // The argument rules of GenerateLocalPolicy: adds the usable arguments to the top-level and the
     // update-group values, logging and skipping the others. False when the array is unusable.
     bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
                              PolicyValues& update) const;
 
-    // Resets the record and reads the policy file into it; 0 when there is no file. The schema
-    // beside the file is used only when a trusted account owns it and it is no link.
-    [[nodiscard]] ResultCode loadLocalPolicy();
+    // Resets the record and reads the policy file into it; 0 when there is no file. Only a plain
+    // file with one name that a trusted account owns is read: any other is not parsed, and gives
+    // kUntrustedPolicyFile after an entry at untrustedLevel. The schema beside the file is used only
+    // when it passes the same checks and no untrusted account may change it.
+    [[nodiscard]] ResultCode loadLocalPolicy(char untrustedLevel = 'E');
+    static constexpr ResultCode kUntrustedPolicyFile = LocalPWPolicyReader::kUntrustedPolicyFile;
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 
     void startElement(const std::wstring& name) override;
@@ -69,5 +74,5 @@ private:
     LocalPWPolicyInfo policyInfo;
     // Reads into policyInfo, so it follows it.
     LocalPWPolicyReader reader{policyInfo};
-    std::optional<std::string> policyFileInUseBy;
+    TargetRefusal policyFileRefusal;
 };

@@ -59,14 +59,6 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
     return true;
 }
 
-// True for the errors of a file that another opener holds for the moment: a sharing or lock
-// violation. A refused access is not one of them for a reader: it comes from the file's rights, and
-// waiting does not change those.
-bool IsHeldByAnother(DWORD error)
-{
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
 // Opens the file for reading, sharing neither write nor delete access, which keeps writers out: a
 // file that this handle holds can be neither changed nor replaced until it is closed. A file that
 // is being replaced, or that another opener holds for writing, is tried again for a moment.
@@ -84,8 +76,7 @@ DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
             }
             hold = std::move(file);
             return ERROR_SUCCESS;
-        },
-        IsHeldByAnother);
+        });
 }
 } // namespace
 
@@ -174,7 +165,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
                            "Access to the file was refused");
         return result;
     }
-    if (IsHeldByAnother(holdError))
+    if (IsFileInUse(holdError))
     {
         PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr, "The file stayed in use");
         return result;

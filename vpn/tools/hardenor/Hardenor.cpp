@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <exception>
@@ -15,6 +16,7 @@
 #include "vpn/Common/Utility/Services.h"
 #include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
@@ -57,6 +59,26 @@ CStoragePath* CreateStoragePath(IConsole& console)
         return nullptr;
     }
     return instance;
+}
+
+// The console line that says why the policy file could not be replaced, or "" for another failure.
+std::string RefusalLine(const TargetRefusal& refusal)
+{
+    switch (refusal.cause)
+    {
+    case TargetRefusal::Cause::InUse:
+        return refusal.holders.empty() ? "The local policy file is in use by another program.\n"
+                                       : "The local policy file is in use by " + refusal.holders + ".\n";
+    case TargetRefusal::Cause::FolderInPlace:
+        return "A folder or a link stands where the local policy file belongs.\n";
+    case TargetRefusal::Cause::ReadOnly:
+        return "The local policy file is read-only.\n";
+    case TargetRefusal::Cause::AccessDenied:
+        return "Access to the local policy file was denied.\n";
+    case TargetRefusal::Cause::None:
+        break;
+    }
+    return std::string();
 }
 
 // The run after the log is open; every object it creates is released on return, in reverse order
@@ -109,13 +131,11 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
 
     if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
     {
-        // Tell the administrator what to close, when something keeps the policy file open.
-        if (const auto& holders = policyManager.getPolicyFileInUseBy())
+        // Tell the administrator what to mend, when the old policy file could not be replaced.
+        const std::string cause = RefusalLine(policyManager.getPolicyFileRefusal());
+        if (!cause.empty())
         {
-            const std::string line = holders->empty()
-                                         ? "The local policy file is in use by another program.\n"
-                                         : "The local policy file is in use by " + *holders + ".\n";
-            console.write(line.c_str());
+            console.write(cause.c_str());
         }
         console.write("An Error Occurred While Generating the Local Policy File\n");
         PW_LOG_DEBUG("wmain", 'E', "failed to generate local policy file");
@@ -174,24 +194,66 @@ void LogEscapedException() noexcept
 }
 } // namespace
 
-bool isAgentInstalled()
+std::vector<std::wstring> agentFolders()
 {
+    std::vector<std::wstring> folders;
     // Without the program files folder the path would start at the root of the current drive, a
     // place where any user may create the product's folders.
     const std::wstring programFiles = GetCSIDLPath(kCsidlProgramFiles);
     if (programFiles.empty())
     {
-        return false;
+        return folders;
     }
-    const std::wstring path = programFiles + kAgentFolder + kAgentExecutable;
+    folders.push_back(programFiles + kAgentFolder);
+    // A 32-bit tool on 64-bit Windows is given the 32-bit program files folder; a 64-bit agent lies
+    // under the native one.
+    const std::wstring native = NativeProgramFilesFolder();
+    if (!native.empty() && _wcsicmp(native.c_str(), programFiles.c_str()) != 0)
+    {
+        folders.push_back(native + kAgentFolder);
+    }
+    return folders;
+}
+
+namespace
+{
+bool IsAgentIn(const std::wstring& folder)
+{
+    const std::wstring path = folder + kAgentExecutable;
     struct _stat status = {};
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
+}
+} // namespace
+
+bool isAgentInstalled()
+{
+    for (const std::wstring& folder : agentFolders())
+    {
+        if (IsAgentIn(folder))
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 void restartAgent(IConsole& console)
 {
-    if (!isAgentInstalled())
+    const std::vector<std::wstring> folders = agentFolders();
+    if (!std::any_of(folders.begin(), folders.end(), IsAgentIn))
     {
+        std::string where;
+        for (const std::wstring& folder : folders)
+        {
+            const CNarrowText name(folder);
+            where += std::string(where.empty() ? "" : " or ") + (name.c_str() != nullptr ? name.c_str() : "?");
+        }
+        if (where.empty())
+        {
+            where = "no folder: the program files folder is unknown";
+        }
+        PW_LOG_DEBUG("restartAgent", 'I', "No VPN agent (%ls) was found in %s; none is restarted",
+                     kAgentExecutable, where.c_str());
         return;
     }
     console.write("Restarting the VPN Agent process...\n");
@@ -301,12 +363,30 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
     }
 
     XmlLocalPWPolMgr policyManager;
-    if (!policyManager.localPolicyExists())
+    // "Cannot tell" is never "off": a detection rule would take the machine for one to remediate.
+    bool exists = false;
+    const ResultCode found = XmlLocalPWPolMgr::findLocalPolicy(exists);
+    if (found != GLOBAL_SUCCESS)
+    {
+        console.write("The local policy file could not be read\n");
+        PW_LOG_RETURN_CODE("wmain", 'E', "XmlLocalPWPolMgr::findLocalPolicy", found, nullptr,
+                           "cannot tell whether there is a local policy file");
+        return kExitFailure;
+    }
+    if (!exists)
     {
         console.write("No local policy file: FIPS mode is off\n");
         return kExitFipsOff;
     }
-    if (policyManager.loadLocalPolicy() != 0)
+    // A file that an administrator did not write says nothing about the machine; the run that the
+    // detection rule then starts replaces it.
+    const ResultCode loaded = policyManager.loadLocalPolicy('W');
+    if (loaded == XmlLocalPWPolMgr::kUntrustedPolicyFile)
+    {
+        console.write("The local policy file was not written by an administrator\n");
+        return kExitFipsOff;
+    }
+    if (loaded != GLOBAL_SUCCESS)
     {
         console.write("The local policy file could not be read\n");
         PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");

@@ -12,6 +12,7 @@
 #include "support/ApiOverride.h"
 #include "support/FileFaults.h"
 #include "support/CreationRecorder.h"
+#include "support/OverrideSet.h"
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
@@ -958,20 +959,43 @@ TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
     EXPECT_EQ((std::vector<LoggedEntry>{kNewerVersionWarning, kStructureWarning}), warnings);
 }
 
-// Files found beside the policy: a policy file that someone else owns was planted and is replaced
-// with a warning; a schema that someone else owns is not handed to the elevated reader.
+// Files found beside the policy. A policy file that someone else owns was planted: the run replaces
+// it with a warning, and a policy that is not a plain file of a trusted account is never parsed. A
+// schema reaches the elevated reader only when it is a plain file of a trusted account that no one
+// else may change; without one the reader is asked to load none.
 struct FoundFiles
 {
     const char* name;
-    bool schema;          // a schema file lies beside the policy
-    const wchar_t* owner; // the owner reported for files, or null for the real one
-    bool schemaUsed;      // the reader is asked to use the schema the file names
-    const char* warning;  // a warning that the run gives, "" for none
+    // Makes the schema, or what stands in its place, and fakes what Windows would report of it.
+    std::shared_ptr<void> (*prepare)(const std::wstring& schema);
+    ResultCode loaded;
+    bool schemaUsed;
+    // The warnings and errors, level first, with "{P}" and "{S}" for the policy's and the schema's path.
+    std::vector<std::string> entries;
 };
 
 class PolicyFoundFiles : public ::testing::TestWithParam<FoundFiles>
 {
 };
+
+const std::string kNotTrusted = " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, "
+                                "TrustedInstaller or the user running this tool";
+
+std::shared_ptr<void> PlainSchema(const std::wstring& schema)
+{
+    EXPECT_TRUE(WriteFileBytes(schema, "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>"));
+    return nullptr;
+}
+
+// A plain schema whose owner and DACL are reported as sddl, or the policy file's when schema is empty.
+std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
+{
+    if (!schema.empty())
+    {
+        PlainSchema(schema);
+    }
+    return std::shared_ptr<void>(new OwnerOverride(OverrideSecurityOf(schema.empty() ? L".xml" : L".xsd", sddl)));
+}
 
 TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
 {
@@ -979,56 +1003,93 @@ TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
     PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
     const std::wstring schema = folder.policyDirectory() + L"PathweaveLocalPolicy.xsd";
-    if (found.schema)
-    {
-        ASSERT_TRUE(WriteFileBytes(schema, "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>"));
-    }
     RecordingEventLog log;
-    const std::unique_ptr<OwnerOverride> owner(
-        found.owner != nullptr ? new OwnerOverride(OverrideFileOwner(found.owner)) : nullptr);
+    const std::shared_ptr<void> fakes = found.prepare(schema);
     XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm=true"}));
-    ASSERT_EQ(0u, manager.loadLocalPolicy());
-    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+    ASSERT_EQ(found.loaded, manager.loadLocalPolicy());
+    EXPECT_EQ(found.loaded == 0, manager.getLocalPolicyInfo().getFipsMode());
 
-    std::vector<std::string> warnings;
+    std::vector<std::string> entries;
     bool featuresTried = false;
     for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        if (SchemaFeatureRefused().Matches(entry))
+        featuresTried = featuresTried || SchemaFeatureRefused().Matches(entry);
+        if (!SchemaFeatureRefused().Matches(entry) && entry.level != 'I')
         {
-            featuresTried = true;
-        }
-        else if (entry.level == 'W')
-        {
-            warnings.push_back(entry.text);
+            entries.push_back(std::string(1, entry.level) + " " + entry.text);
         }
     }
     EXPECT_EQ(found.schemaUsed, featuresTried);
-    const std::string planted =
-        ToUtf8(folder.policyFile()) +
-        " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, TrustedInstaller or "
-        "the user running this tool: it may have been planted, and is replaced";
     std::vector<std::string> expected;
-    if (found.owner != nullptr)
+    for (std::string text : found.entries)
     {
-        expected.push_back(planted);
+        for (const auto& [token, path] : {std::make_pair("{P}", folder.policyFile()), std::make_pair("{S}", schema)})
+        {
+            const size_t at = text.find(token);
+            text = at == std::string::npos ? text : text.replace(at, 3, ToUtf8(path));
+        }
+        expected.push_back(text);
     }
-    if (found.warning[0] != '\0')
-    {
-        expected.push_back(
-            std::string(found.warning) + ToUtf8(schema) +
-            " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, TrustedInstaller or "
-            "the user running this tool");
-    }
-    EXPECT_EQ(expected, warnings);
+    EXPECT_EQ(expected, entries);
 }
 
-INSTANTIATE_TEST_SUITE_P(Owners, PolicyFoundFiles,
-                         ::testing::Values(FoundFiles{"PlantedPolicy", false, L"S-1-5-21-7-7-7-1001", true,
-                                                      ""},
-                                           FoundFiles{"PlantedSchema", true, L"S-1-5-21-7-7-7-1001", false,
-                                                      "The policy is read without its schema: "},
-                                           FoundFiles{"TrustedSchema", true, nullptr, true, ""}),
-                         [](const ::testing::TestParamInfo<FoundFiles>& info)
-                         { return std::string(info.param.name); });
+// Wine keeps no owners or rights on files and shows no reparse points: those are faked.
+INSTANTIATE_TEST_SUITE_P(
+    Files, PolicyFoundFiles,
+    ::testing::Values(
+        FoundFiles{"NoSchema", [](const std::wstring&) { return std::shared_ptr<void>(); }, 0, false, {}},
+        FoundFiles{"TrustedSchema", PlainSchema, 0, true, {}},
+        FoundFiles{"PlantedPolicy",
+                   [](const std::wstring&)
+                   { return Reported(L"", L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)"); },
+                   XmlLocalPWPolMgr::kUntrustedPolicyFile, false,
+                   {"W {P}" + kNotTrusted + ": it may have been planted, and is replaced",
+                    "E {P} is not read: it" + kNotTrusted}},
+        FoundFiles{"PlantedSchema",
+                   [](const std::wstring& schema)
+                   { return Reported(schema, L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)"); },
+                   0, false, {"W The policy is read without its schema: {S}: it" + kNotTrusted}},
+        FoundFiles{"SchemaUsersMayWrite",
+                   [](const std::wstring& schema)
+                   { return Reported(schema, L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1201bf;;;BU)"); },
+                   0, false,
+                   {"W The policy is read without its schema: {S}: it lets BUILTIN\\Users (S-1-5-32-545) "
+                    "FILE_WRITE_DATA, FILE_APPEND_DATA change it"}},
+        // Regression: a schema reported as a reparse point was used.
+        FoundFiles{"SchemaReparsePoint",
+                   [](const std::wstring& schema)
+                   {
+                       PlainSchema(schema);
+                       auto set = std::make_shared<OverrideSet>();
+                       set->add(&pw::PlatformApi::GetFileInformationByHandle,
+                                [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+                                {
+                                    const BOOL done = ::GetFileInformationByHandle(file, information);
+                                    if (done && EndsWith(FinalPathOf(file), L".xsd"))
+                                    {
+                                        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                                    }
+                                    return done;
+                                });
+                       return std::shared_ptr<void>(set);
+                   },
+                   0, false, {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
+        FoundFiles{"SchemaFolder",
+                   [](const std::wstring& schema)
+                   {
+                       EXPECT_TRUE(::CreateDirectoryW(schema.c_str(), nullptr));
+                       return std::shared_ptr<void>();
+                   },
+                   0, false, {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
+        FoundFiles{"SchemaSecondLink",
+                   [](const std::wstring& schema)
+                   {
+                       PlainSchema(schema);
+                       EXPECT_TRUE(::CreateHardLinkW((schema + L".bak").c_str(), schema.c_str(), nullptr));
+                       return std::shared_ptr<void>();
+                   },
+                   0, false,
+                   {"W The policy is read without its schema: {S}: it has 2 hard links, so it may be changed "
+                    "under another name"}}),
+    [](const ::testing::TestParamInfo<FoundFiles>& info) { return std::string(info.param.name); });

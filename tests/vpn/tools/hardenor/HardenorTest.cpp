@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <memory>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -15,6 +17,8 @@
 #include "AgentFixture.h"
 #include "HardenorProcess.h"
 #include "support/ApiOverride.h"
+#include "support/CreationRecorder.h"
+#include "support/FileFaults.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
 #include "support/PolicyFolderRedirect.h"
@@ -356,6 +360,46 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
     }
 }
 
+// A detection rule takes "on" only from a file that an administrator wrote, and never takes "cannot
+// tell" for "off".
+TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
+{
+    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), PolicyFile({"<FipsMode>true</FipsMode>"})));
+    // Another name of the file, through which whoever made it may change it later.
+    ASSERT_TRUE(::CreateHardLinkW((PolicyDirectory() + L"link.xml").c_str(), PolicyFilePath().c_str(), nullptr));
+    const HardenorResult linked = RunHardenor({L"/status"});
+    RemovePath(PolicyDirectory() + L"link.xml");
+    EXPECT_EQ(1u, linked.exitCode);
+    EXPECT_EQ("The local policy file was not written by an administrator\r\n", linked.output);
+
+    RecordingEventLog log(false);
+    for (const bool planted : {true, false})
+    {
+        // A file of a user, which Wine cannot show; a data folder that Windows cannot tell.
+        const auto owner = OverrideSecurityOf(L".xml", L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)");
+        const std::unique_ptr<ShellFolderOverride> hidden(
+            planted ? nullptr : new ShellFolderOverride(OverrideShellFolderFunction(nullptr)));
+        ScriptedConsole console("");
+        EXPECT_EQ(planted ? 1 : -1, RunInProcess({L"/status"}, console));
+        EXPECT_EQ(planted ? "The local policy file was not written by an administrator\n"
+                          : "The local policy file could not be read\n",
+                  console.written);
+    }
+    const std::vector<LoggedEntry> entries = LoggedEntries(log);
+    EXPECT_EQ(1, std::count_if(entries.begin(), entries.end(),
+                               [](const LoggedEntry& entry)
+                               {
+                                   return entry.level == 'W' &&
+                                          entry.text == ToUtf8(PolicyFilePath()) +
+                                                            " is not read: it belongs to S-1-5-21-7-7-7-1001, not to "
+                                                            "SYSTEM, Administrators, TrustedInstaller or the user "
+                                                            "running this tool";
+                               }));
+    EXPECT_EQ(1, std::count_if(entries.begin(), entries.end(),
+                               [](const LoggedEntry& entry)
+                               { return entry.level == 'E' && entry.invoked == "XmlLocalPWPolMgr::findLocalPolicy"; }));
+}
+
 TEST_F(HardenorHelp, LookalikeArgumentsAreOrdinaryArguments)
 {
     const HardenorResult run = RunHardenor({L"/h", L"--HELP", L"?"});
@@ -561,37 +605,56 @@ TEST_F(HardenorConcurrency, TwoRunsAtOnceAlwaysLeaveOneWholeDocument)
 
 namespace
 {
-// What the Restart Manager says of the policy file that a reader keeps open: one holder, or nothing.
-struct HolderAnswer
+// A replace of the policy file that Windows refuses, and what the administrator is told of it.
+struct Refusal
 {
     const char* name;
-    bool known;
-    std::string console; // the line before the generating message
+    DWORD renameError; // the refusal through the seam; 0 for the real one of what stands there
+    bool holderNamed;  // the Restart Manager names Notepad (Wine's is a stub)
+    enum Target { HeldFile, ReadOnlyFile, Folder } target;
+    int renames;       // the replaces tried (for refusals through the seam)
+    std::string cause; // the console line before the generating message, and the entry's text
+    std::string entry;
 };
 
-class HardenorPolicyInUse : public HardenorMachine, public ::testing::WithParamInterface<HolderAnswer>
+class HardenorPolicyRefused : public HardenorMachine, public ::testing::WithParamInterface<Refusal>
 {
 };
 } // namespace
 
-// The Restart Manager of Wine is a stub: its answer is faked.
-TEST_P(HardenorPolicyInUse, TheAdministratorIsToldWhoHoldsThePolicyFile)
+// Only a sharing or lock violation, or a holder that the Restart Manager names, is "in use": anything
+// else would send the administrator looking for a program that does not exist.
+TEST_P(HardenorPolicyRefused, TheAdministratorIsToldWhatStandsInTheWay)
 {
-    const HolderAnswer& answer = GetParam();
+    const Refusal& refusal = GetParam();
     const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
-    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+    if (refusal.target == Refusal::Folder)
+    {
+        ASSERT_TRUE(::CreateDirectoryW(PolicyFilePath().c_str(), nullptr));
+    }
+    else
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+    }
     // Users may read the policy; one who holds it without delete sharing blocks every replace.
     const HANDLE reader = ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    if (refusal.target != Refusal::HeldFile || refusal.renameError != 0)
+    {
+        ::CloseHandle(reader);
+    }
+    ASSERT_TRUE(refusal.target != Refusal::ReadOnlyFile ||
+                ::SetFileAttributesW(PolicyFilePath().c_str(), FILE_ATTRIBUTE_READONLY));
     RecordingEventLog log(false);
+    const auto renames = std::make_shared<int>(0);
     OverrideSet fakes;
     fakes.add(&pw::PlatformApi::Sleep, [](DWORD) {})
         .add(&pw::PlatformApi::RmStartSession,
-             [known = answer.known](DWORD* session, DWORD, WCHAR*) -> DWORD
+             [named = refusal.holderNamed](DWORD* session, DWORD, WCHAR*) -> DWORD
              {
                  *session = 7;
-                 return known ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+                 return named ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
              })
         .add(&pw::PlatformApi::RmRegisterResources,
              [](DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*) -> DWORD
@@ -611,31 +674,68 @@ TEST_P(HardenorPolicyInUse, TheAdministratorIsToldWhoHoldsThePolicyFile)
                  return ERROR_SUCCESS;
              })
         .add(&pw::PlatformApi::RmEndSession, [](DWORD) -> DWORD { return ERROR_SUCCESS; });
+    if (refusal.renameError != 0)
+    {
+        fakes.add(&pw::PlatformApi::SetFileInformationByHandle, RenameRefuser(refusal.renameError, renames));
+    }
     ScriptedConsole console("y");
     const int exitCode = RunInProcess({}, console);
-    ::CloseHandle(reader);
+    if (refusal.target == Refusal::HeldFile && refusal.renameError == 0)
+    {
+        ::CloseHandle(reader);
+    }
+    ::SetFileAttributesW(PolicyFilePath().c_str(), FILE_ATTRIBUTE_NORMAL);
 
     EXPECT_EQ(-1, exitCode);
-    EXPECT_EQ(kPrompt + answer.console + "An Error Occurred While Generating the Local Policy File\n",
+    EXPECT_EQ((refusal.target == Refusal::Folder ? "" : kPrompt) + refusal.cause +
+                  ".\nAn Error Occurred While Generating the Local Policy File\n",
               console.written);
-    EXPECT_EQ(previous, CurrentPolicy());
-    const std::string held = ToUtf8(PolicyFilePath()) + " is in use by " +
-                             (answer.known ? "Notepad (process id 4321)" : "another program");
+    if (refusal.renameError != 0)
+    {
+        EXPECT_EQ(refusal.renames, *renames);
+    }
+    if (refusal.target == Refusal::Folder)
+    {
+        ::RemoveDirectoryW(PolicyFilePath().c_str());
+    }
+    else
+    {
+        EXPECT_EQ(previous, CurrentPolicy());
+    }
     bool named = false;
     for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        named = named ||
-                (entry.level == 'E' && entry.invoked == "::SetFileInformationByHandle" && entry.text == held);
+        named = named || (entry.level == 'E' && entry.invoked == "::SetFileInformationByHandle" &&
+                          entry.text == ToUtf8(PolicyFilePath()) + refusal.entry);
     }
-    EXPECT_TRUE(named) << held;
+    EXPECT_TRUE(named) << refusal.entry;
 }
 
+const std::string kInUseByAnother = "The local policy file is in use by another program";
+const std::string kHeldByAnother = " is in use by another program";
+const std::string kInUseByNotepad = "The local policy file is in use by Notepad (process id 4321)";
+const std::string kHeldByNotepad = " is in use by Notepad (process id 4321)";
+
+// Regression: a sharing violation no longer counted as a file in use when access denied did; a
+// read-only file or a folder in the file's place was reported in use and tried for a second.
 INSTANTIATE_TEST_SUITE_P(
-    Answers, HardenorPolicyInUse,
+    Causes, HardenorPolicyRefused,
     ::testing::Values(
-        HolderAnswer{"Known", true, "The local policy file is in use by Notepad (process id 4321).\n"},
-        HolderAnswer{"Unknown", false, "The local policy file is in use by another program.\n"}),
-    [](const ::testing::TestParamInfo<HolderAnswer>& info) { return std::string(info.param.name); });
+        Refusal{"ReaderNamed", 0, true, Refusal::HeldFile, 0, kInUseByNotepad, kHeldByNotepad},
+        Refusal{"SharingViolation", ERROR_SHARING_VIOLATION, false, Refusal::HeldFile, 20, kInUseByAnother,
+                kHeldByAnother},
+        Refusal{"LockViolation", ERROR_LOCK_VIOLATION, false, Refusal::HeldFile, 20, kInUseByAnother,
+                kHeldByAnother},
+        Refusal{"AccessDeniedHolderNamed", ERROR_ACCESS_DENIED, true, Refusal::HeldFile, 20, kInUseByNotepad,
+                kHeldByNotepad},
+        Refusal{"AccessDenied", ERROR_ACCESS_DENIED, false, Refusal::HeldFile, 20,
+                "Access to the local policy file was denied", " cannot be replaced: access to it was denied"},
+        // Windows refuses to replace a read-only file; Wine, as root, does not.
+        Refusal{"ReadOnly", ERROR_ACCESS_DENIED, true, Refusal::ReadOnlyFile, 1,
+                "The local policy file is read-only", " cannot be replaced: it is read-only"},
+        Refusal{"Folder", 0, true, Refusal::Folder, 0, "A folder or a link stands where the local policy file belongs",
+                " cannot be replaced: a folder or a link stands in its place"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 // Regression: without the program files folder the agent was looked for under the root of the
 // current drive, where any user may create the product's folders.
@@ -651,6 +751,49 @@ TEST_F(HardenorAgentCheck, NoProgramFilesFolderMeansNoAgentAndNoProbe)
                                          });
     EXPECT_FALSE(isAgentInstalled());
     EXPECT_EQ(0, probes);
+}
+
+// A 32-bit tool on 64-bit Windows is given the 32-bit program files folder, and the agent may be a
+// 64-bit program under the native one. Under Wine that shows in a 32-bit process; the twin fakes it.
+TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
+{
+    if (sizeof(void*) == 4)
+    {
+        EXPECT_EQ(2u, agentFolders().size()) << "a 32-bit process of a 64-bit prefix runs under WOW64";
+    }
+    TempDirectory native;
+    OverrideSet wow64;
+    wow64
+        .add(&pw::PlatformApi::IsWow64Process,
+             [](HANDLE, PBOOL yes)
+             {
+                 *yes = TRUE;
+                 return TRUE;
+             })
+        .add(&pw::PlatformApi::RegQueryValueExW,
+             [folder = native.path()](HKEY, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) -> LSTATUS
+             {
+                 EXPECT_STREQ(L"ProgramW6432Dir", name);
+                 *type = REG_SZ;
+                 *size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+                 std::memcpy(data, folder.c_str(), *size);
+                 return ERROR_SUCCESS;
+             });
+    const std::wstring nativeAgent = native.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+    ASSERT_EQ((std::vector<std::wstring>{AgentDirectory(), nativeAgent}), agentFolders());
+
+    RecordingEventLog log;
+    ScriptedConsole console("");
+    restartAgent(console);
+    EXPECT_EQ("", console.written);
+    EXPECT_EQ(std::vector<LoggedEntry>{Message('I', "restartAgent", "Hardenor",
+                                               "No VPN agent (zirodava.exe) was found in " + ToUtf8(AgentDirectory()) +
+                                                   " or " + ToUtf8(nativeAgent) + "; none is restarted")},
+              LoggedEntries(log));
+    CreateDirectories(nativeAgent);
+    ASSERT_TRUE(WriteFileBytes(nativeAgent + L"zirodava.exe", "MZ"));
+    EXPECT_TRUE(isAgentInstalled());
+    RemovePath(nativeAgent + L"zirodava.exe");
 }
 
 // Deployment tools kill runs that take too long. Whenever a run is killed, the policy is the old one

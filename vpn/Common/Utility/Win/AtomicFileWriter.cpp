@@ -81,20 +81,77 @@ bool SetDeletePending(HANDLE file, bool pending)
                                                 sizeof(disposition)) != FALSE;
 }
 
-// Renames the open file over target in one step. ERROR_SUCCESS, or the Windows error.
-DWORD RenameOver(HANDLE file, const std::wstring& target)
+// FILE_RENAME_INFO as pw::kFileRenameInfoEx reads it: Flags instead of ReplaceIfExists, in the same
+// place (the SDK declares the union only for Windows 10 targets).
+struct RenameInfoEx
+{
+    DWORD Flags;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+};
+static_assert(offsetof(RenameInfoEx, RootDirectory) == offsetof(FILE_RENAME_INFO, RootDirectory) &&
+                  offsetof(RenameInfoEx, FileName) == offsetof(FILE_RENAME_INFO, FileName),
+              "pw::kFileRenameInfoEx reads the rename information with the layout of FILE_RENAME_INFO");
+constexpr DWORD kRenameReplaceIfExists = 0x00000001; // FILE_RENAME_FLAG_REPLACE_IF_EXISTS
+constexpr DWORD kRenamePosixSemantics = 0x00000002;  // FILE_RENAME_FLAG_POSIX_SEMANTICS
+
+// One rename of the open file over target with the information class; for FileRenameInfo flags is
+// ReplaceIfExists. ERROR_SUCCESS, or the Windows error.
+DWORD Rename(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS type, DWORD flags)
 {
     const size_t nameBytes = target.size() * sizeof(wchar_t);
-    std::vector<BYTE> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    std::vector<BYTE> buffer(offsetof(RenameInfoEx, FileName) + nameBytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<RenameInfoEx*>(buffer.data());
+    if (type == FileRenameInfo)
+    {
+        reinterpret_cast<FILE_RENAME_INFO*>(rename)->ReplaceIfExists = flags != 0 ? TRUE : FALSE;
+    }
+    else
+    {
+        rename->Flags = flags;
+    }
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, target.c_str(), nameBytes);
-    return pw::Api().SetFileInformationByHandle(file, FileRenameInfo, rename,
-                                                static_cast<DWORD>(buffer.size()))
+    return pw::Api().SetFileInformationByHandle(file, type, rename, static_cast<DWORD>(buffer.size()))
                ? ERROR_SUCCESS
                : ::GetLastError();
+}
+
+// Renames the open file over target in one step, with POSIX semantics where the file system has
+// them (NTFS on Windows 10 and later): a reader that opened the target with delete sharing keeps
+// reading the old file and does not block the replace. A read-only target is never overridden.
+// ERROR_SUCCESS, or the Windows error.
+DWORD RenameOver(HANDLE file, const std::wstring& target)
+{
+    const DWORD error = Rename(file, target, pw::kFileRenameInfoEx, kRenameReplaceIfExists | kRenamePosixSemantics);
+    // The answers of Windows versions and file systems that do not know the class or its flags.
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
+    {
+        return Rename(file, target, FileRenameInfo, TRUE);
+    }
+    return error;
+}
+
+// What stands at target, as far as it explains a refused replace: a folder or a link, a read-only
+// file, or AccessDenied for a plain file (or nothing) whose refusal does not show.
+TargetRefusal::Cause InspectTarget(const std::wstring& target)
+{
+    const DWORD attributes = pw::Api().GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        return TargetRefusal::Cause::AccessDenied;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    {
+        return TargetRefusal::Cause::FolderInPlace;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    {
+        return TargetRefusal::Cause::ReadOnly;
+    }
+    return TargetRefusal::Cause::AccessDenied;
 }
 } // namespace
 
@@ -180,7 +237,7 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
 
 ResultCode CAtomicFileWriter::write(const std::string& bytes)
 {
-    m_inUseBy.reset();
+    m_refusal = TargetRefusal();
     // Never the current directory: whatever happens to be there is no place for a machine's policy.
     if (m_directory.empty())
     {
@@ -377,29 +434,59 @@ bool CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueF
 // Renames the complete file over the target. A reader that has the target open (the agent, or
 // another run reading its own file back) refuses the replace for a moment, so a refusal is retried
 // for about a second before it counts; one that lasts names the processes that hold the target.
+// Windows refuses to replace a file that is open with access denied as well as with a sharing
+// violation, so a refused access is retried too, unless the target shows why it refuses: a folder or
+// a read-only file in its place does not change by waiting.
 bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target)
 {
-    const DWORD error = RetryWhileFileInUse([&]() -> DWORD { return RenameOver(file.get(), target); });
+    const DWORD error = RetryWhileFileInUse(
+        [&]() -> DWORD { return RenameOver(file.get(), target); },
+        [&target](DWORD refused)
+        {
+            return IsFileInUse(refused) ||
+                   (refused == ERROR_ACCESS_DENIED && InspectTarget(target) == TargetRefusal::Cause::AccessDenied);
+        });
     if (error == ERROR_SUCCESS)
     {
         return true;
     }
-    if (!IsFileInUse(error))
+    const CNarrowText name(target);
+    if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, nullptr);
         return false;
     }
-    std::string holders;
-    if (CFileHolders::Describe(target, holders))
+    m_refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
+    switch (m_refusal.cause)
+    {
+    case TargetRefusal::Cause::FolderInPlace:
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+                           "%s cannot be replaced: a folder or a link stands in its place", name.c_str());
+        return false;
+    case TargetRefusal::Cause::ReadOnly:
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+                           "%s cannot be replaced: it is read-only", name.c_str());
+        return false;
+    default:
+        break;
+    }
+    // A refused access counts as a file in use only when the Restart Manager names who holds it.
+    const bool named = CFileHolders::Describe(target, m_refusal.holders);
+    if (named)
+    {
+        m_refusal.cause = TargetRefusal::Cause::InUse;
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, "%s is in use by %s",
+                           name.c_str(), m_refusal.holders.c_str());
+    }
+    else if (m_refusal.cause == TargetRefusal::Cause::InUse)
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
-                           "%s is in use by %s", CNarrowText(target).c_str(), holders.c_str());
+                           "%s is in use by another program", name.c_str());
     }
     else
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
-                           "%s is in use by another program", CNarrowText(target).c_str());
+                           "%s cannot be replaced: access to it was denied", name.c_str());
     }
-    m_inUseBy = holders;
     return false;
 }

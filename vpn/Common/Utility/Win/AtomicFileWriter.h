@@ -10,17 +10,34 @@
 //   nothing behind; it is renamed over the target through its own handle, so that no one can open
 //   it between its close and its rename;
 // - temporary files left beside the target are removed: those of older versions, and those of runs
-//   killed in the instant between creating the file and marking it, which no call of the platform
-//   can do at once.
+//   killed in one of the two instants when the file is not marked: between its creation and its
+//   mark, which no call of the platform can do at once, and between clearing the mark (a
+//   delete-pending file cannot be renamed) and the rename.
+// The rename asks for POSIX semantics, so that a reader that opened the target with delete sharing
+// does not block it; where the volume or Windows does not have them, it is the classic rename.
 // Entries are logged on behalf of the function that the caller names.
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+
+// Why a write could not put the file in place, as far as the administrator can act on it.
+struct TargetRefusal
+{
+    enum class Cause
+    {
+        None,          // the file was replaced, or the write failed for another reason
+        InUse,         // another program holds the target: holders names them, or is empty
+        FolderInPlace, // a folder or a link stands where the file belongs
+        ReadOnly,      // the target has the read-only attribute
+        AccessDenied,  // refused with no cause that shows: the target's rights
+    };
+    Cause cause = Cause::None;
+    std::string holders; // "name (process id N), ..." for InUse, when the Restart Manager can tell
+};
 
 class CAtomicFileWriter
 {
@@ -34,9 +51,10 @@ public:
 
     // Replaces the file with bytes. 0, or the code of the failure, logged at level 'E'.
     [[nodiscard]] ResultCode write(const std::string& bytes);
-    // After a write that failed because the target stayed in use: the processes that hold it
-    // ("name (process id N), ..."), or an empty text when they cannot be told. Empty otherwise.
-    const std::optional<std::string>& targetInUseBy() const { return m_inUseBy; }
+    // After a write that failed because the target could not be replaced: why. A target in use (a
+    // sharing or lock violation, or a refused access while the Restart Manager names a holder) is
+    // tried again for about a second; a folder or a read-only file in its place is not.
+    const TargetRefusal& targetRefusal() const { return m_refusal; }
 
     // Creates every missing folder of path that ends before a backslash, outermost first. Folders
     // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
@@ -61,5 +79,5 @@ private:
     std::wstring m_fileName;
     std::wstring m_trustedBase;
     CTrustedIdentities m_trusted;
-    std::optional<std::string> m_inUseBy;
+    TargetRefusal m_refusal;
 };

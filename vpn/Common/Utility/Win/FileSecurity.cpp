@@ -16,15 +16,22 @@ constexpr char kFile[] = "FileSecurity";
 constexpr char kBuildDescriptor[] = "CFileSecurity::BuildDescriptor";
 constexpr char kOpenTrustedFolder[] = "CFileSecurity::OpenTrustedFolder";
 
-// The rights that let their holder remove or swap the folder or what is in it, or take it over.
 struct DangerousRight
 {
     ACCESS_MASK mask;
     const char* name;
 };
-constexpr DangerousRight kDangerousRights[] = {
+// The rights that let their holder remove or swap the folder or what is in it, or take it over.
+constexpr DangerousRight kFolderRights[] = {
     {DELETE, "DELETE"},           {FILE_DELETE_CHILD, "FILE_DELETE_CHILD"},
     {WRITE_DAC, "WRITE_DAC"},     {WRITE_OWNER, "WRITE_OWNER"},
+    {GENERIC_ALL, "GENERIC_ALL"},
+};
+// The rights that let their holder change a file's content, remove it, or take it over.
+constexpr DangerousRight kFileRights[] = {
+    {FILE_WRITE_DATA, "FILE_WRITE_DATA"}, {FILE_APPEND_DATA, "FILE_APPEND_DATA"},
+    {DELETE, "DELETE"},                   {WRITE_DAC, "WRITE_DAC"},
+    {WRITE_OWNER, "WRITE_OWNER"},         {GENERIC_WRITE, "GENERIC_WRITE"},
     {GENERIC_ALL, "GENERIC_ALL"},
 };
 
@@ -35,11 +42,12 @@ void LogFolderFailure(int line, const char* invoked, DWORD error, const char* fo
                   CNarrowText(path).c_str());
 }
 
-// The names of the dangerous rights in mask, or "" when it holds none.
-std::string DangerousRightsIn(ACCESS_MASK mask)
+// The names of the rights of the table in mask, or "" when it holds none.
+template <size_t N>
+std::string RightsIn(ACCESS_MASK mask, const DangerousRight (&rights)[N])
 {
     std::string names;
-    for (const DangerousRight& right : kDangerousRights)
+    for (const DangerousRight& right : rights)
     {
         if ((mask & right.mask) != 0)
         {
@@ -85,24 +93,20 @@ PSID GrantedSid(const ACE_HEADER* header, ACCESS_MASK& mask)
     }
 }
 
-// Refuses a DACL that gives an untrusted account a dangerous right on the folder itself. 0, or the
-// code of the refusal, logged.
-ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrustedIdentities& trusted)
+// The first entry of a DACL that grants an untrusted account one of the rights on the object itself:
+// "DOMAIN\name (SID) RIGHT, RIGHT" in grant, or empty when there is none. 0, or the error of an entry
+// that cannot be read. A missing DACL is no entry: the callers tell it apart.
+template <size_t N>
+DWORD FindUntrustedGrant(PACL dacl, const CTrustedIdentities& trusted, const DangerousRight (&rights)[N],
+                         std::string& grant)
 {
-    if (dacl == nullptr)
-    {
-        LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
-                         "Refusing folder %s: it has no DACL, so everyone may change it", path);
-        return ERROR_ACCESS_DENIED;
-    }
-    for (DWORD index = 0; index < dacl->AceCount; ++index)
+    grant.clear();
+    for (DWORD index = 0; dacl != nullptr && index < dacl->AceCount; ++index)
     {
         void* entry = nullptr;
         if (!pw::Api().GetAce(dacl, index, &entry) || entry == nullptr)
         {
             const DWORD error = ::GetLastError();
-            LogFolderFailure(__LINE__, "::GetAce", error != ERROR_SUCCESS ? error : ERROR_INVALID_ACL,
-                             "Cannot read the rights of folder %s", path);
             return error != ERROR_SUCCESS ? error : ERROR_INVALID_ACL;
         }
         const auto* header = static_cast<const ACE_HEADER*>(entry);
@@ -117,16 +121,40 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
         {
             continue;
         }
-        const std::string rights = DangerousRightsIn(mask);
-        if (!rights.empty() && !trusted.contains(sid))
+        const std::string names = RightsIn(mask, rights);
+        if (!names.empty() && !trusted.contains(sid))
         {
-            PW_LOG_RETURN_CODE(kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
-                               "Refusing folder %s: it grants %s %s; only SYSTEM, Administrators, "
-                               "TrustedInstaller or the user running this tool may hold these rights",
-                               CNarrowText(path).c_str(), CTrustedIdentities::AccountText(sid).c_str(),
-                               rights.c_str());
-            return ERROR_ACCESS_DENIED;
+            grant = CTrustedIdentities::AccountText(sid) + " " + names;
+            return ERROR_SUCCESS;
         }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Refuses a DACL that gives an untrusted account a dangerous right on the folder itself. 0, or the
+// code of the refusal, logged.
+ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrustedIdentities& trusted)
+{
+    if (dacl == nullptr)
+    {
+        LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
+                         "Refusing folder %s: it has no DACL, so everyone may change it", path);
+        return ERROR_ACCESS_DENIED;
+    }
+    std::string grant;
+    const DWORD error = FindUntrustedGrant(dacl, trusted, kFolderRights, grant);
+    if (error != ERROR_SUCCESS)
+    {
+        LogFolderFailure(__LINE__, "::GetAce", error, "Cannot read the rights of folder %s", path);
+        return error;
+    }
+    if (!grant.empty())
+    {
+        PW_LOG_RETURN_CODE(kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+                           "Refusing folder %s: it grants %s; only SYSTEM, Administrators, "
+                           "TrustedInstaller or the user running this tool may hold these rights",
+                           CNarrowText(path).c_str(), grant.c_str());
+        return ERROR_ACCESS_DENIED;
     }
     return GLOBAL_SUCCESS;
 }
@@ -233,6 +261,10 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         {
             return GLOBAL_SUCCESS;
         }
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        {
+            return error;
+        }
         PW_LOG_RETURN_CODE(function, 'W', "::CreateFile", error, nullptr, "Cannot look at %s",
                            CNarrowText(path).c_str());
         return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
@@ -247,10 +279,11 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
     }
     PSID owner = nullptr;
+    PACL dacl = nullptr;
     CUniqueLocalMemory descriptor;
-    const DWORD securityError =
-        pw::Api().GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                  nullptr, nullptr, descriptor.put());
+    const DWORD securityError = pw::Api().GetSecurityInfo(
+        file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+        &dacl, nullptr, descriptor.put());
     if (securityError != ERROR_SUCCESS || owner == nullptr)
     {
         const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
@@ -259,7 +292,18 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         file.reset();
         return error;
     }
+    std::string grant;
+    const DWORD rightsError = FindUntrustedGrant(dacl, trusted, kFileRights, grant);
+    if (rightsError != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE(function, 'W', "::GetAce", rightsError, nullptr, "Cannot read the rights of %s",
+                           CNarrowText(path).c_str());
+        file.reset();
+        return rightsError;
+    }
     found.exists = true;
+    found.links = information.nNumberOfLinks;
+    found.changeableBy = dacl == nullptr ? "Everyone (the file has no DACL)" : grant;
     found.directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     found.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     found.trustedOwner = trusted.contains(owner);

@@ -19,6 +19,17 @@ struct FoundFile
     bool reparsePoint = false;
     bool trustedOwner = false;
     std::string owner; // the owner's SID as text
+    DWORD links = 0;   // the names the file has (hard links)
+    // An untrusted account that the DACL lets change the file, with those rights
+    // ("BUILTIN\Users (S-1-5-32-545) FILE_WRITE_DATA"), or empty when none may.
+    std::string changeableBy;
+
+    // A plain file (no folder and no link) with one name, owned by a trusted account: nothing that
+    // an untrusted account put there or could change through another name.
+    bool isPlainTrustedFile() const
+    {
+        return exists && !directory && !reparsePoint && links == 1 && trustedOwner;
+    }
 };
 
 class CFileSecurity
@@ -51,8 +62,10 @@ public:
 
     // Looks at path without following a link, holding it open in file with READ_CONTROL,
     // FILE_READ_ATTRIBUTES and extraAccess, shared as share allows. 0 with found.exists false when
-    // there is nothing there; 0 with found filled in; or the Windows error of a file that could
-    // not be looked at, logged at level 'W' on behalf of function.
+    // there is nothing there; 0 with found filled in; ERROR_SHARING_VIOLATION or
+    // ERROR_LOCK_VIOLATION, not logged, when another opener holds the file for the moment (the
+    // caller waits or passes it over); or the Windows error of a file that could not be looked at,
+    // logged at level 'W' on behalf of function.
     [[nodiscard]] static ResultCode InspectFile(const char* function, const std::wstring& path,
                                                 DWORD extraAccess, DWORD share,
                                                 const CTrustedIdentities& trusted, FoundFile& found,

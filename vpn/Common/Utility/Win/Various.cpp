@@ -5,12 +5,18 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
 {
 constexpr char kFile[] = "Various";
 
 using SHGetFolderPathWFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+
+constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+// The native folder under both names that the 64-bit view of the key gives it; some systems (Wine)
+// have only the second.
+constexpr const wchar_t* kNativeProgramFilesValues[] = {L"ProgramW6432Dir", L"ProgramFilesDir"};
 } // namespace
 
 std::wstring GetCSIDLPath(int csidl)
@@ -44,10 +50,10 @@ std::wstring GetCSIDLPath(int csidl)
 
 bool IsFileInUse(DWORD error)
 {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, bool (*inUse)(DWORD))
+DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, const std::function<bool(DWORD)>& inUse)
 {
     DWORD error = ERROR_SUCCESS;
     for (int count = 1; count <= kFileInUseAttempts; ++count)
@@ -60,4 +66,54 @@ DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, bool (*inUse)(D
         pw::Api().Sleep(kFileInUsePauseMs);
     }
     return error;
+}
+
+std::wstring NativeProgramFilesFolder()
+{
+    BOOL wow64 = FALSE;
+    if (!pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64))
+    {
+        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::IsWow64Process", ::GetLastError(), nullptr,
+                           nullptr);
+        return std::wstring();
+    }
+    if (!wow64)
+    {
+        return std::wstring();
+    }
+    // The 64-bit view of the key: a 32-bit process is otherwise shown the 32-bit folder here too.
+    CUniqueRegistryKey key;
+    LSTATUS status = pw::Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0,
+                                             KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
+    if (status != ERROR_SUCCESS)
+    {
+        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::RegOpenKeyEx", static_cast<ResultCode>(status),
+                           nullptr, nullptr);
+        return std::wstring();
+    }
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD type = 0;
+    for (const wchar_t* name : kNativeProgramFilesValues)
+    {
+        DWORD size = MAX_PATH * sizeof(wchar_t);
+        status = pw::Api().RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
+        if (status != ERROR_FILE_NOT_FOUND)
+        {
+            break;
+        }
+    }
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+    {
+        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::RegQueryValueEx",
+                           static_cast<ResultCode>(status != ERROR_SUCCESS ? status : ERROR_DATATYPE_MISMATCH),
+                           nullptr, "%ls", kNativeProgramFilesValues[0]);
+        return std::wstring();
+    }
+    // A registry string need not end in a terminator: the buffer has one more, zeroed.
+    std::wstring result(folder);
+    while (!result.empty() && result.back() == L'\\')
+    {
+        result.pop_back();
+    }
+    return result;
 }

@@ -143,14 +143,16 @@ std::wstring FinalPathOf(HANDLE file)
 
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl)
 {
     return OverrideApi(&pw::PlatformApi::GetSecurityInfo,
-                       [suffix, sddl](HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
-                                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) -> DWORD
+                       [suffix, sddl](HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+                                      PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                      PSECURITY_DESCRIPTOR* descriptor) -> DWORD
                        {
                            if (EndsWith(FinalPathOf(object), suffix))
                            {

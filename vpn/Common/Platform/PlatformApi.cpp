@@ -150,8 +150,8 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.wstat = [](const wchar_t* path, struct _stat* st) { return ::_wstat(path, st); };
 
     api.IsWow64Process = ::IsWow64Process;
-    api.RegOpenKeyExW = LateBound<decltype(&::RegOpenKeyExW)>(resolve, Advapi32, "RegOpenKeyExW",
-                                                              [] { return static_cast<LSTATUS>(LastError()); });
+    api.RegOpenKeyExW = LateBound<decltype(&::RegOpenKeyExW)>(
+        resolve, Advapi32, "RegOpenKeyExW", [] { return static_cast<LSTATUS>(LastError()); });
     api.RegQueryValueExW = LateBound<decltype(&::RegQueryValueExW)>(
         resolve, Advapi32, "RegQueryValueExW", [] { return static_cast<LSTATUS>(LastError()); });
     api.RegCloseKey = LateBound<decltype(&::RegCloseKey)>(resolve, Advapi32, "RegCloseKey",

@@ -194,7 +194,8 @@ std::string Distrust(const FoundFile& found)
     }
     if (found.links != 1)
     {
-        return "it has " + std::to_string(found.links) + " hard links, so it may be changed under another name";
+        return "it has " + std::to_string(found.links) +
+               " hard links, so it may be changed under another name";
     }
     if (!found.trustedOwner)
     {
@@ -210,8 +211,10 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     FoundFile found;
     // Another run may be replacing the file right now: look at it once it holds still.
     const ResultCode inspected = RetryWhileFileInUse(
-        [&]() -> DWORD
-        { return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, file); });
+        [&]() -> DWORD {
+            return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found,
+                                              file);
+        });
     if (inspected != GLOBAL_SUCCESS || !found.exists)
     {
         const ResultCode error = inspected != GLOBAL_SUCCESS ? inspected : ERROR_FILE_NOT_FOUND;

@@ -33,8 +33,9 @@ public:
     // only, so that the file checked is the file read. 0 when it is a plain file with one name that
     // a trusted account owns; kUntrustedPolicyFile, logged at level with the cause, when it is not;
     // or the Windows error of a file that could not be opened, logged at level 'E'.
-    [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path, const CTrustedIdentities& trusted,
-                                                      char level, CUniqueFileHandle& file);
+    [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path,
+                                                      const CTrustedIdentities& trusted, char level,
+                                                      CUniqueFileHandle& file);
     // True when the schema at path may be handed to the reader, which runs elevated and loads what
     // the schema names: a plain file with one name that a trusted account owns and that no untrusted
     // account may change. It is then held in schema, shared for reading only, against writers. A

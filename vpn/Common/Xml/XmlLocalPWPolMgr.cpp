@@ -132,7 +132,8 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
     if (loaded != GLOBAL_SUCCESS)
     {
         PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::loadLocalPolicy", 'E', "CTrustedIdentities::load", loaded,
-                           nullptr, "Cannot tell who wrote %s", CNarrowText(directory + kPolicyFileName).c_str());
+                           nullptr, "Cannot tell who wrote %s",
+                           CNarrowText(directory + kPolicyFileName).c_str());
         return loaded;
     }
     // Both are held against writers until the parse is done, so that the files checked are the

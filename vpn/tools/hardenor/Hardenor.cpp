@@ -246,7 +246,8 @@ void restartAgent(IConsole& console)
         for (const std::wstring& folder : folders)
         {
             const CNarrowText name(folder);
-            where += std::string(where.empty() ? "" : " or ") + (name.c_str() != nullptr ? name.c_str() : "?");
+            where +=
+                std::string(where.empty() ? "" : " or ") + (name.c_str() != nullptr ? name.c_str() : "?");
         }
         if (where.empty())
         {

@@ -774,7 +774,8 @@ TEST(WriterAtomicReplaceLocked, PolicyFileHeldOpenByAReaderIsNotTorn)
                     ::testing::AnyOf(DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_SHARING_VIOLATION},
                                      DWORD{ERROR_LOCK_VIOLATION}),
                     ::testing::AnyOf(Narrow(dir.join(L"policy.xml")) + " is in use by another program",
-                                     Narrow(dir.join(L"policy.xml")) + " cannot be replaced: access to it was denied"))));
+                                     Narrow(dir.join(L"policy.xml")) +
+                                         " cannot be replaced: access to it was denied"))));
     EXPECT_EQ(std::vector<std::wstring>{L"policy.xml"}, ListDirectory(dir.path()));
 }
 
@@ -804,6 +805,52 @@ TEST(WriterAtomicReplaceLocked, ReaderThatLetsGoDuringTheRetriesDoesNotFailTheWr
     EXPECT_EQ((std::vector<DWORD>{50, 50}), pauses);
     EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"policy.xml")));
     EXPECT_TRUE(log.entries().empty());
+}
+
+// The replace asks for POSIX semantics, so that a reader that shares delete access keeps the old file
+// and does not block it, and never overrides the read-only attribute. Where the class is unknown the
+// classic rename follows in the same attempt: Wine 8 answers FileRenameInfoEx (as it answers
+// FileDispositionInfoEx) with ERROR_INVALID_PARAMETER, as Windows before 10 and FAT volumes do.
+TEST(WriterAtomicReplace, PosixRenameFirstAndTheClassicOneWhereItIsUnknown)
+{
+    for (const DWORD posixAnswer : {DWORD{ERROR_SUCCESS}, DWORD{ERROR_INVALID_PARAMETER}})
+    {
+        TempDirectory dir;
+        WriteFileBytes(dir.join(L"policy.xml"), "old policy");
+        std::vector<std::pair<int, DWORD>> renames; // class, flags (ReplaceIfExists for the classic one)
+        const auto record =
+            OverrideApi(&pw::PlatformApi::SetFileInformationByHandle,
+                        [&](HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID data, DWORD size) -> BOOL
+                        {
+                            if (type != FileRenameInfo && type != pw::kFileRenameInfoEx)
+                            {
+                                return ::SetFileInformationByHandle(file, type, data, size);
+                            }
+                            DWORD flags = 0;
+                            std::memcpy(&flags, data, type == FileRenameInfo ? 1 : sizeof(flags));
+                            renames.emplace_back(type, flags);
+                            if (type != FileRenameInfo && posixAnswer != ERROR_SUCCESS)
+                            {
+                                ::SetLastError(posixAnswer);
+                                return FALSE;
+                            }
+                            // Wine has no POSIX rename: the classic one stands in for it.
+                            std::memset(data, 0, sizeof(flags));
+                            static_cast<FILE_RENAME_INFO*>(data)->ReplaceIfExists = TRUE;
+                            return ::SetFileInformationByHandle(file, FileRenameInfo, data, size);
+                        });
+        PWCSaxWriter writer(dir.path() + L"\\", L"policy.xml", L"R");
+        BuildSmallDocument(writer);
+        EXPECT_EQ(0u, writer.writeDocument());
+        EXPECT_EQ(kSmallDocumentBytes, ReadFileBytes(dir.join(L"policy.xml")));
+        // FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS, nothing else.
+        std::vector<std::pair<int, DWORD>> expected = {{pw::kFileRenameInfoEx, 0x3}};
+        if (posixAnswer != ERROR_SUCCESS)
+        {
+            expected.emplace_back(FileRenameInfo, TRUE);
+        }
+        EXPECT_EQ(expected, renames);
+    }
 }
 
 TEST(WriterAtomicReplaceLocked, OtherReplaceErrorsAreNotRetried)

@@ -994,7 +994,8 @@ std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
     {
         PlainSchema(schema);
     }
-    return std::shared_ptr<void>(new OwnerOverride(OverrideSecurityOf(schema.empty() ? L".xml" : L".xsd", sddl)));
+    return std::shared_ptr<void>(
+        new OwnerOverride(OverrideSecurityOf(schema.empty() ? L".xml" : L".xsd", sddl)));
 }
 
 TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
@@ -1024,7 +1025,8 @@ TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
     std::vector<std::string> expected;
     for (std::string text : found.entries)
     {
-        for (const auto& [token, path] : {std::make_pair("{P}", folder.policyFile()), std::make_pair("{S}", schema)})
+        for (const auto& [token, path] :
+             {std::make_pair("{P}", folder.policyFile()), std::make_pair("{S}", schema)})
         {
             const size_t at = text.find(token);
             text = at == std::string::npos ? text : text.replace(at, 3, ToUtf8(path));
@@ -1043,17 +1045,21 @@ INSTANTIATE_TEST_SUITE_P(
         FoundFiles{"PlantedPolicy",
                    [](const std::wstring&)
                    { return Reported(L"", L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)"); },
-                   XmlLocalPWPolMgr::kUntrustedPolicyFile, false,
+                   XmlLocalPWPolMgr::kUntrustedPolicyFile,
+                   false,
                    {"W {P}" + kNotTrusted + ": it may have been planted, and is replaced",
                     "E {P} is not read: it" + kNotTrusted}},
         FoundFiles{"PlantedSchema",
                    [](const std::wstring& schema)
                    { return Reported(schema, L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)(A;;FA;;;BA)"); },
-                   0, false, {"W The policy is read without its schema: {S}: it" + kNotTrusted}},
+                   0,
+                   false,
+                   {"W The policy is read without its schema: {S}: it" + kNotTrusted}},
         FoundFiles{"SchemaUsersMayWrite",
                    [](const std::wstring& schema)
                    { return Reported(schema, L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1201bf;;;BU)"); },
-                   0, false,
+                   0,
+                   false,
                    {"W The policy is read without its schema: {S}: it lets BUILTIN\\Users (S-1-5-32-545) "
                     "FILE_WRITE_DATA, FILE_APPEND_DATA change it"}},
         // Regression: a schema reported as a reparse point was used.
@@ -1074,14 +1080,18 @@ INSTANTIATE_TEST_SUITE_P(
                                 });
                        return std::shared_ptr<void>(set);
                    },
-                   0, false, {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
+                   0,
+                   false,
+                   {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
         FoundFiles{"SchemaFolder",
                    [](const std::wstring& schema)
                    {
                        EXPECT_TRUE(::CreateDirectoryW(schema.c_str(), nullptr));
                        return std::shared_ptr<void>();
                    },
-                   0, false, {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
+                   0,
+                   false,
+                   {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
         FoundFiles{"SchemaSecondLink",
                    [](const std::wstring& schema)
                    {
@@ -1089,7 +1099,8 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_TRUE(::CreateHardLinkW((schema + L".bak").c_str(), schema.c_str(), nullptr));
                        return std::shared_ptr<void>();
                    },
-                   0, false,
+                   0,
+                   false,
                    {"W The policy is read without its schema: {S}: it has 2 hard links, so it may be changed "
                     "under another name"}}),
     [](const ::testing::TestParamInfo<FoundFiles>& info) { return std::string(info.param.name); });

@@ -125,7 +125,8 @@ DWORD Rename(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS 
 // ERROR_SUCCESS, or the Windows error.
 DWORD RenameOver(HANDLE file, const std::wstring& target)
 {
-    const DWORD error = Rename(file, target, pw::kFileRenameInfoEx, kRenameReplaceIfExists | kRenamePosixSemantics);
+    const DWORD error =
+        Rename(file, target, pw::kFileRenameInfoEx, kRenameReplaceIfExists | kRenamePosixSemantics);
     // The answers of Windows versions and file systems that do not know the class or its flags.
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
     {
@@ -443,8 +444,8 @@ bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstrin
         [&]() -> DWORD { return RenameOver(file.get(), target); },
         [&target](DWORD refused)
         {
-            return IsFileInUse(refused) ||
-                   (refused == ERROR_ACCESS_DENIED && InspectTarget(target) == TargetRefusal::Cause::AccessDenied);
+            return IsFileInUse(refused) || (refused == ERROR_ACCESS_DENIED &&
+                                            InspectTarget(target) == TargetRefusal::Cause::AccessDenied);
         });
     if (error == ERROR_SUCCESS)
     {
@@ -475,8 +476,8 @@ bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstrin
     if (named)
     {
         m_refusal.cause = TargetRefusal::Cause::InUse;
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, "%s is in use by %s",
-                           name.c_str(), m_refusal.holders.c_str());
+        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+                           "%s is in use by %s", name.c_str(), m_refusal.holders.c_str());
     }
     else if (m_refusal.cause == TargetRefusal::Cause::InUse)
     {

@@ -29,9 +29,12 @@ constexpr DangerousRight kFolderRights[] = {
 };
 // The rights that let their holder change a file's content, remove it, or take it over.
 constexpr DangerousRight kFileRights[] = {
-    {FILE_WRITE_DATA, "FILE_WRITE_DATA"}, {FILE_APPEND_DATA, "FILE_APPEND_DATA"},
-    {DELETE, "DELETE"},                   {WRITE_DAC, "WRITE_DAC"},
-    {WRITE_OWNER, "WRITE_OWNER"},         {GENERIC_WRITE, "GENERIC_WRITE"},
+    {FILE_WRITE_DATA, "FILE_WRITE_DATA"},
+    {FILE_APPEND_DATA, "FILE_APPEND_DATA"},
+    {DELETE, "DELETE"},
+    {WRITE_DAC, "WRITE_DAC"},
+    {WRITE_OWNER, "WRITE_OWNER"},
+    {GENERIC_WRITE, "GENERIC_WRITE"},
     {GENERIC_ALL, "GENERIC_ALL"},
 };
 

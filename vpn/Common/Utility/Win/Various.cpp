@@ -96,7 +96,8 @@ std::wstring NativeProgramFilesFolder()
     for (const wchar_t* name : kNativeProgramFilesValues)
     {
         DWORD size = MAX_PATH * sizeof(wchar_t);
-        status = pw::Api().RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
+        status = pw::Api().RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(folder),
+                                            &size);
         if (status != ERROR_FILE_NOT_FOUND)
         {
             break;
@@ -104,9 +105,10 @@ std::wstring NativeProgramFilesFolder()
     }
     if (status != ERROR_SUCCESS || type != REG_SZ)
     {
-        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::RegQueryValueEx",
-                           static_cast<ResultCode>(status != ERROR_SUCCESS ? status : ERROR_DATATYPE_MISMATCH),
-                           nullptr, "%ls", kNativeProgramFilesValues[0]);
+        PW_LOG_RETURN_CODE(
+            "NativeProgramFilesFolder", 'W', "::RegQueryValueEx",
+            static_cast<ResultCode>(status != ERROR_SUCCESS ? status : ERROR_DATATYPE_MISMATCH), nullptr,
+            "%ls", kNativeProgramFilesValues[0]);
         return std::wstring();
     }
     // A registry string need not end in a terminator: the buffer has one more, zeroed.

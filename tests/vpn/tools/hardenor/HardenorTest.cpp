@@ -639,23 +639,16 @@ class HardenorPolicyRefused : public HardenorMachine, public ::testing::WithPara
 TEST_P(HardenorPolicyRefused, TheAdministratorIsToldWhatStandsInTheWay)
 {
     const Refusal& refusal = GetParam();
-    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
-    if (refusal.target == Refusal::Folder)
-    {
-        ASSERT_TRUE(::CreateDirectoryW(PolicyFilePath().c_str(), nullptr));
-    }
-    else
-    {
-        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
-    }
+    const bool folder = refusal.target == Refusal::Folder;
+    const std::string previous = folder ? "" : PolicyFile({"<FipsMode>false</FipsMode>"});
+    ASSERT_TRUE(folder ? ::CreateDirectoryW(PolicyFilePath().c_str(), nullptr) != FALSE
+                       : WriteFileBytes(PolicyFilePath(), previous));
     // Users may read the policy; one who holds it without delete sharing blocks every replace.
-    const HANDLE reader = ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE reader = refusal.target == Refusal::HeldFile && refusal.renameError == 0
+                              ? ::CreateFileW(PolicyFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : nullptr;
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-    if (refusal.target != Refusal::HeldFile || refusal.renameError != 0)
-    {
-        ::CloseHandle(reader);
-    }
     ASSERT_TRUE(refusal.target != Refusal::ReadOnlyFile ||
                 ::SetFileAttributesW(PolicyFilePath().c_str(), FILE_ATTRIBUTE_READONLY));
     RecordingEventLog log(false);
@@ -692,35 +685,29 @@ TEST_P(HardenorPolicyRefused, TheAdministratorIsToldWhatStandsInTheWay)
     }
     ScriptedConsole console("y");
     const int exitCode = RunInProcess({}, console);
-    if (refusal.target == Refusal::HeldFile && refusal.renameError == 0)
+    if (reader != nullptr)
     {
         ::CloseHandle(reader);
     }
     ::SetFileAttributesW(PolicyFilePath().c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::string content = CurrentPolicy();
+    ::RemoveDirectoryW(PolicyFilePath().c_str());
 
     EXPECT_EQ(-1, exitCode);
-    EXPECT_EQ((refusal.target == Refusal::Folder ? "" : kPrompt) + refusal.cause +
+    EXPECT_EQ((folder ? "" : kPrompt) + refusal.cause +
                   ".\nAn Error Occurred While Generating the Local Policy File\n",
               console.written);
-    if (refusal.renameError != 0)
-    {
-        EXPECT_EQ(refusal.renames, *renames);
-    }
-    if (refusal.target == Refusal::Folder)
-    {
-        ::RemoveDirectoryW(PolicyFilePath().c_str());
-    }
-    else
-    {
-        EXPECT_EQ(previous, CurrentPolicy());
-    }
-    bool named = false;
-    for (const LoggedEntry& entry : LoggedEntries(log))
-    {
-        named = named || (entry.level == 'E' && entry.invoked == "::SetFileInformationByHandle" &&
-                          entry.text == ToUtf8(PolicyFilePath()) + refusal.entry);
-    }
-    EXPECT_TRUE(named) << refusal.entry;
+    EXPECT_TRUE(refusal.renameError == 0 || refusal.renames == *renames) << *renames;
+    EXPECT_EQ(previous, content);
+    const std::vector<LoggedEntry> entries = LoggedEntries(log);
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                            [&](const LoggedEntry& entry)
+                            {
+                                return entry.level == 'E' &&
+                                       entry.invoked == "::SetFileInformationByHandle" &&
+                                       entry.text == ToUtf8(PolicyFilePath()) + refusal.entry;
+                            }))
+        << refusal.entry;
 }
 
 const std::string kInUseByAnother = "The local policy file is in use by another program";
@@ -776,22 +763,15 @@ TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
     }
     TempDirectory native;
     OverrideSet wow64;
-    wow64
-        .add(&pw::PlatformApi::IsWow64Process,
-             [](HANDLE, PBOOL yes)
-             {
-                 *yes = TRUE;
-                 return TRUE;
-             })
+    wow64.add(&pw::PlatformApi::IsWow64Process, [](HANDLE, PBOOL yes) { return *yes = TRUE; })
         .add(&pw::PlatformApi::RegQueryValueExW,
              [folder = native.path()](HKEY, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                                       LPDWORD size) -> LSTATUS
              {
-                 EXPECT_STREQ(L"ProgramW6432Dir", name);
                  *type = REG_SZ;
                  *size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
                  std::memcpy(data, folder.c_str(), *size);
-                 return ERROR_SUCCESS;
+                 return std::wcscmp(name, L"ProgramW6432Dir") == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
              });
     const std::wstring nativeAgent = native.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
     ASSERT_EQ((std::vector<std::wstring>{AgentDirectory(), nativeAgent}), agentFolders());

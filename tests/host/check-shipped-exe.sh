@@ -43,6 +43,13 @@ narrow="$(strings -a "$exe")"
 grep -q 'processorArchitecture="x86"' <<<"$narrow" || fail "no manifest for x86"
 grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" || fail "the manifest lacks the execution level"
 
+# The message table that renders the entries of the tool's event source: the category and both event
+# ids, as windres reads them back out of the exe.
+table="$(i686-w64-mingw32-windres -J coff -i "$exe" -O rc 2>/dev/null | sed -n '/MC syntax dump/,/\*\//p')"
+for id in 0x1 0x24000001 0x24000002; do
+    grep -qx "[[:space:]]*MessageId = $id" <<<"$table" || fail "the message table lacks the message $id"
+done
+
 # No build time: the header's time stamp (8 bytes after the PE header, whose offset is at 0x3C) is 0.
 header="$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')"
 stamp="$(od -An -tx4 -j$((header + 8)) -N4 "$exe" | tr -d ' ')"

@@ -21,6 +21,8 @@
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "support/ShellFolderOverride.h"
+#include "vpn/Common/Logging/EventLogLogger.h"
+#include "vpn/Common/Logging/MessageCatalogue.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
@@ -361,6 +363,34 @@ TEST_F(HardenorHelp, LookalikeArgumentsAreOrdinaryArguments)
     const HardenorResult run = RunHardenor({L"/h", L"--HELP", L"?"});
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(kEnabled, run.output);
+}
+
+// A copy of the exe is its event source's message file: the ids and the category that the entries are
+// given render each entry's text (its one insertion string) and the category's name.
+TEST(HardenorMessageTable, RendersTheEntriesAndTheirCategory)
+{
+    const HMODULE exe =
+        ::LoadLibraryExW((BuildDirectory() + L"hardenor.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, exe);
+    const auto render = [exe](DWORD id, const wchar_t* text)
+    {
+        DWORD_PTR insertions[] = {reinterpret_cast<DWORD_PTR>(text)};
+        wchar_t* rendered = nullptr;
+        const DWORD length = ::FormatMessageW(
+            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe,
+            id, 0, reinterpret_cast<wchar_t*>(&rendered), 0, reinterpret_cast<va_list*>(insertions));
+        const std::wstring result = length == 0 ? L"error " + std::to_wstring(::GetLastError()) : rendered;
+        ::LocalFree(rendered);
+        return result;
+    };
+    const wchar_t entry[] = L"Function: wmain\nFile: Hardenor\nLine: 7\n%ProgramData% 100%";
+    for (const std::uint32_t message : {MID_DEBUG_MESSAGE, MID_DEBUG_RETURN_CODE})
+    {
+        const int severity = FindMessageRecord(message).severity;
+        EXPECT_EQ(entry, render(CEventLogLogger::EventId(severity, message), entry)) << message;
+        EXPECT_EQ(L"Diagnostics", render(CEventLogLogger::Category(severity), nullptr));
+    }
+    ::FreeLibrary(exe);
 }
 
 TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)

@@ -42,6 +42,9 @@ grep -qx "4.1.06020" <<<"$wide" || fail "the version resource lacks the file ver
 narrow="$(strings -a "$exe")"
 grep -q 'processorArchitecture="x86"' <<<"$narrow" || fail "no manifest for x86"
 grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" || fail "the manifest lacks the execution level"
+# The message table of the tool's event source: the category and both event ids, read back by windres.
+ids="$(i686-w64-mingw32-windres -J coff -i "$exe" -O rc 2>/dev/null | sed -n 's/^ *MessageId = //p' | xargs)"
+[ "$ids" = "0x1 0x24000001 0x24000002" ] || fail "the message table holds '$ids', not 0x1 0x24000001 0x24000002"
 
 # No build time: the header's time stamp (8 bytes after the PE header, whose offset is at 0x3C) is 0.
 header="$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')"

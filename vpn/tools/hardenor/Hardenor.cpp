@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <exception>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ constexpr wchar_t kAgentServiceName[] = L"zirodava";
 constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
+// Answers the overwrite prompt in advance, for runs with no one to answer it; not a policy argument.
+constexpr wchar_t kOverwriteSwitch[] = L"/y";
 constexpr wchar_t kShellLibrary[] = L"Shell32.dll";
 
 void ReportDllSearch(DWORD dllSearchError)
@@ -107,7 +110,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
 
     XmlLocalPWPolMgr policyManager;
 
-    if (policyManager.localPolicyExists())
+    if (policyManager.localPolicyExists() && !isOverwriteConfirmed(argc, argv))
     {
         console.write(
             "Local policies have already been configured on this computer. Do you wish to continue and "
@@ -124,9 +127,12 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         }
     }
 
-    // The user's arguments as given, then FIPS mode on; the first value of a policy wins, so a
-    // user's fm=false keeps FIPS mode off.
-    std::vector<const wchar_t*> arguments(argv + 1, argv + argc);
+    // The user's arguments as given, without /y, then FIPS mode on; the first value of a policy wins,
+    // so a user's fm=false keeps FIPS mode off.
+    std::vector<const wchar_t*> arguments;
+    std::copy_if(argv + 1, argv + argc, std::back_inserter(arguments),
+                 [](const wchar_t* argument)
+                 { return argument == nullptr || std::wcscmp(argument, kOverwriteSwitch) != 0; });
     arguments.push_back(kFipsOnArgument);
 
     if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
@@ -301,6 +307,11 @@ bool isStatusRequested(int argc, const wchar_t* const* argv)
     return HasArgument(argc, argv, {L"/status"});
 }
 
+bool isOverwriteConfirmed(int argc, const wchar_t* const* argv)
+{
+    return HasArgument(argc, argv, {kOverwriteSwitch});
+}
+
 bool isHelpRequested(int argc, const wchar_t* const* argv)
 {
     return HasArgument(argc, argv, {L"/?", L"-?", L"-h", L"--help"});
@@ -309,11 +320,12 @@ bool isHelpRequested(int argc, const wchar_t* const* argv)
 void printUsage(IConsole& console)
 {
     console.write(
-        "Usage: hardenor.exe [abbreviation=value ...]\n"
+        "Usage: hardenor.exe [/y] [abbreviation=value ...]\n"
         "       hardenor.exe /status\n"
         "\n"
         "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
         "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
+        "/y overwrites an existing policy file without asking.\n"
         "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
         "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
         "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"

@@ -25,6 +25,10 @@ bool isHelpRequested(int argc, const wchar_t* const* argv);
 // True when an argument asks for the FIPS state that the policy file holds ("/status").
 bool isStatusRequested(int argc, const wchar_t* const* argv);
 
+// True when an argument answers the overwrite prompt in advance ("/y"): an existing policy file is
+// then replaced without asking.
+bool isOverwriteConfirmed(int argc, const wchar_t* const* argv);
+
 // Writes the usage text to the console.
 void printUsage(IConsole& console);
 

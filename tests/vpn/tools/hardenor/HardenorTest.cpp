@@ -26,6 +26,8 @@
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "support/ShellFolderOverride.h"
+#include "vpn/Common/Logging/EventLogLogger.h"
+#include "vpn/Common/Logging/MessageCatalogue.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
@@ -180,6 +182,10 @@ TEST_F(HardenorPolicyFile, FipsStateIsLoggedByTheEntryPoint)
         EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('I', "user has enabled FIPS mode")},
                   EntryPointEntries(log));
     }
+    // Over the file that exists now, with no answer to read: /y is no policy argument to warn of.
+    RecordingEventLog log(false);
+    EXPECT_EQ(0, RunInProcess({L"/y"}));
+    EXPECT_FALSE(log.contains("/y"));
 }
 
 TEST_F(HardenorPolicyFile, EveryPolicyInItsPlaceWithValuesInTheirOwnForm)
@@ -284,17 +290,25 @@ TEST_F(HardenorPrompt, EndOfInputFailsAndLeavesTheFile)
     EXPECT_EQ(previous, CurrentPolicy());
 }
 
-TEST_F(HardenorPrompt, AnswersThatBeginWithYOverwrite)
+TEST_F(HardenorPrompt, AnswersThatBeginWithYAndSlashYOverwrite)
 {
-    for (const std::string input : {"y\n", "Y\n", "yes\n"})
+    // /y, anywhere: no prompt and nothing read (standard input is at its end); with no file, a plain run.
+    const std::tuple<std::vector<std::wstring>, std::string, bool> cases[] = {
+        {{L"bd=true"}, "y\n", true},
+        {{L"bd=true"}, "Y\n", true},
+        {{L"bd=true"}, "yes\n", true},
+        {{L"/y", L"bd=true"}, "", true},
+        {{L"bd=true", L"/y"}, "", false}};
+    for (const auto& [arguments, input, existing] : cases)
     {
-        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), PolicyFile({"<FipsMode>false</FipsMode>"})));
-        const HardenorResult run = RunHardenor({L"bd=true"}, input);
-        EXPECT_EQ(0u, run.exitCode) << input;
-        EXPECT_EQ(kPrompt + kEnabled, run.output) << input;
+        RemovePath(PolicyFilePath());
+        ASSERT_TRUE(!existing ||
+                    WriteFileBytes(PolicyFilePath(), PolicyFile({"<FipsMode>false</FipsMode>"})));
+        const HardenorResult run = RunHardenor(arguments, input);
+        EXPECT_EQ(0u, run.exitCode) << input << existing;
+        EXPECT_EQ((input.empty() ? "" : kPrompt) + kEnabled, run.output) << input << existing;
         EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
-                  CurrentPolicy())
-            << input;
+                  CurrentPolicy());
     }
 }
 
@@ -412,6 +426,27 @@ TEST_F(HardenorHelp, LookalikeArgumentsAreOrdinaryArguments)
     const HardenorResult run = RunHardenor({L"/h", L"--HELP", L"?"});
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(kEnabled, run.output);
+}
+
+// A copy of the exe is the message file of its event source: the entries' ids render their one text.
+TEST(HardenorMessageTable, RendersTheEntriesAndTheirCategory)
+{
+    const HMODULE exe =
+        ::LoadLibraryExW((BuildDirectory() + L"hardenor.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, exe);
+    const wchar_t entry[] = L"Function: wmain\nFile: Hardenor\nLine: 7\n%ProgramData% 100%";
+    const int severity = FindMessageRecord(MID_DEBUG_MESSAGE).severity;
+    const DWORD category = CEventLogLogger::Category(severity);
+    for (const DWORD id : {CEventLogLogger::EventId(severity, MID_DEBUG_MESSAGE),
+                           CEventLogLogger::EventId(severity, MID_DEBUG_RETURN_CODE), category})
+    {
+        DWORD_PTR insertions[] = {reinterpret_cast<DWORD_PTR>(entry)};
+        wchar_t text[128] = {};
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe, id, 0, text, 128,
+                         reinterpret_cast<va_list*>(insertions));
+        EXPECT_EQ(id == category ? L"Diagnostics" : entry, std::wstring(text)) << id;
+    }
+    ::FreeLibrary(exe);
 }
 
 TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)

@@ -2,8 +2,9 @@
 // through a temporary file and a rename, create the SAX 6.0 reader over COM and parse that file,
 // report one event-log entry. Exits with 0 when all of it worked.
 #include <windows.h>
-#include <objbase.h>
+
 #include <msxml2.h>
+#include <objbase.h>
 
 #include <string>
 

@@ -1,5 +1,6 @@
 // Imports ole32 and calls nothing in it: the cost of loading COM's library at start-up.
 #include <windows.h>
+
 #include <objbase.h>
 
 int wmain()

@@ -13,3 +13,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages of the target only: the build machine's own (a Linux GoogleTest, say) cannot be linked.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

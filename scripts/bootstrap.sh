@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine, the test tools and the release tools (zip, Authenticode
-# signing) on a Debian machine (run as root).
+# Installs the cross toolchain, Wine, the test tools (clang-format among them, for the format check)
+# and the release tools (zip, Authenticode signing) on a Debian machine (run as root).
 # Quick when everything is present: it only asks dpkg.
 set -euo pipefail
 
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          mingw-w64-tools cmake make googletest libxml2-utils file zip unzip osslsigncode openssl)
+          mingw-w64-tools cmake make googletest libxml2-utils file zip unzip osslsigncode openssl
+          clang-format)
 
 missing=()
 for p in "${packages[@]}"; do

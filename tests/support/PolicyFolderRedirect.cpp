@@ -1,6 +1,7 @@
 #include "PolicyFolderRedirect.h"
 
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <cwchar>

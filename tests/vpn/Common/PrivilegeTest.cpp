@@ -1,3 +1,5 @@
+#include "vpn/Common/Privilege.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -8,7 +10,6 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Privilege.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace

@@ -10,8 +10,8 @@
 #include "vpn/Common/Logging/EventLogLogger.h"
 #include "vpn/Common/Logging/MessageCatalogue.h"
 #include "vpn/Common/Platform/ManualLock.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace

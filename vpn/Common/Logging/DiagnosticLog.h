@@ -5,11 +5,11 @@
 // An entry written while the log is closed is formatted and dropped; a failure of the log is
 // never reported to its callers.
 
+#include <windows.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-
-#include <windows.h>
 
 #include "vpn/Common/Logging/ResultCodes.h"
 

@@ -6,8 +6,9 @@
 // and puts the entry back afterwards (see OverrideApi in the test support library).
 
 #include <windows.h>
-#include <objbase.h>
+
 #include <aclapi.h>
+#include <objbase.h>
 #include <restartmanager.h>
 #include <sys/stat.h>
 

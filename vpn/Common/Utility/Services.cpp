@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace

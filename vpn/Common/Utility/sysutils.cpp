@@ -1,13 +1,13 @@
 #include "vpn/Common/Utility/sysutils.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 
 namespace
 {

@@ -4,6 +4,7 @@
 // it; derived classes override the events they need. Create it with MakeComObject.
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include "vpn/Common/Platform/ComObject.h"

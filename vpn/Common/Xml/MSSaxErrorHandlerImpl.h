@@ -5,6 +5,7 @@
 // on; the result of the parse decides whether the read failed. Create it with MakeComObject.
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include "vpn/Common/Platform/ComObject.h"

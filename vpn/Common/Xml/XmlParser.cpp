@@ -1,6 +1,7 @@
 #include "vpn/Common/Xml/XmlParser.h"
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include <utility>

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Privilege.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
 #include "vpn/Common/Utility/Services.h"
 #include "vpn/Common/Utility/StoragePath.h"
-#include "vpn/Common/Platform/PlatformApi.h"
-#include "vpn/Common/Platform/StringConvert.h"
-#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"

@@ -1,3 +1,5 @@
+#include "vpn/Common/Logging/DiagnosticLog.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,7 +14,6 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Logging/DiagnosticLog.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Logging/EventLogLogger.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 #include "support/ApiOverride.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Logging/EventLogLogger.h"
 
 namespace
 {

@@ -1,8 +1,8 @@
+#include "vpn/Common/Logging/MessageCatalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "vpn/Common/Logging/MessageCatalogue.h"
 
 TEST(MessageCatalogueLookup, LogMessagesResolveToTheirRecords)
 {

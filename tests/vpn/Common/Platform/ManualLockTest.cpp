@@ -1,10 +1,10 @@
+#include "vpn/Common/Platform/ManualLock.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <stdexcept>
-
-#include "vpn/Common/Platform/ManualLock.h"
 
 TEST(ManualLockCounting, UnlockWithoutLockDoesNothing)
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Platform/PlatformApi.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "support/ApiOverride.h"
-#include "vpn/Common/Platform/PlatformApi.h"
 
 // The functions of advapi32, ole32 and rstrtmgr are looked up on first use. One that cannot be found
 // must answer as that function fails; an answer of success would, say, make EqualSid find every

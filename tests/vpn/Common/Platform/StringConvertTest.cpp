@@ -1,8 +1,8 @@
+#include "vpn/Common/Platform/StringConvert.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "vpn/Common/Platform/StringConvert.h"
 
 TEST(ToNarrowConversion, NullPointersAndTooSmallBuffersGiveNull)
 {

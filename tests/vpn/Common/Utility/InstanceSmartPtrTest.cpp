@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {

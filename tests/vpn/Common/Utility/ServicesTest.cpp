@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/Services.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -11,7 +13,6 @@
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Utility/Services.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/StoragePath.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,7 +11,6 @@
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
-#include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Utility/Win/Various.h"
 
 TEST(StoragePathReferences, NoInstanceBeforeCreationNorAfterTheLastRelease)

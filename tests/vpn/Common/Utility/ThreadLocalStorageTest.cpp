@@ -1,9 +1,10 @@
+#include "vpn/Common/Utility/ThreadLocalStorage.h"
+
 #include <gtest/gtest.h>
 
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Utility/ThreadLocalStorage.h"
 
 TEST(ThreadLocalStorage, ProcessSlotIsAllocatedAtStart)
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/sysutils.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
-#include "vpn/Common/Utility/sysutils.h"
 
 TEST(FileExists, OnlyARegularFileCountsAndNothingIsLogged)
 {

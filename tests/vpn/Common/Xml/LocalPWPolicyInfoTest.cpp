@@ -1,10 +1,10 @@
+#include "vpn/Common/Xml/LocalPWPolicyInfo.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 
 namespace
 {

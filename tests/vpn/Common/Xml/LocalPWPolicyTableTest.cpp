@@ -1,3 +1,5 @@
+#include "vpn/Common/Xml/LocalPWPolicyTable.h"
+
 #include <gtest/gtest.h>
 
 #include <cwctype>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "vpn/Common/Platform/StringConvert.h"
-#include "vpn/Common/Xml/LocalPWPolicyTable.h"
 
 namespace
 {

@@ -1,12 +1,14 @@
+#include "vpn/Common/Xml/MSSaxContentHandlerImpl.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include <vector>
 
 #include "ComHandlerTests.h"
-#include "vpn/Common/Xml/MSSaxContentHandlerImpl.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace

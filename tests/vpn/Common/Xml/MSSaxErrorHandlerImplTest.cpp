@@ -1,7 +1,10 @@
+#include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include <string>
@@ -10,7 +13,6 @@
 #include "ComHandlerTests.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace

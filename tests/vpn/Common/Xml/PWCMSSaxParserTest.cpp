@@ -1,3 +1,5 @@
+#include "vpn/Common/Xml/PWCMSSaxParser.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,7 +13,6 @@
 
 #include "RecordingXmlMgr.h"
 #include "vpn/Common/Platform/ComObject.h"
-#include "vpn/Common/Xml/PWCMSSaxParser.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Xml/PWCSaxWriter.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,7 +20,6 @@
 #include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
-#include "vpn/Common/Xml/PWCSaxWriter.h"
 #include "vpn/Common/Xml/XmlParser.h"
 
 namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include <algorithm>
@@ -22,9 +23,9 @@
 #include "support/LoggedEntry.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
-#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"

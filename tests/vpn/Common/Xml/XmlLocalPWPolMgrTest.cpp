@@ -1,3 +1,5 @@
+#include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,17 +12,16 @@
 #include <vector>
 
 #include "support/ApiOverride.h"
-#include "support/FileFaults.h"
 #include "support/CreationRecorder.h"
-#include "support/OverrideSet.h"
+#include "support/FileFaults.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Platform/StringConvert.h"
-#include "vpn/Common/Xml/PWCSaxWriter.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
-#include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+#include "vpn/Common/Xml/PWCSaxWriter.h"
 
 // A record as text, so that a whole-record comparison shows which field differs.
 void PrintTo(const LocalPWPolicyInfo& r, std::ostream* os)

@@ -1,7 +1,10 @@
+#include "vpn/Common/Xml/XmlParser.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <msxml2.h>
 
 #include <fstream>
@@ -15,7 +18,6 @@
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
-#include "vpn/Common/Xml/XmlParser.h"
 
 namespace
 {

@@ -1,8 +1,8 @@
 #include "AgentFixture.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "HardenorProcess.h"
 

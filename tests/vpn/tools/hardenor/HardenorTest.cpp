@@ -1,3 +1,5 @@
+#include "vpn/tools/hardenor/Hardenor.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -29,7 +31,6 @@
 #include "vpn/Common/Logging/EventLogLogger.h"
 #include "vpn/Common/Logging/MessageCatalogue.h"
 #include "vpn/Common/Platform/StringConvert.h"
-#include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
 {

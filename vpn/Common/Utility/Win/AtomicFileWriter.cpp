@@ -8,10 +8,10 @@
 #include <new>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/Win/FileHolders.h"
 #include "vpn/Common/Utility/Win/FileSecurity.h"
-#include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Utility/Win/Various.h"
 
 namespace

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "vpn/Common/Logging/ResultCodes.h"
-#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
 // Why a write could not put the file in place, as far as the administrator can act on it.
 struct TargetRefusal

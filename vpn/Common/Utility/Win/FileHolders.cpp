@@ -1,6 +1,7 @@
 #include "vpn/Common/Utility/Win/FileHolders.h"
 
 #include <windows.h>
+
 #include <restartmanager.h>
 
 #include <cstdio>
@@ -8,8 +9,8 @@
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace

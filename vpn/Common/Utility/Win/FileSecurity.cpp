@@ -1,11 +1,12 @@
 #include "vpn/Common/Utility/Win/FileSecurity.h"
 
 #include <windows.h>
+
 #include <sddl.h>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 
 const wchar_t CFileSecurity::kFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const wchar_t CFileSecurity::kFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "vpn/Common/Logging/ResultCodes.h"
-#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
 // What an existing file is, as seen through a handle to it (a link itself, not its target).
 struct FoundFile

@@ -1,8 +1,8 @@
 #include "vpn/Common/Utility/Win/HModuleMgr.h"
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 
 namespace
 {

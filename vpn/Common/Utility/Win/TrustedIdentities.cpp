@@ -1,7 +1,7 @@
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
-#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace

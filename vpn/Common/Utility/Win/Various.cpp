@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
-#include "vpn/Common/Utility/Win/HModuleMgr.h"
 #include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+#include "vpn/Common/Utility/Win/HModuleMgr.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/Win/FileSecurity.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
-#include "vpn/Common/Utility/Win/FileSecurity.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/Win/HModuleMgr.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
-#include "vpn/Common/Utility/Win/HModuleMgr.h"
 
 namespace
 {

@@ -1,3 +1,5 @@
+#include "vpn/Common/Utility/Win/Various.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +9,6 @@
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "support/ShellFolderOverride.h"
-#include "vpn/Common/Utility/Win/Various.h"
 
 namespace
 {

@@ -33,9 +33,14 @@ std::string DiskBytes(const std::wstring& document)
 } // namespace
 
 PWCSaxWriter::PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName,
-                           const std::wstring& rootName, const std::wstring& trustedBase)
+                           const std::wstring& rootName, const std::wstring& trustedBase,
+                           const CTrustedIdentities* trusted)
     : rootName(rootName), directory(directory), fileName(fileName), trustedBase(trustedBase)
 {
+    if (trusted != nullptr)
+    {
+        this->trusted = *trusted;
+    }
 }
 
 ResultCode PWCSaxWriter::startDocument(const AttributeList* attributes)
@@ -174,7 +179,8 @@ bool PWCSaxWriter::isXmlText(const std::wstring& text)
 
 ResultCode PWCSaxWriter::writeDocument()
 {
-    CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase);
+    CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase,
+                           trusted.has_value() ? &*trusted : nullptr);
     const ResultCode written = file.write(DiskBytes(document));
     refusal = file.targetRefusal();
     return written == GLOBAL_SUCCESS ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;

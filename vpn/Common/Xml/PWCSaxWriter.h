@@ -6,6 +6,7 @@
 // the target file in one step through CAtomicFileWriter, so readers see the old file or the new one
 // and a failure leaves the old file untouched.
 
+#include <optional>
 #include <string>
 
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
@@ -17,9 +18,11 @@ public:
     // directory is joined to fileName without a separator, so it ends in a backslash; an empty
     // directory is refused by writeDocument. trustedBase, when given, is a folder that directory
     // lies below and that is used as it is (the common application data folder); without it every
-    // folder below the drive is checked.
+    // folder below the drive is checked. trusted, when given, are the trusted identities already
+    // loaded for the run (copied); without them writeDocument loads its own.
     PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName, const std::wstring& rootName,
-                 const std::wstring& trustedBase = std::wstring());
+                 const std::wstring& trustedBase = std::wstring(),
+                 const CTrustedIdentities* trusted = nullptr);
     ~PWCSaxWriter() override = default;
 
     [[nodiscard]] ResultCode startDocument(const AttributeList* attributes) override;
@@ -50,5 +53,6 @@ private:
     std::wstring directory;
     std::wstring fileName;
     std::wstring trustedBase;
+    std::optional<CTrustedIdentities> trusted;
     TargetRefusal refusal;
 };

@@ -48,25 +48,60 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
     return storagePath->GetMainPath();
 }
 
+namespace
+{
+// Where the policy lives, without the trusted identities: what the operations without a context
+// resolve for themselves.
+LocalPolicyContext PolicyLocation()
+{
+    LocalPolicyContext context;
+    context.policyDirectory = XmlLocalPWPolMgr::getLocalSecurityPolicyDir();
+    context.dataFolder = DataFolderOf(context.policyDirectory);
+    return context;
+}
+} // namespace
+
+LocalPolicyContext XmlLocalPWPolMgr::resolveContext()
+{
+    LocalPolicyContext context = PolicyLocation();
+    context.trustedLoaded = context.trusted.load();
+    return context;
+}
+
 bool XmlLocalPWPolMgr::localPolicyExists()
 {
+    return localPolicyExists(PolicyLocation());
+}
+
+bool XmlLocalPWPolMgr::localPolicyExists(const LocalPolicyContext& context)
+{
     bool exists = false;
-    return findLocalPolicy(exists) == GLOBAL_SUCCESS && exists;
+    return findLocalPolicy(context, exists) == GLOBAL_SUCCESS && exists;
 }
 
 ResultCode XmlLocalPWPolMgr::findLocalPolicy(bool& exists)
 {
+    return findLocalPolicy(PolicyLocation(), exists);
+}
+
+ResultCode XmlLocalPWPolMgr::findLocalPolicy(const LocalPolicyContext& context, bool& exists)
+{
     exists = false;
     // Without a policy directory there is no policy, whatever the current directory holds.
-    const std::wstring directory = getLocalSecurityPolicyDir();
-    if (directory.empty())
+    if (context.policyDirectory.empty())
     {
         return ERROR_PATH_NOT_FOUND;
     }
-    return testRegularFile(directory + kPolicyFileName, exists);
+    return testRegularFile(context.policyDirectory + kPolicyFileName, exists);
 }
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
+{
+    return GenerateLocalPolicy(PolicyLocation(), args, count);
+}
+
+bool XmlLocalPWPolMgr::GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args,
+                                           int count)
 {
     policyFileRefusal = TargetRefusal();
     PolicyValues top;
@@ -75,7 +110,7 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
     {
         return false;
     }
-    return writeLocalPolicy(top, update, &policyFileRefusal);
+    return writeLocalPolicy(context, top, update, &policyFileRefusal);
 }
 
 bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
@@ -87,9 +122,14 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
                                         TargetRefusal* refusal)
 {
-    const std::wstring directory = getLocalSecurityPolicyDir();
-    PWCSaxWriter writer(directory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
-                        DataFolderOf(directory));
+    return writeLocalPolicy(PolicyLocation(), top, update, refusal);
+}
+
+bool XmlLocalPWPolMgr::writeLocalPolicy(const LocalPolicyContext& context, const PolicyValues& top,
+                                        const PolicyValues& update, TargetRefusal* refusal)
+{
+    PWCSaxWriter writer(context.policyDirectory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
+                        context.dataFolder, context.trustedIdentities());
     const ResultCode built = buildLocalPolicy(writer, top, update);
     if (built != GLOBAL_SUCCESS)
     {
@@ -119,36 +159,44 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
 
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
 {
+    return loadLocalPolicy(PolicyLocation(), untrustedLevel);
+}
+
+ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel)
+{
     policyInfo.reset();
     // Nothing of a parse that stopped part-way carries over.
     reader.reset();
-    if (!localPolicyExists())
+    if (!localPolicyExists(context))
     {
         return 0;
     }
-    const std::wstring directory = getLocalSecurityPolicyDir();
-    CTrustedIdentities trusted;
-    const ResultCode loaded = trusted.load();
-    if (loaded != GLOBAL_SUCCESS)
+    const std::wstring path = context.policyDirectory + kPolicyFileName;
+    CTrustedIdentities ownTrusted;
+    const CTrustedIdentities* trusted = context.trustedIdentities();
+    if (trusted == nullptr)
     {
-        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::loadLocalPolicy", 'E', "CTrustedIdentities::load", loaded,
-                           nullptr, "Cannot tell who wrote %s",
-                           CNarrowText(directory + kPolicyFileName).c_str());
-        return loaded;
+        const ResultCode loaded = ownTrusted.load();
+        if (loaded != GLOBAL_SUCCESS)
+        {
+            PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::loadLocalPolicy", 'E', "CTrustedIdentities::load", loaded,
+                               nullptr, "Cannot tell who wrote %s", CNarrowText(path).c_str());
+            return loaded;
+        }
+        trusted = &ownTrusted;
     }
     // Both are held against writers until the parse is done, so that the files checked are the
     // files read.
     CUniqueFileHandle policy;
-    const ResultCode opened =
-        LocalPWPolicyReader::openTrustedPolicy(directory + kPolicyFileName, trusted, untrustedLevel, policy);
+    const ResultCode opened = LocalPWPolicyReader::openTrustedPolicy(path, *trusted, untrustedLevel, policy);
     if (opened != GLOBAL_SUCCESS)
     {
         return opened;
     }
     CUniqueFileHandle schema;
-    XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(directory + LocalPWPolicyFormat::kSchemaFile,
-                                                             trusted, schema));
-    return parser.invokeParser(directory + kPolicyFileName);
+    XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(
+                               context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, *trusted, schema));
+    return parser.invokeParser(path);
 }
 
 LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const

@@ -14,6 +14,7 @@
 #include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyReader.h"
+#include "vpn/Common/Xml/LocalPolicyContext.h"
 #include "vpn/Common/Xml/SaxWriterIfc.h"
 #include "vpn/Common/Xml/XmlMgr.h"
 
@@ -32,15 +33,25 @@ public:
     // The directory of the policy file, ending in a backslash, or empty when there is no storage
     // path singleton or the data folder is unknown.
     static std::wstring getLocalSecurityPolicyDir();
+    // The policy's directory and data folder, and the trusted identities: what a run resolves once.
+    static LocalPolicyContext resolveContext();
+
+    // The operations below without a context resolve the policy's directory for themselves (the
+    // trusted identities are loaded where they are needed) and delegate.
+
     // True when the policy file exists as a regular file.
     static bool localPolicyExists();
+    static bool localPolicyExists(const LocalPolicyContext& context);
     // The same for a caller that must tell "no file" from "cannot tell": 0 with exists set, or the
     // code of the failure (logged), ERROR_PATH_NOT_FOUND when the policy directory is unknown.
     [[nodiscard]] static ResultCode findLocalPolicy(bool& exists);
+    [[nodiscard]] static ResultCode findLocalPolicy(const LocalPolicyContext& context, bool& exists);
     // Writes the policy file from the top-level and the update-group values; true when written.
     // When the file could not be replaced, refusal (if given) receives why.
     static bool writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
                                  TargetRefusal* refusal = nullptr);
+    static bool writeLocalPolicy(const LocalPolicyContext& context, const PolicyValues& top,
+                                 const PolicyValues& update, TargetRefusal* refusal = nullptr);
     // Builds the policy file's document from the two value sets in writer (which receives
     // startDocument to endDocument). 0, or the first code that a writer call returned.
     [[nodiscard]] static ResultCode buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
@@ -49,6 +60,7 @@ public:
     // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
     // file. False when the array is unusable or the file was not written.
     bool GenerateLocalPolicy(const wchar_t* const* args, int count);
+    bool GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args, int count);
     // After a GenerateLocalPolicy that failed: why the policy file could not be replaced, when that
     // was the failure.
     const TargetRefusal& getPolicyFileRefusal() const { return policyFileRefusal; }
@@ -62,6 +74,7 @@ public:
     // kUntrustedPolicyFile after an entry at untrustedLevel. The schema beside the file is used only
     // when it passes the same checks and no untrusted account may change it.
     [[nodiscard]] ResultCode loadLocalPolicy(char untrustedLevel = 'E');
+    [[nodiscard]] ResultCode loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel = 'E');
     static constexpr ResultCode kUntrustedPolicyFile = LocalPWPolicyReader::kUntrustedPolicyFile;
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 

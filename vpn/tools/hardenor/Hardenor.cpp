@@ -14,7 +14,6 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
-#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Privilege.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
 #include "vpn/Common/Utility/Services.h"
@@ -39,51 +38,50 @@ constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
 // Answers the overwrite prompt in advance, for runs with no one to answer it; not a policy argument.
 constexpr wchar_t kOverwriteSwitch[] = L"/y";
-constexpr wchar_t kShellLibrary[] = L"Shell32.dll";
 
-void ReportDllSearch(DWORD dllSearchError)
+void ReportDllSearch(DWORD dllSearchError);
+CStoragePath* CreateStoragePath(IConsole& console);
+std::string RefusalLine(const TargetRefusal& refusal);
+int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console);
+int ReportStatus(DWORD dllSearchError, IConsole& console);
+bool IsAgentIn(const std::wstring& folder);
+bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names);
+void LogEscapedException() noexcept;
+} // namespace
+
+int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 {
-    if (dllSearchError != ERROR_SUCCESS)
+    // Before anything can load a library: a DLL planted beside the program or in the current
+    // directory must never be loaded in its place.
+    const DWORD dllSearchError =
+        pw::Api().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : ::GetLastError();
+    try
     {
-        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
-                           "libraries may still be searched for beside the program");
+        // Asking for help changes nothing on the machine.
+        if (isHelpRequested(argc, argv))
+        {
+            printUsage(console);
+            return kExitSuccess;
+        }
+
+        ResultCode logResult = 0;
+        DiagnosticLogScope log(logResult);
+        if (isStatusRequested(argc, argv))
+        {
+            return ReportStatus(dllSearchError, console);
+        }
+        return Run(argc, argv, dllSearchError, console);
+    }
+    catch (...)
+    {
+        // The run's own log scope has closed while the exception left it; the entry opens another.
+        LogEscapedException();
+        return kExitFailure;
     }
 }
 
-// The storage path singleton for the run, or null after telling the console and the log.
-CStoragePath* CreateStoragePath(IConsole& console)
+namespace
 {
-    CStoragePath* instance = nullptr;
-    const ResultCode result = CStoragePath::CreateSingletonInstance(instance);
-    if (result != 0)
-    {
-        console.write("Failed to create storage path manager\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", result, nullptr, nullptr);
-        return nullptr;
-    }
-    return instance;
-}
-
-// The console line that says why the policy file could not be replaced, or "" for another failure.
-std::string RefusalLine(const TargetRefusal& refusal)
-{
-    switch (refusal.cause)
-    {
-    case TargetRefusal::Cause::InUse:
-        return refusal.holders.empty() ? "The local policy file is in use by another program.\n"
-                                       : "The local policy file is in use by " + refusal.holders + ".\n";
-    case TargetRefusal::Cause::FolderInPlace:
-        return "A folder or a link stands where the local policy file belongs.\n";
-    case TargetRefusal::Cause::ReadOnly:
-        return "The local policy file is read-only.\n";
-    case TargetRefusal::Cause::AccessDenied:
-        return "Access to the local policy file was denied.\n";
-    case TargetRefusal::Cause::None:
-        break;
-    }
-    return std::string();
-}
-
 // The run after the log is open; every object it creates is released on return, in reverse order
 // of creation.
 int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
@@ -97,11 +95,6 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         return kExitFailure;
     }
 
-    // Every shell folder lookup loads the shell library and frees it again, and a run makes several.
-    // Holding it for the run makes the later loads cheap; a lookup that cannot load it still fails
-    // and logs on its own, so a failure here is not reported.
-    const CUniqueModule shellForTheRun(pw::LoadSystemLibrary(kShellLibrary));
-
     CInstanceSmartPtr<CStoragePath> storagePath(CreateStoragePath(console));
     if (storagePath.get() == nullptr)
     {
@@ -109,8 +102,10 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
     }
 
     XmlLocalPWPolMgr policyManager;
+    // Where the policy lives and who may own it, resolved once for the whole run.
+    const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
 
-    if (policyManager.localPolicyExists() && !isOverwriteConfirmed(argc, argv))
+    if (policyManager.localPolicyExists(context) && !isOverwriteConfirmed(argc, argv))
     {
         console.write(
             "Local policies have already been configured on this computer. Do you wish to continue and "
@@ -135,7 +130,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
                  { return argument == nullptr || std::wcscmp(argument, kOverwriteSwitch) != 0; });
     arguments.push_back(kFipsOnArgument);
 
-    if (!policyManager.GenerateLocalPolicy(arguments.data(), static_cast<int>(arguments.size())))
+    if (!policyManager.GenerateLocalPolicy(context, arguments.data(), static_cast<int>(arguments.size())))
     {
         // Tell the administrator what to mend, when the old policy file could not be replaced.
         const std::string cause = RefusalLine(policyManager.getPolicyFileRefusal());
@@ -148,7 +143,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         return kExitFailure;
     }
 
-    if (policyManager.loadLocalPolicy() != 0)
+    if (policyManager.loadLocalPolicy(context) != 0)
     {
         console.write("An Error Occurred While Loading the Policy File\n");
         PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
@@ -173,75 +168,57 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
     return kExitSuccess;
 }
 
-// Logs the exception that is being handled; called from a catch clause.
-void LogEscapedException() noexcept
+// Reads the policy file back as a run does and reports the FIPS state it holds. Nothing is asked,
+// written or restarted, and any user may ask: users may read the policy.
+int ReportStatus(DWORD dllSearchError, IConsole& console)
 {
-    try
+    ReportDllSearch(dllSearchError);
+    CInstanceSmartPtr<CStoragePath> storagePath(CreateStoragePath(console));
+    if (storagePath.get() == nullptr)
     {
-        ResultCode logResult = 0;
-        DiagnosticLogScope log(logResult);
-        try
-        {
-            throw;
-        }
-        catch (const std::exception& e)
-        {
-            PW_LOG_DEBUG("wmain", 'E', "unexpected exception: %s", e.what());
-        }
-        catch (...)
-        {
-            PW_LOG_DEBUG("wmain", 'E', "unexpected exception of an unknown type");
-        }
+        return kExitFailure;
     }
-    catch (...)
+
+    XmlLocalPWPolMgr policyManager;
+    const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
+    // "Cannot tell" is never "off": a detection rule would take the machine for one to remediate.
+    bool exists = false;
+    const ResultCode found = XmlLocalPWPolMgr::findLocalPolicy(context, exists);
+    if (found != GLOBAL_SUCCESS)
     {
-        // Nothing is left to report it with.
+        console.write("The local policy file could not be read\n");
+        PW_LOG_RETURN_CODE("wmain", 'E', "XmlLocalPWPolMgr::findLocalPolicy", found, nullptr,
+                           "cannot tell whether there is a local policy file");
+        return kExitFailure;
     }
+    if (!exists)
+    {
+        console.write("No local policy file: FIPS mode is off\n");
+        return kExitFipsOff;
+    }
+    // A file that an administrator did not write says nothing about the machine; the run that the
+    // detection rule then starts replaces it.
+    const ResultCode loaded = policyManager.loadLocalPolicy(context, 'W');
+    if (loaded == XmlLocalPWPolMgr::kUntrustedPolicyFile)
+    {
+        console.write("The local policy file was not written by an administrator\n");
+        return kExitFipsOff;
+    }
+    if (loaded != GLOBAL_SUCCESS)
+    {
+        console.write("The local policy file could not be read\n");
+        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
+        return kExitFailure;
+    }
+    if (policyManager.getLocalPolicyInfo().getFipsMode())
+    {
+        console.write("FIPS mode is on\n");
+        return kExitSuccess;
+    }
+    console.write("FIPS mode is off\n");
+    return kExitFipsOff;
 }
 } // namespace
-
-std::vector<std::wstring> agentFolders()
-{
-    std::vector<std::wstring> folders;
-    // Without the program files folder the path would start at the root of the current drive, a
-    // place where any user may create the product's folders.
-    const std::wstring programFiles = GetCSIDLPath(kCsidlProgramFiles);
-    if (programFiles.empty())
-    {
-        return folders;
-    }
-    folders.push_back(programFiles + kAgentFolder);
-    // A 32-bit tool on 64-bit Windows is given the 32-bit program files folder; a 64-bit agent lies
-    // under the native one.
-    const std::wstring native = NativeProgramFilesFolder();
-    if (!native.empty() && _wcsicmp(native.c_str(), programFiles.c_str()) != 0)
-    {
-        folders.push_back(native + kAgentFolder);
-    }
-    return folders;
-}
-
-namespace
-{
-bool IsAgentIn(const std::wstring& folder)
-{
-    const std::wstring path = folder + kAgentExecutable;
-    struct _stat status = {};
-    return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
-}
-} // namespace
-
-bool isAgentInstalled()
-{
-    for (const std::wstring& folder : agentFolders())
-    {
-        if (IsAgentIn(folder))
-        {
-            return true;
-        }
-    }
-    return false;
-}
 
 void restartAgent(IConsole& console)
 {
@@ -283,24 +260,38 @@ void restartAgent(IConsole& console)
     console.write("The VPN agent has been successfully restarted.\n");
 }
 
-namespace
+std::vector<std::wstring> agentFolders()
 {
-// True when one of the arguments is one of the names, compared exactly.
-bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names)
-{
-    for (int i = 1; i < argc; ++i)
+    std::vector<std::wstring> folders;
+    // Without the program files folder the path would start at the root of the current drive, a
+    // place where any user may create the product's folders.
+    const std::wstring programFiles = GetCSIDLPath(kCsidlProgramFiles);
+    if (programFiles.empty())
     {
-        for (const wchar_t* name : names)
+        return folders;
+    }
+    folders.push_back(programFiles + kAgentFolder);
+    // A 32-bit tool on 64-bit Windows is given the 32-bit program files folder; a 64-bit agent lies
+    // under the native one.
+    const std::wstring native = NativeProgramFilesFolder();
+    if (!native.empty() && _wcsicmp(native.c_str(), programFiles.c_str()) != 0)
+    {
+        folders.push_back(native + kAgentFolder);
+    }
+    return folders;
+}
+
+bool isAgentInstalled()
+{
+    for (const std::wstring& folder : agentFolders())
+    {
+        if (IsAgentIn(folder))
         {
-            if (argv[i] != nullptr && std::wcscmp(argv[i], name) == 0)
-            {
-                return true;
-            }
+            return true;
         }
     }
     return false;
 }
-} // namespace
 
 bool isStatusRequested(int argc, const wchar_t* const* argv)
 {
@@ -358,90 +349,101 @@ void printUsage(IConsole& console)
         "      to the overwrite prompt (end of input)\n"
         "Exit codes with /status:\n"
         "  0   FIPS mode is on\n"
-        "  1   FIPS mode is off, or there is no policy file\n"
+        "  1   FIPS mode is off, there is no policy file, or an administrator did not write it\n"
         "  -1  the policy file cannot be read\n");
 }
 
 namespace
 {
-// Reads the policy file back as a run does and reports the FIPS state it holds. Nothing is asked,
-// written or restarted, and any user may ask: users may read the policy.
-int ReportStatus(DWORD dllSearchError, IConsole& console)
+void ReportDllSearch(DWORD dllSearchError)
 {
-    ReportDllSearch(dllSearchError);
-    CInstanceSmartPtr<CStoragePath> storagePath(CreateStoragePath(console));
-    if (storagePath.get() == nullptr)
+    if (dllSearchError != ERROR_SUCCESS)
     {
-        return kExitFailure;
+        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
+                           "libraries may still be searched for beside the program");
     }
-
-    XmlLocalPWPolMgr policyManager;
-    // "Cannot tell" is never "off": a detection rule would take the machine for one to remediate.
-    bool exists = false;
-    const ResultCode found = XmlLocalPWPolMgr::findLocalPolicy(exists);
-    if (found != GLOBAL_SUCCESS)
-    {
-        console.write("The local policy file could not be read\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "XmlLocalPWPolMgr::findLocalPolicy", found, nullptr,
-                           "cannot tell whether there is a local policy file");
-        return kExitFailure;
-    }
-    if (!exists)
-    {
-        console.write("No local policy file: FIPS mode is off\n");
-        return kExitFipsOff;
-    }
-    // A file that an administrator did not write says nothing about the machine; the run that the
-    // detection rule then starts replaces it.
-    const ResultCode loaded = policyManager.loadLocalPolicy('W');
-    if (loaded == XmlLocalPWPolMgr::kUntrustedPolicyFile)
-    {
-        console.write("The local policy file was not written by an administrator\n");
-        return kExitFipsOff;
-    }
-    if (loaded != GLOBAL_SUCCESS)
-    {
-        console.write("The local policy file could not be read\n");
-        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
-        return kExitFailure;
-    }
-    if (policyManager.getLocalPolicyInfo().getFipsMode())
-    {
-        console.write("FIPS mode is on\n");
-        return kExitSuccess;
-    }
-    console.write("FIPS mode is off\n");
-    return kExitFipsOff;
 }
-} // namespace
 
-int HardenorMain(int argc, wchar_t** argv, IConsole& console)
+// The storage path singleton for the run, or null after telling the console and the log.
+CStoragePath* CreateStoragePath(IConsole& console)
 {
-    // Before anything can load a library: a DLL planted beside the program or in the current
-    // directory must never be loaded in its place.
-    const DWORD dllSearchError =
-        pw::Api().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : ::GetLastError();
+    CStoragePath* instance = nullptr;
+    const ResultCode result = CStoragePath::CreateSingletonInstance(instance);
+    if (result != 0)
+    {
+        console.write("Failed to create storage path manager\n");
+        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", result, nullptr, nullptr);
+        return nullptr;
+    }
+    return instance;
+}
+
+// The console line that says why the policy file could not be replaced, or "" for another failure.
+std::string RefusalLine(const TargetRefusal& refusal)
+{
+    switch (refusal.cause)
+    {
+    case TargetRefusal::Cause::InUse:
+        return refusal.holders.empty() ? "The local policy file is in use by another program.\n"
+                                       : "The local policy file is in use by " + refusal.holders + ".\n";
+    case TargetRefusal::Cause::FolderInPlace:
+        return "A folder or a link stands where the local policy file belongs.\n";
+    case TargetRefusal::Cause::ReadOnly:
+        return "The local policy file is read-only.\n";
+    case TargetRefusal::Cause::AccessDenied:
+        return "Access to the local policy file was denied.\n";
+    case TargetRefusal::Cause::None:
+        break;
+    }
+    return std::string();
+}
+
+// True when the agent executable is a regular file in folder; asked of the C runtime, and not logged.
+bool IsAgentIn(const std::wstring& folder)
+{
+    const std::wstring path = folder + kAgentExecutable;
+    struct _stat status = {};
+    return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
+}
+
+// True when one of the arguments is one of the names, compared exactly.
+bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        for (const wchar_t* name : names)
+        {
+            if (argv[i] != nullptr && std::wcscmp(argv[i], name) == 0)
+            {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+// Logs the exception that is being handled; called from a catch clause.
+void LogEscapedException() noexcept
+{
     try
     {
-        // Asking for help changes nothing on the machine.
-        if (isHelpRequested(argc, argv))
-        {
-            printUsage(console);
-            return kExitSuccess;
-        }
-
         ResultCode logResult = 0;
         DiagnosticLogScope log(logResult);
-        if (isStatusRequested(argc, argv))
+        try
         {
-            return ReportStatus(dllSearchError, console);
+            throw;
         }
-        return Run(argc, argv, dllSearchError, console);
+        catch (const std::exception& e)
+        {
+            PW_LOG_DEBUG("wmain", 'E', "unexpected exception: %s", e.what());
+        }
+        catch (...)
+        {
+            PW_LOG_DEBUG("wmain", 'E', "unexpected exception of an unknown type");
+        }
     }
     catch (...)
     {
-        // The run's own log scope has closed while the exception left it; the entry opens another.
-        LogEscapedException();
-        return kExitFailure;
+        // Nothing is left to report it with.
     }
 }
+} // namespace

@@ -122,8 +122,8 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 185; 112 repetitions ended 0 and 73 ended -1. Three
-// of the 166 calls (two sleeps, one CoUninitialize) cannot fail and pass on.
+// Results (Wine 8, x86_64): N = 159; 110 repetitions ended 0 and 49 ended -1. Three
+// of the calls (two sleeps, one CoUninitialize) cannot fail and pass on.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {
     ASSERT_TRUE(agent::Install());

@@ -827,6 +827,26 @@ TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
     RemovePath(nativeAgent + L"zirodava.exe");
 }
 
+// Regression: a run asked the shell for its folders five times, and held the shell library open to
+// make that cheap.
+TEST_F(HardenorPolicyFile, ARunAsksTheShellForTwoFoldersOnly)
+{
+    static int lookups = 0;
+    static const auto real = reinterpret_cast<ShellFolderFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"shell32.dll"), "SHGetFolderPathW")));
+    struct Counted
+    {
+        static HRESULT WINAPI Lookup(HWND owner, int csidl, HANDLE token, DWORD flags, LPWSTR path)
+        {
+            ++lookups;
+            return real(owner, csidl, token, flags, path);
+        }
+    };
+    const auto counted = OverrideShellFolderFunction(&Counted::Lookup);
+    EXPECT_EQ(0, RunInProcess({}));
+    EXPECT_EQ(2, lookups) << "the data folder and the program files folder";
+}
+
 // Deployment tools kill runs that take too long. Whenever a run is killed, the policy is the old one
 // or the new one, whole: 20 runs are killed the moment their temporary file appears, 20 at random
 // instants. The temporary file is marked for deletion one call after its creation; only a kill that

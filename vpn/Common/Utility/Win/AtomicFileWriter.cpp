@@ -157,9 +157,15 @@ TargetRefusal::Cause InspectTarget(const std::wstring& target)
 } // namespace
 
 CAtomicFileWriter::CAtomicFileWriter(const char* logFunction, const std::wstring& directory,
-                                     const std::wstring& fileName, const std::wstring& trustedBase)
+                                     const std::wstring& fileName, const std::wstring& trustedBase,
+                                     const CTrustedIdentities* trusted)
     : m_function(logFunction), m_directory(directory), m_fileName(fileName), m_trustedBase(trustedBase)
 {
+    if (trusted != nullptr)
+    {
+        m_trusted = *trusted;
+        m_trustedGiven = true;
+    }
 }
 
 ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const std::wstring& path,
@@ -247,7 +253,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
                            CNarrowText(m_fileName).c_str());
         return GLOBAL_ERROR_UNEXPECTED;
     }
-    const ResultCode loaded = m_trusted.load();
+    const ResultCode loaded = m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load();
     if (loaded != GLOBAL_SUCCESS)
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "CTrustedIdentities::load", loaded, nullptr,

@@ -45,9 +45,10 @@ public:
     // directory is joined to fileName without a separator, so it ends in a backslash; an empty
     // directory is refused. trustedBase, when given, is a folder that directory lies below and that
     // is used as it is (the common application data folder); without it every folder below the
-    // drive is checked.
+    // drive is checked. trusted, when given, are the trusted identities already loaded (copied);
+    // without them write loads its own.
     CAtomicFileWriter(const char* logFunction, const std::wstring& directory, const std::wstring& fileName,
-                      const std::wstring& trustedBase);
+                      const std::wstring& trustedBase, const CTrustedIdentities* trusted = nullptr);
 
     // Replaces the file with bytes. 0, or the code of the failure, logged at level 'E'.
     [[nodiscard]] ResultCode write(const std::string& bytes);
@@ -79,5 +80,6 @@ private:
     std::wstring m_fileName;
     std::wstring m_trustedBase;
     CTrustedIdentities m_trusted;
+    bool m_trustedGiven = false;
     TargetRefusal m_refusal;
 };

@@ -42,6 +42,40 @@ void LogReturnCode(const char* function, const char* file, int line, char level,
 #define PW_LOG_RETURN_CODE(function, level, invokedFunction, code, description, ...)                         \
     LogReturnCode((function), kFile, __LINE__, (level), (invokedFunction), (code), (description), __VA_ARGS__)
 
+// The last error of a call that failed, never 0: a failed call that set none still failed.
+inline DWORD LastErrorOfFailure()
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+}
+
+// Checked Win32 calls that answer with a BOOL. On FALSE the last error is taken once, before anything
+// else runs, and logged with LogReturnCode as a failure of invoked on behalf of function, with the
+// text that follows (a format and its arguments, or nullptr).
+// - PW_RETURN_IF_WIN32_BOOL_FALSE returns that error from the enclosing function;
+// - PW_LOG_IF_WIN32_BOOL_FALSE is an expression: that error, or ERROR_SUCCESS.
+#define PW_RETURN_IF_WIN32_BOOL_FALSE(function, level, invoked, call, ...)                                   \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (!(call))                                                                                         \
+        {                                                                                                    \
+            const DWORD pwFailure = LastErrorOfFailure();                                                    \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__); \
+            return pwFailure;                                                                                \
+        }                                                                                                    \
+    } while (false)
+#define PW_LOG_IF_WIN32_BOOL_FALSE(function, level, invoked, call, ...)                                      \
+    [&]() -> DWORD                                                                                           \
+    {                                                                                                        \
+        if (call)                                                                                            \
+        {                                                                                                    \
+            return ERROR_SUCCESS;                                                                            \
+        }                                                                                                    \
+        const DWORD pwFailure = LastErrorOfFailure();                                                        \
+        LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);     \
+        return pwFailure;                                                                                    \
+    }()
+
 // Formats catalogue message messageId with the arguments and hands it to the sink.
 ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...);
 ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args);

@@ -36,11 +36,15 @@ public:
         return &m_handle;
     }
     pointer release() { return std::exchange(m_handle, Traits::invalid()); }
+    // Closes the held handle and keeps the caller's last error, so that a failure can be read after
+    // the clean-up that it calls for.
     void reset(pointer handle = Traits::invalid())
     {
         if (valid())
         {
+            const DWORD error = ::GetLastError();
             Traits::close(m_handle);
+            ::SetLastError(error);
         }
         m_handle = handle;
     }

@@ -27,13 +27,15 @@ constexpr wchar_t kTemporarySuffix[] = L".tmp";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A name beside target that no one can guess: target, a dot, random bytes in hexadecimal, ".tmp".
-bool RandomTemporaryName(const char* function, const std::wstring& target, std::wstring& name)
+// 0, or the code of a failed generator (logged).
+ResultCode RandomTemporaryName(const char* function, const std::wstring& target, std::wstring& name)
 {
     unsigned char bytes[kNameRandomBytes] = {};
     if (!pw::Api().RtlGenRandom(bytes, kNameRandomBytes))
     {
+        // The generator sets no last error.
         PW_LOG_RETURN_CODE(function, 'E', "RtlGenRandom", GLOBAL_ERROR_UNEXPECTED, nullptr, nullptr);
-        return false;
+        return GLOBAL_ERROR_UNEXPECTED;
     }
     static const wchar_t kDigits[] = L"0123456789abcdef";
     name = target + L".";
@@ -43,7 +45,7 @@ bool RandomTemporaryName(const char* function, const std::wstring& target, std::
         name += kDigits[byte & 0x0F];
     }
     name += kTemporarySuffix;
-    return true;
+    return GLOBAL_SUCCESS;
 }
 
 // True for a name that RandomTemporaryName gives for fileName.
@@ -73,12 +75,11 @@ bool IsDrive(const std::wstring& prefix)
 }
 
 // Marks an open file for deletion when its last handle closes, or clears the mark.
-bool SetDeletePending(HANDLE file, bool pending)
+BOOL SetDeletePending(HANDLE file, bool pending)
 {
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = pending ? TRUE : FALSE;
-    return pw::Api().SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                                sizeof(disposition)) != FALSE;
+    return pw::Api().SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 // FILE_RENAME_INFO as pw::kFileRenameInfoEx reads it: Flags instead of ReplaceIfExists, in the same
@@ -276,17 +277,17 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
 
     CUniqueFileHandle file;
     std::wstring name;
-    if (!createTemporaryFile(target, file, name))
+    const ResultCode opened = createTemporaryFile(target, file, name);
+    if (opened != GLOBAL_SUCCESS)
     {
-        return GLOBAL_ERROR_UNEXPECTED;
+        return opened;
     }
     // From here on the file goes when its handle closes, whatever ends this process.
-    if (!SetDeletePending(file.get(), true))
+    if (const DWORD error = PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'E', "::SetFileInformationByHandle",
+                                                       SetDeletePending(file.get(), true), nullptr))
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
-                           nullptr);
         deleteByName(file, name);
-        return GLOBAL_ERROR_UNEXPECTED;
+        return error;
     }
 
     size_t offset = 0;
@@ -294,44 +295,34 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
     {
         const DWORD chunk = static_cast<DWORD>(bytes.size() - offset);
         DWORD done = 0;
-        if (!pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr))
-        {
-            PW_LOG_RETURN_CODE(m_function, 'E', "::WriteFile", ::GetLastError(), nullptr, nullptr);
-            return GLOBAL_ERROR_UNEXPECTED;
-        }
+        PW_RETURN_IF_WIN32_BOOL_FALSE(
+            m_function, 'E', "::WriteFile",
+            pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr), nullptr);
         if (done == 0)
         {
             PW_LOG_RETURN_CODE(m_function, 'E', "::WriteFile", ERROR_WRITE_FAULT, nullptr, nullptr);
-            return GLOBAL_ERROR_UNEXPECTED;
+            return ERROR_WRITE_FAULT;
         }
         offset += done;
     }
-    if (!pw::Api().FlushFileBuffers(file.get()))
-    {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::FlushFileBuffers", ::GetLastError(), nullptr, nullptr);
-        return GLOBAL_ERROR_UNEXPECTED;
-    }
+    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', "::FlushFileBuffers",
+                                  pw::Api().FlushFileBuffers(file.get()), nullptr);
     // A delete-pending file cannot be renamed.
-    if (!SetDeletePending(file.get(), false))
-    {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
-                           nullptr);
-        return GLOBAL_ERROR_UNEXPECTED;
-    }
-    if (!replaceTarget(file, target))
+    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', "::SetFileInformationByHandle",
+                                  SetDeletePending(file.get(), false), nullptr);
+    const ResultCode replaced = replaceTarget(file, target);
+    if (replaced != GLOBAL_SUCCESS)
     {
         // Gone when the handle closes; by name if it cannot be marked again.
         if (!SetDeletePending(file.get(), true))
         {
             deleteByName(file, name);
         }
-        return GLOBAL_ERROR_UNEXPECTED;
+        return replaced;
     }
     // The file is in place under its name; a failed close changes nothing on disk.
-    if (!pw::Api().CloseHandle(file.release()))
-    {
-        PW_LOG_RETURN_CODE(m_function, 'W', "::CloseHandle", ::GetLastError(), nullptr, nullptr);
-    }
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::CloseHandle", pw::Api().CloseHandle(file.release()),
+                                     nullptr);
     return GLOBAL_SUCCESS;
 }
 
@@ -339,10 +330,8 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
 void CAtomicFileWriter::deleteByName(CUniqueFileHandle& file, const std::wstring& name) const
 {
     file.reset();
-    if (!pw::Api().DeleteFileW(name.c_str()))
-    {
-        PW_LOG_RETURN_CODE(m_function, 'W', "::DeleteFile", ::GetLastError(), nullptr, nullptr);
-    }
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::DeleteFile", pw::Api().DeleteFileW(name.c_str()),
+                                     nullptr);
 }
 
 // A target that an untrusted account owns was put there by someone who should not have: it is
@@ -390,10 +379,10 @@ void CAtomicFileWriter::removeLeftovers() const
         {
             continue;
         }
-        if (!SetDeletePending(file.get(), true))
+        if (PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::SetFileInformationByHandle",
+                                       SetDeletePending(file.get(), true), "Cannot remove %s",
+                                       CNarrowText(path).c_str()) != ERROR_SUCCESS)
         {
-            PW_LOG_RETURN_CODE(m_function, 'W', "::SetFileInformationByHandle", ::GetLastError(), nullptr,
-                               "Cannot remove %s", CNarrowText(path).c_str());
             continue;
         }
         file.reset();
@@ -402,40 +391,42 @@ void CAtomicFileWriter::removeLeftovers() const
 }
 
 // Creates a new file under an unused random name beside target (CREATE_NEW: an existing file is
-// never opened) with CFileSecurity::kFileSddl, shared with no one. True with the file open; each
-// failure is logged.
-bool CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
-                                            std::wstring& name) const
+// never opened) with CFileSecurity::kFileSddl, shared with no one. 0 with the file open, or the code
+// of the failure, logged.
+ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
+                                                  std::wstring& name) const
 {
     CUniqueLocalMemory descriptor;
-    if (CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor) != GLOBAL_SUCCESS)
+    const ResultCode built = CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor);
+    if (built != GLOBAL_SUCCESS)
     {
-        return false;
+        return built;
     }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
     for (int attempt = 1; attempt <= kNameAttempts; ++attempt)
     {
-        if (!RandomTemporaryName(m_function, target, name))
+        const ResultCode named = RandomTemporaryName(m_function, target, name);
+        if (named != GLOBAL_SUCCESS)
         {
-            return false;
+            return named;
         }
         file.reset(pw::Api().CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.valid())
         {
-            return true;
+            return GLOBAL_SUCCESS;
         }
-        const DWORD error = ::GetLastError();
+        const DWORD error = LastErrorOfFailure();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         {
             PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", error, nullptr, nullptr);
-            return false;
+            return error;
         }
     }
     PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", ERROR_FILE_EXISTS, nullptr,
                        "No unused temporary name beside %s after %d attempts", CNarrowText(target).c_str(),
                        kNameAttempts);
-    return false;
+    return ERROR_FILE_EXISTS;
 }
 
 // Renames the complete file over the target. A reader that has the target open (the agent, or
@@ -444,7 +435,7 @@ bool CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueF
 // Windows refuses to replace a file that is open with access denied as well as with a sharing
 // violation, so a refused access is retried too, unless the target shows why it refuses: a folder or
 // a read-only file in its place does not change by waiting.
-bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target)
+ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target)
 {
     const DWORD error = RetryWhileFileInUse(
         [&]() -> DWORD { return RenameOver(file.get(), target); },
@@ -455,13 +446,13 @@ bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstrin
         });
     if (error == ERROR_SUCCESS)
     {
-        return true;
+        return GLOBAL_SUCCESS;
     }
     const CNarrowText name(target);
     if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, nullptr);
-        return false;
+        return error;
     }
     m_refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
     switch (m_refusal.cause)
@@ -469,11 +460,11 @@ bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstrin
     case TargetRefusal::Cause::FolderInPlace:
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
                            "%s cannot be replaced: a folder or a link stands in its place", name.c_str());
-        return false;
+        return error;
     case TargetRefusal::Cause::ReadOnly:
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
                            "%s cannot be replaced: it is read-only", name.c_str());
-        return false;
+        return error;
     default:
         break;
     }
@@ -495,5 +486,5 @@ bool CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstrin
         PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
                            "%s cannot be replaced: access to it was denied", name.c_str());
     }
-    return false;
+    return error;
 }

@@ -50,7 +50,8 @@ public:
     CAtomicFileWriter(const char* logFunction, const std::wstring& directory, const std::wstring& fileName,
                       const std::wstring& trustedBase, const CTrustedIdentities* trusted = nullptr);
 
-    // Replaces the file with bytes. 0, or the code of the failure, logged at level 'E'.
+    // Replaces the file with bytes. 0, or the code of the failure (the Windows error of the call that
+    // failed, where one did), logged at level 'E'.
     [[nodiscard]] ResultCode write(const std::string& bytes);
     // After a write that failed because the target could not be replaced: why. A target in use (a
     // sharing or lock violation, or a refused access while the Restart Manager names a holder) is
@@ -70,10 +71,10 @@ public:
 private:
     void reportPlantedTarget(const std::wstring& target) const;
     void removeLeftovers() const;
-    [[nodiscard]] bool createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
-                                           std::wstring& name) const;
+    [[nodiscard]] ResultCode createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
+                                                 std::wstring& name) const;
     void deleteByName(CUniqueFileHandle& file, const std::wstring& name) const;
-    [[nodiscard]] bool replaceTarget(CUniqueFileHandle& file, const std::wstring& target);
+    [[nodiscard]] ResultCode replaceTarget(CUniqueFileHandle& file, const std::wstring& target);
 
     const char* m_function;
     std::wstring m_directory;

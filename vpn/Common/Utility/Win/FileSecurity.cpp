@@ -4,6 +4,8 @@
 
 #include <sddl.h>
 
+#include <utility>
+
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
@@ -181,40 +183,35 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
                                             CUniqueFileHandle& folder)
 {
     // The link itself, not what it points to, so that a reparse point shows as one. Listing access
-    // makes the missing delete sharing count: a handle without data access pins nothing.
-    folder.reset(pw::Api().CreateFileW(
+    // makes the missing delete sharing count: a handle without data access pins nothing. It is
+    // handed out only when the folder passed every check.
+    folder.reset();
+    CUniqueFileHandle opened(pw::Api().CreateFileW(
         path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder.valid())
+    if (!opened.valid())
     {
-        const DWORD error = ::GetLastError();
+        const DWORD error = LastErrorOfFailure();
         LogFolderFailure(__LINE__, "::CreateFile", error, "Cannot open folder %s", path);
         return error;
     }
 
     BY_HANDLE_FILE_INFORMATION information = {};
-    if (!pw::Api().GetFileInformationByHandle(folder.get(), &information))
-    {
-        const DWORD error = ::GetLastError();
-        LogFolderFailure(__LINE__, "::GetFileInformationByHandle", error,
-                         "Cannot read the attributes of folder %s", path);
-        folder.reset();
-        return error;
-    }
+    PW_RETURN_IF_WIN32_BOOL_FALSE(kOpenTrustedFolder, 'E', "::GetFileInformationByHandle",
+                                  pw::Api().GetFileInformationByHandle(opened.get(), &information),
+                                  "Cannot read the attributes of folder %s", CNarrowText(path).c_str());
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     {
         LogFolderFailure(
             __LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
             "Refusing folder %s: it is a reparse point (a junction, symbolic link or mount point)", path);
-        folder.reset();
         return ERROR_ACCESS_DENIED;
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     {
         LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
                          "Refusing folder %s: it is not a folder", path);
-        folder.reset();
         return ERROR_ACCESS_DENIED;
     }
 
@@ -222,13 +219,12 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     PACL dacl = nullptr;
     CUniqueLocalMemory descriptor;
     const DWORD securityError = pw::Api().GetSecurityInfo(
-        folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+        opened.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
         &dacl, nullptr, descriptor.put());
     if (securityError != ERROR_SUCCESS || owner == nullptr)
     {
         const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
         LogFolderFailure(__LINE__, "::GetSecurityInfo", error, "Cannot read the owner of folder %s", path);
-        folder.reset();
         return error;
     }
     if (!trusted.contains(owner))
@@ -238,15 +234,14 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
             "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
             "the user running this tool",
             CNarrowText(path).c_str(), CTrustedIdentities::SidText(owner).c_str());
-        folder.reset();
         return ERROR_ACCESS_DENIED;
     }
     const ResultCode rights = CheckFolderRights(path, dacl, trusted);
     if (rights != GLOBAL_SUCCESS)
     {
-        folder.reset();
         return rights;
     }
+    folder = std::move(opened);
     return GLOBAL_SUCCESS;
 }
 
@@ -260,7 +255,7 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid())
     {
-        const DWORD error = ::GetLastError();
+        const DWORD error = LastErrorOfFailure();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         {
             return GLOBAL_SUCCESS;
@@ -271,16 +266,16 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         }
         PW_LOG_RETURN_CODE(function, 'W', "::CreateFile", error, nullptr, "Cannot look at %s",
                            CNarrowText(path).c_str());
-        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+        return error;
     }
     BY_HANDLE_FILE_INFORMATION information = {};
-    if (!pw::Api().GetFileInformationByHandle(file.get(), &information))
+    if (const DWORD error =
+            PW_LOG_IF_WIN32_BOOL_FALSE(function, 'W', "::GetFileInformationByHandle",
+                                       pw::Api().GetFileInformationByHandle(file.get(), &information),
+                                       "Cannot read the attributes of %s", CNarrowText(path).c_str()))
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(function, 'W', "::GetFileInformationByHandle", error, nullptr,
-                           "Cannot read the attributes of %s", CNarrowText(path).c_str());
         file.reset();
-        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
+        return error;
     }
     PSID owner = nullptr;
     PACL dacl = nullptr;

@@ -21,11 +21,12 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     CUniqueSid sid;
-    if (!pw::Api().AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0, 0,
-                                            0, 0, sid.put()))
+    if (PW_LOG_IF_WIN32_BOOL_FALSE("GetPrivilegeLevel", 'E', "::AllocateAndInitializeSid",
+                                   pw::Api().AllocateAndInitializeSid(&ntAuthority, 2,
+                                                                      SECURITY_BUILTIN_DOMAIN_RID, alias, 0,
+                                                                      0, 0, 0, 0, 0, sid.put()),
+                                   nullptr) != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::AllocateAndInitializeSid", error, nullptr, nullptr);
         return GroupSearch::Failed;
     }
     for (DWORD i = 0; i < groups.GroupCount; ++i)
@@ -100,10 +101,11 @@ int GetPrivilegeLevel()
                            nullptr, nullptr);
         return 0;
     }
-    if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed))
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(
+            "GetPrivilegeLevel", 'E', "::GetTokenInformation",
+            pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed),
+            nullptr) != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::GetTokenInformation", error, nullptr, nullptr);
         return 0;
     }
     token.reset();

@@ -163,13 +163,11 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     }
 
     SERVICE_STATUS status = {};
-    if (!pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status))
-    {
-        // A service that is already stopping refuses the control; the wait still decides.
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "::ControlService", error, nullptr,
-                           "SERVICE_CONTROL_STOP");
-    }
+    // A service that is already stopping refuses the control; the wait still decides.
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE(
+        "CServices::ServiceStop", 'E', "::ControlService",
+        pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status),
+        "SERVICE_CONTROL_STOP");
 
     result = waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs);
     if (result != SERVICES_SUCCESS)
@@ -203,22 +201,23 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     // DWORD elements keep the record aligned; the buffer is zero-filled.
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (!pw::Api().QueryServiceConfigW(handles.service.get(), config, needed, &needed))
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(
+            "CServices::EnableService", 'E', "::QueryServiceConfig",
+            pw::Api().QueryServiceConfigW(handles.service.get(), config, needed, &needed),
+            nullptr) != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::QueryServiceConfig", error, nullptr, nullptr);
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
 
     if (config->dwStartType == SERVICE_DISABLED)
     {
-        if (!pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
-                                            SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr, nullptr))
+        if (PW_LOG_IF_WIN32_BOOL_FALSE(
+                "CServices::EnableService", 'E', "::ChangeServiceConfig",
+                pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+                                               SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr, nullptr),
+                nullptr) != ERROR_SUCCESS)
         {
-            const DWORD error = ::GetLastError();
-            PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::ChangeServiceConfig", error, nullptr,
-                               nullptr);
             return SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED;
         }
     }
@@ -229,12 +228,12 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
 {
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (!pw::Api().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
-                                        sizeof(status), &needed))
+    if (PW_LOG_IF_WIN32_BOOL_FALSE("CServices::getServiceState", 'E', "::QueryServiceStatusEx",
+                                   pw::Api().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                                                  reinterpret_cast<LPBYTE>(&status),
+                                                                  sizeof(status), &needed),
+                                   nullptr) != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CServices::getServiceState", 'E', "::QueryServiceStatusEx", error, nullptr,
-                           nullptr);
         return SERVICES_ERROR_QUERY_SERVICE_FAILED;
     }
     if (status.dwCurrentState >= SERVICE_STOPPED && status.dwCurrentState <= SERVICE_PAUSED)

@@ -1,5 +1,6 @@
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
+#include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
@@ -22,20 +23,20 @@ DWORD GetCallerUser(std::vector<BYTE>& user)
     CUniqueKernelHandle token;
     if (!pw::Api().OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()))
     {
-        const DWORD error = ::GetLastError();
+        const DWORD error = LastErrorOfFailure();
         if (error != ERROR_NO_TOKEN)
         {
             return error;
         }
         if (!pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
         {
-            return ::GetLastError();
+            return LastErrorOfFailure();
         }
     }
     DWORD size = 0;
     if (!pw::Api().GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size))
     {
-        const DWORD error = ::GetLastError();
+        const DWORD error = LastErrorOfFailure();
         if (error != ERROR_INSUFFICIENT_BUFFER)
         {
             return error;
@@ -44,7 +45,7 @@ DWORD GetCallerUser(std::vector<BYTE>& user)
     std::vector<BYTE> buffer(size);
     if (size == 0 || !pw::Api().GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
     {
-        return size == 0 ? ERROR_INVALID_DATA : ::GetLastError();
+        return size == 0 ? ERROR_INVALID_DATA : LastErrorOfFailure();
     }
     user = CopySid(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
     return user.empty() ? ERROR_INVALID_SID : ERROR_SUCCESS;
@@ -59,7 +60,7 @@ ResultCode CTrustedIdentities::load()
         CUniqueLocalMemory sid;
         if (!pw::Api().ConvertStringSidToSidW(text, sid.put()))
         {
-            return ::GetLastError();
+            return LastErrorOfFailure();
         }
         m_sids.push_back(CopySid(sid.get()));
         if (m_sids.back().empty())

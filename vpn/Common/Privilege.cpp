@@ -8,7 +8,8 @@
 namespace
 {
 
-constexpr char kFile[] = "Privilege";
+using LogNames::Privilege::kFile;
+namespace names = LogNames::Privilege;
 
 enum class GroupSearch
 {
@@ -21,11 +22,11 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     CUniqueSid sid;
-    if (PW_LOG_IF_WIN32_BOOL_FALSE("GetPrivilegeLevel", 'E', "::AllocateAndInitializeSid",
-                                   pw::Api().AllocateAndInitializeSid(&ntAuthority, 2,
-                                                                      SECURITY_BUILTIN_DOMAIN_RID, alias, 0,
-                                                                      0, 0, 0, 0, 0, sid.put()),
-                                   nullptr) != ERROR_SUCCESS)
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(
+            names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kAllocateAndInitializeSid,
+            pw::Api().AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0,
+                                               0, 0, 0, sid.put()),
+            nullptr) != ERROR_SUCCESS)
     {
         return GroupSearch::Failed;
     }
@@ -45,7 +46,8 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
         const DWORD error = ::GetLastError();
         if (error != ERROR_SUCCESS)
         {
-            PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::EqualSid", error, nullptr, nullptr);
+            PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kEqualSid, error, nullptr,
+                               nullptr);
             return GroupSearch::Failed;
         }
     }
@@ -63,7 +65,8 @@ bool OpenCallerToken(CUniqueKernelHandle& token)
     DWORD error = ::GetLastError();
     if (error != ERROR_NO_TOKEN)
     {
-        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::OpenThreadToken", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenThreadToken, error,
+                           nullptr, nullptr);
         return false;
     }
     if (pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
@@ -71,7 +74,8 @@ bool OpenCallerToken(CUniqueKernelHandle& token)
         return true;
     }
     error = ::GetLastError();
-    PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::OpenProcessToken", error, nullptr, nullptr);
+    PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenProcessToken, error, nullptr,
+                       nullptr);
     return false;
 }
 
@@ -90,19 +94,20 @@ int GetPrivilegeLevel()
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "::GetTokenInformation", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation, error,
+                           nullptr, nullptr);
         return 0;
     }
 
     CUniqueGlobalMemory block(pw::Api().GlobalAlloc(GPTR, needed));
     if (!block.valid())
     {
-        PW_LOG_RETURN_CODE("GetPrivilegeLevel", 'E', "GetPrivilegeLevel", GLOBAL_ERROR_MEMALLOC_FAILED,
-                           nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetPrivilegeLevel,
+                           GLOBAL_ERROR_MEMALLOC_FAILED, nullptr, nullptr);
         return 0;
     }
     if (PW_LOG_IF_WIN32_BOOL_FALSE(
-            "GetPrivilegeLevel", 'E', "::GetTokenInformation",
+            names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation,
             pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed),
             nullptr) != ERROR_SUCCESS)
     {

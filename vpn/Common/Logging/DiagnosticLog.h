@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vpn/Common/Logging/LogNames.h"
 #include "vpn/Common/Logging/ResultCodes.h"
 
 [[nodiscard]] ResultCode OpenDiagnosticLog();

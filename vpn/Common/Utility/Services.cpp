@@ -10,7 +10,8 @@
 namespace
 {
 
-constexpr char kFile[] = "Services";
+using LogNames::Services::kFile;
+namespace names = LogNames::Services;
 
 constexpr DWORD kPollStepMs = 300;
 constexpr DWORD kStartTimeoutMs = 10000;
@@ -54,7 +55,7 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
     if (!handles.manager.valid())
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CServices::CSCMHandle::CSCMHandle", 'E', "::OpenSCManager", error, nullptr,
+        PW_LOG_RETURN_CODE(names::kCSCMHandle, 'E', LogNames::Invoked::kOpenSCManager, error, nullptr,
                            nullptr);
         handles.result = SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
         return handles;
@@ -69,7 +70,7 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
             handles.result = SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
             return handles;
         }
-        PW_LOG_RETURN_CODE("CServices::CServiceHandle::CServiceHandle", 'W', "::OpenService", error, nullptr,
+        PW_LOG_RETURN_CODE(names::kCServiceHandle, 'W', LogNames::Invoked::kOpenService, error, nullptr,
                            nullptr);
         handles.result = SERVICES_ERROR_OPEN_SERVICE_FAILED;
     }
@@ -87,7 +88,7 @@ DWORD RequestStart(SC_HANDLE service)
 ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
-        OpenHandles("CServices::ServiceStart", "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
+        OpenHandles(names::kServiceStart, "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
     if (handles.result != SERVICES_SUCCESS)
     {
         return handles.result;
@@ -97,8 +98,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     ResultCode result = getServiceState(handles.service.get(), state);
     if (result != SERVICES_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::getServiceState", result, nullptr,
-                           nullptr);
+        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesGetServiceState, result,
+                           nullptr, nullptr);
         return result;
     }
     if (state == STATE_RUNNING)
@@ -117,8 +118,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         result = EnableService(serviceName);
         if (result != SERVICES_SUCCESS)
         {
-            PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::EnableService", result, nullptr,
-                               nullptr);
+            PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesEnableService, result,
+                               nullptr, nullptr);
             return result;
         }
         // A second refusal fails the start, whatever its reason.
@@ -126,15 +127,16 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     }
     if (startError != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "::StartService", startError, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kStartService, startError, nullptr,
+                           nullptr);
         return SERVICES_ERROR_START_SERVICE_FAILED;
     }
 
     result = waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("CServices::ServiceStart", 'E', "CServices::waitForServiceState", result, nullptr,
-                           "STATE_RUNNING");
+        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
+                           result, nullptr, "STATE_RUNNING");
         return result;
     }
     return SERVICES_SUCCESS;
@@ -143,7 +145,7 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
-        OpenHandles("CServices::ServiceStop", "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
+        OpenHandles(names::kServiceStop, "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
     if (handles.result != SERVICES_SUCCESS)
     {
         return handles.result;
@@ -153,8 +155,8 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     ResultCode result = getServiceState(handles.service.get(), state);
     if (result != SERVICES_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::getServiceState", result, nullptr,
-                           nullptr);
+        PW_LOG_RETURN_CODE(names::kServiceStop, 'E', LogNames::Invoked::kCServicesGetServiceState, result,
+                           nullptr, nullptr);
         return result;
     }
     if (state == STATE_STOPPED)
@@ -165,15 +167,15 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     SERVICE_STATUS status = {};
     // A service that is already stopping refuses the control; the wait still decides.
     (void)PW_LOG_IF_WIN32_BOOL_FALSE(
-        "CServices::ServiceStop", 'E', "::ControlService",
+        names::kServiceStop, 'E', LogNames::Invoked::kControlService,
         pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status),
         "SERVICE_CONTROL_STOP");
 
     result = waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs);
     if (result != SERVICES_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("CServices::ServiceStop", 'E', "CServices::waitForServiceState", result, nullptr,
-                           "STATE_STOPPED");
+        PW_LOG_RETURN_CODE(names::kServiceStop, 'E', LogNames::Invoked::kCServicesWaitForServiceState, result,
+                           nullptr, "STATE_STOPPED");
         return result;
     }
     return SERVICES_SUCCESS;
@@ -182,7 +184,7 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 ResultCode CServices::EnableService(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
-        OpenHandles("CServices::EnableService", "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
+        OpenHandles(names::kEnableService, "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
     if (handles.result != SERVICES_SUCCESS)
     {
         return handles.result;
@@ -193,7 +195,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CServices::EnableService", 'E', "::QueryServiceConfig", error, nullptr,
+        PW_LOG_RETURN_CODE(names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig, error, nullptr,
                            "Failed to determine needed buffer size");
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
@@ -202,7 +204,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     if (PW_LOG_IF_WIN32_BOOL_FALSE(
-            "CServices::EnableService", 'E', "::QueryServiceConfig",
+            names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig,
             pw::Api().QueryServiceConfigW(handles.service.get(), config, needed, &needed),
             nullptr) != ERROR_SUCCESS)
     {
@@ -212,7 +214,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     if (config->dwStartType == SERVICE_DISABLED)
     {
         if (PW_LOG_IF_WIN32_BOOL_FALSE(
-                "CServices::EnableService", 'E', "::ChangeServiceConfig",
+                names::kEnableService, 'E', LogNames::Invoked::kChangeServiceConfig,
                 pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
                                                SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
                                                nullptr, nullptr),
@@ -228,7 +230,7 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
 {
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (PW_LOG_IF_WIN32_BOOL_FALSE("CServices::getServiceState", 'E', "::QueryServiceStatusEx",
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kGetServiceState, 'E', LogNames::Invoked::kQueryServiceStatusEx,
                                    pw::Api().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
                                                                   reinterpret_cast<LPBYTE>(&status),
                                                                   sizeof(status), &needed),
@@ -256,8 +258,8 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
         if (result != SERVICES_SUCCESS)
         {
             // "CService" without the s is the name this entry has always carried; kept on purpose.
-            PW_LOG_RETURN_CODE("CServices::waitForServiceState", 'W', "CService::getServiceState", result,
-                               nullptr, nullptr);
+            PW_LOG_RETURN_CODE(names::kWaitForServiceState, 'W', LogNames::Invoked::kCServiceGetServiceState,
+                               result, nullptr, nullptr);
         }
         else if (state == wanted)
         {

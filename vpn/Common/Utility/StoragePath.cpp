@@ -8,7 +8,8 @@
 
 namespace
 {
-constexpr char kFile[] = "StoragePath";
+using LogNames::StoragePath::kFile;
+namespace names = LogNames::StoragePath;
 constexpr int kCommonAppDataFolder = 0x23; // CSIDL_COMMON_APPDATA
 constexpr wchar_t kRelativePath[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 
@@ -52,8 +53,8 @@ ResultCode CStoragePath::CreateSingletonInstance(CStoragePath*& instance)
         }
         ReleaseInstance(created);
     }
-    PW_LOG_RETURN_CODE("CStoragePath::CreateSingletonInstance", 'E', "CStoragePath", result, nullptr,
-                       nullptr);
+    PW_LOG_RETURN_CODE(names::kCreateSingletonInstance, 'E', LogNames::Invoked::kCStoragePath, result,
+                       nullptr, nullptr);
     return result;
 }
 
@@ -93,7 +94,7 @@ std::wstring CStoragePath::GetMainPath() const
     const std::wstring folder = GetCSIDLPath(kCommonAppDataFolder);
     if (folder.empty())
     {
-        PW_LOG_DEBUG("CStoragePath::GetMainPath", 'W',
+        PW_LOG_DEBUG(names::kGetMainPath, 'W',
                      "CSIDL value provided to CStoragePath::GetMainPath returned an empty string.");
         return std::wstring();
     }

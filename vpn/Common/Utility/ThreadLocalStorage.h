@@ -18,8 +18,8 @@ public:
         if (m_index == TLS_OUT_OF_INDEXES)
         {
             const DWORD error = ::GetLastError();
-            LogReturnCode("CThreadLocalStorage<unsigned long>::CThreadLocalStorage", "ThreadLocalStorage",
-                          __LINE__, 'E', "::TlsAlloc", error, nullptr, nullptr);
+            LogReturnCode(LogNames::ThreadLocalStorage::kConstruct, LogNames::ThreadLocalStorage::kFile,
+                          __LINE__, 'E', LogNames::Invoked::kTlsAlloc, error, nullptr, nullptr);
         }
     }
 
@@ -28,8 +28,8 @@ public:
         if (allocated() && !pw::Api().TlsFree(m_index))
         {
             const DWORD error = ::GetLastError();
-            LogReturnCode("CThreadLocalStorage<unsigned long>::~CThreadLocalStorage", "ThreadLocalStorage",
-                          __LINE__, 'E', "::TlsFree", error, nullptr, nullptr);
+            LogReturnCode(LogNames::ThreadLocalStorage::kDestroy, LogNames::ThreadLocalStorage::kFile,
+                          __LINE__, 'E', LogNames::Invoked::kTlsFree, error, nullptr, nullptr);
         }
     }
 

@@ -11,7 +11,8 @@
 
 namespace
 {
-constexpr char kFile[] = "sysutils";
+using LogNames::sysutils::kFile;
+namespace names = LogNames::sysutils;
 constexpr unsigned kRegularFileBit = 0x8000;
 } // namespace
 
@@ -38,7 +39,7 @@ ResultCode testRegularFile(const std::wstring& path, bool& regularFile)
     }
     // Never 0: a failed stat that left errno alone still failed.
     const ResultCode code = error != 0 ? static_cast<ResultCode>(error) : GLOBAL_ERROR_UNEXPECTED;
-    PW_LOG_RETURN_CODE("fileExists", 'E', "_tstat", code, nullptr, "File: %s\nError: %s",
-                       CNarrowText(path).c_str(), std::strerror(error));
+    PW_LOG_RETURN_CODE(names::kFileExists, 'E', LogNames::Invoked::kTstat, code, nullptr,
+                       "File: %s\nError: %s", CNarrowText(path).c_str(), std::strerror(error));
     return code;
 }

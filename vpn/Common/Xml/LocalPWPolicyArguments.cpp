@@ -11,8 +11,9 @@ namespace
 {
 // The entries of this room are the policy manager's: they carry its function and source names, the
 // names that the event log has always shown for them.
-constexpr char kFile[] = "XmlLocalPWPolMgr";
-constexpr char kGenerate[] = "XmlLocalPWPolMgr::GenerateLocalPolicy";
+using LogNames::XmlLocalPWPolMgr::kFile;
+namespace names = LogNames::XmlLocalPWPolMgr;
+constexpr const char* kGenerate = names::kGenerateLocalPolicy;
 
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
 {

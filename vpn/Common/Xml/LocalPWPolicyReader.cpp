@@ -16,7 +16,8 @@ namespace
 {
 // The entries of this room are the policy manager's: they carry its function and source names, the
 // names that the event log has always shown for them.
-constexpr char kFile[] = "XmlLocalPWPolMgr";
+using LogNames::XmlLocalPWPolMgr::kFile;
+namespace names = LogNames::XmlLocalPWPolMgr;
 
 // The decimal integer at the start of piece: optional blanks, an optional sign, digits; 0 when
 // there are none. Saturates instead of overflowing.
@@ -156,7 +157,7 @@ void LocalPWPolicyReader::applyElementValue(const OpenElement& element)
     }
     if (policy->updateGroup && !inUpdatePolicy && !serverName)
     {
-        PW_LOG_DEBUG("XmlLocalPWPolMgr::setElementValue", 'W', "Local Policy XML structure is incorrect.");
+        PW_LOG_DEBUG(names::kSetElementValue, 'W', "Local Policy XML structure is incorrect.");
         return;
     }
     policy->store(element.text, record);
@@ -172,7 +173,7 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
     if (CompareVersions(value, kCurrentVersion) > 0)
     {
         PW_LOG_DEBUG(
-            "XmlLocalPWPolMgr::addAttribute", 'W',
+            names::kAddAttribute, 'W',
             "The parsed Local Security Policy File version is newer than the current Pathweave Client. "
             "Unexpected behaviors can result.");
     }
@@ -180,7 +181,7 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
 
 namespace
 {
-constexpr char kLoad[] = "XmlLocalPWPolMgr::loadLocalPolicy";
+constexpr const char* kLoad = names::kLoadLocalPolicy;
 constexpr char kTrustedAccounts[] = "SYSTEM, Administrators, TrustedInstaller or the user running this tool";
 
 // Why a file found beside the policy may not be trusted, or "" when it may: the first check that it
@@ -218,8 +219,8 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     if (inspected != GLOBAL_SUCCESS || !found.exists)
     {
         const ResultCode error = inspected != GLOBAL_SUCCESS ? inspected : ERROR_FILE_NOT_FOUND;
-        PW_LOG_RETURN_CODE(kLoad, 'E', "CFileSecurity::InspectFile", error, nullptr, "Cannot read %s",
-                           CNarrowText(path).c_str());
+        PW_LOG_RETURN_CODE(kLoad, 'E', LogNames::Invoked::kCFileSecurityInspectFile, error, nullptr,
+                           "Cannot read %s", CNarrowText(path).c_str());
         return error;
     }
     const std::string distrust = Distrust(found);
@@ -243,7 +244,7 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
         CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema);
     if (inspected != GLOBAL_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kLoad, 'W', "CFileSecurity::InspectFile", inspected, nullptr,
+        PW_LOG_RETURN_CODE(kLoad, 'W', LogNames::Invoked::kCFileSecurityInspectFile, inspected, nullptr,
                            "The policy is read without its schema");
         return false;
     }

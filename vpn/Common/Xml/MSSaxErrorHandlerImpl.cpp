@@ -4,16 +4,17 @@
 
 namespace
 {
-constexpr char kFile[] = "MSSaxErrorHandlerImpl";
-constexpr char kParse[] = "ISAXXMLReader::parse";
+using LogNames::MSSaxErrorHandlerImpl::kFile;
+namespace names = LogNames::MSSaxErrorHandlerImpl;
+constexpr const char* kParse = LogNames::Invoked::kISAXXMLReaderParse;
 } // namespace
 
 HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::error(ISAXLocator*, const wchar_t* message, HRESULT code)
 {
     if (message != nullptr)
     {
-        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::error", 'W', kParse, static_cast<ResultCode>(code),
-                           nullptr, "XML Parser error: %ls", message);
+        PW_LOG_RETURN_CODE(names::kError, 'W', kParse, static_cast<ResultCode>(code), nullptr,
+                           "XML Parser error: %ls", message);
     }
     return S_OK;
 }
@@ -23,8 +24,8 @@ HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::fatalError(ISAXLocator*, const 
 {
     if (message != nullptr)
     {
-        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::fatalError", 'E', kParse, static_cast<ResultCode>(code),
-                           nullptr, "XML Parser fatal error: %ls", message);
+        PW_LOG_RETURN_CODE(names::kFatalError, 'E', kParse, static_cast<ResultCode>(code), nullptr,
+                           "XML Parser fatal error: %ls", message);
     }
     return S_OK;
 }
@@ -34,8 +35,8 @@ HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::ignorableWarning(ISAXLocator*, 
 {
     if (message != nullptr)
     {
-        PW_LOG_RETURN_CODE("MSSaxErrorHandlerImpl::ignorableWarning", 'I', kParse,
-                           static_cast<ResultCode>(code), nullptr, "XML Parser warning: %ls", message);
+        PW_LOG_RETURN_CODE(names::kIgnorableWarning, 'I', kParse, static_cast<ResultCode>(code), nullptr,
+                           "XML Parser warning: %ls", message);
     }
     return S_OK;
 }

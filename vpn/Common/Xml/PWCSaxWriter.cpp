@@ -10,8 +10,9 @@
 
 namespace
 {
-constexpr char kFile[] = "PWCSaxWriter";
-constexpr char kWriteDocument[] = "PWCSaxWriter::writeDocument";
+using LogNames::PWCSaxWriter::kFile;
+namespace names = LogNames::PWCSaxWriter;
+constexpr const char* kWriteDocument = names::kWriteDocument;
 constexpr wchar_t kDeclaration[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 // The document's bytes on disk: UTF-8 with every line feed written as carriage return plus line
 // feed, as a text-mode stream writes it.
@@ -74,7 +75,7 @@ ResultCode PWCSaxWriter::characters(const std::wstring& text)
     {
         // No escape can carry such a character: writing it would make a document that no parser
         // accepts.
-        PW_LOG_RETURN_CODE("PWCSaxWriter::characters", 'E', "PWCSaxWriter::characters",
+        PW_LOG_RETURN_CODE(names::kCharacters, 'E', LogNames::Invoked::kPWCSaxWriterCharacters,
                            GLOBAL_ERROR_BAD_PARAMETER, nullptr,
                            "Text holds a character that XML 1.0 cannot carry");
         return GLOBAL_ERROR_BAD_PARAMETER;

@@ -12,7 +12,8 @@
 
 namespace
 {
-constexpr char kFile[] = "XmlLocalPWPolMgr";
+using LogNames::XmlLocalPWPolMgr::kFile;
+namespace names = LogNames::XmlLocalPWPolMgr;
 
 // The common application data folder that the policy directory lies in: the writer uses it as it
 // is and secures only the product's folders below it. Empty when it cannot be told.
@@ -40,9 +41,9 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
     CInstanceSmartPtr<CStoragePath> storagePath(CStoragePath::GetInstance());
     if (storagePath.get() == nullptr)
     {
-        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::getLocalSecurityPolicyDir", 'E',
-                           "CInstanceSmartPtr<StoragePath>", CSTORAGEPATH_ERROR_NO_INSTANCE, nullptr,
-                           nullptr);
+        PW_LOG_RETURN_CODE(names::kGetLocalSecurityPolicyDir, 'E',
+                           LogNames::Invoked::kCInstanceSmartPtrStoragePath, CSTORAGEPATH_ERROR_NO_INSTANCE,
+                           nullptr, nullptr);
         return std::wstring();
     }
     return storagePath->GetMainPath();
@@ -133,15 +134,15 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const LocalPolicyContext& context, const
     const ResultCode built = buildLocalPolicy(writer, top, update);
     if (built != GLOBAL_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "XmlLocalPWPolMgr::buildLocalPolicy",
-                           built, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kWriteLocalPolicy, 'E',
+                           LogNames::Invoked::kXmlLocalPWPolMgrBuildLocalPolicy, built, nullptr, nullptr);
         return false;
     }
     const ResultCode result = writer.writeDocument();
     if (result != GLOBAL_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::writeLocalPolicy", 'E', "PWCSaxWriter::writeDocument", result,
-                           nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kWriteLocalPolicy, 'E', LogNames::Invoked::kPWCSaxWriterWriteDocument,
+                           result, nullptr, nullptr);
         if (refusal != nullptr)
         {
             *refusal = writer.targetRefusal();
@@ -179,8 +180,8 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
         const ResultCode loaded = ownTrusted.load();
         if (loaded != GLOBAL_SUCCESS)
         {
-            PW_LOG_RETURN_CODE("XmlLocalPWPolMgr::loadLocalPolicy", 'E', "CTrustedIdentities::load", loaded,
-                               nullptr, "Cannot tell who wrote %s", CNarrowText(path).c_str());
+            PW_LOG_RETURN_CODE(names::kLoadLocalPolicy, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
+                               loaded, nullptr, "Cannot tell who wrote %s", CNarrowText(path).c_str());
             return loaded;
         }
         trusted = &ownTrusted;

@@ -17,8 +17,9 @@
 
 namespace
 {
-constexpr char kFile[] = "XmlParser";
-constexpr char kFunction[] = "XmlParser::invokeParser";
+using LogNames::XmlParser::kFile;
+namespace names = LogNames::XmlParser;
+constexpr const char* kFunction = names::kInvokeParser;
 
 // MSXML reports a document that fails its schema with this code; the problems themselves have
 // already reached the error handler, so the read still counts as done.
@@ -53,8 +54,8 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
                                    kIID_ISAXXMLReader, reinterpret_cast<void**>(reader.put()));
     if (FAILED(hr) || !reader)
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::CoCreateInstance", static_cast<ResultCode>(hr),
-                           nullptr, "Couldn't initialize SAX Reader");
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderCoCreateInstance,
+                           static_cast<ResultCode>(hr), nullptr, "Couldn't initialize SAX Reader");
         return false;
     }
     return true;
@@ -105,7 +106,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
     if (FAILED(hr))
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "CoInitializeEx", static_cast<ResultCode>(hr), nullptr, nullptr);
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCoInitializeEx, static_cast<ResultCode>(hr),
+                           nullptr, nullptr);
         return result;
     }
     // Declared before every COM pointer so that the apartment is left after they are released.
@@ -130,15 +132,15 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     hr = reader->putContentHandler(contentHandler.get());
     if (FAILED(hr))
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::putContentHandler", static_cast<ResultCode>(hr),
-                           nullptr, "Error configuring content handler");
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutContentHandler,
+                           static_cast<ResultCode>(hr), nullptr, "Error configuring content handler");
         return result;
     }
     hr = reader->putErrorHandler(errorHandler.get());
     if (FAILED(hr))
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::putErrorHandler", static_cast<ResultCode>(hr),
-                           nullptr, "Error configuring error handler");
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutErrorHandler,
+                           static_cast<ResultCode>(hr), nullptr, "Error configuring error handler");
         return result;
     }
 
@@ -149,8 +151,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
             hr = reader->putFeature(feature.name, VARIANT_TRUE);
             if (FAILED(hr))
             {
-                PW_LOG_RETURN_CODE(kFunction, 'W', "ISAXXMLReader::putFeature", static_cast<ResultCode>(hr),
-                                   nullptr, "%s", feature.failureText);
+                PW_LOG_RETURN_CODE(kFunction, 'W', LogNames::Invoked::kISAXXMLReaderPutFeature,
+                                   static_cast<ResultCode>(hr), nullptr, "%s", feature.failureText);
             }
         }
     }
@@ -162,13 +164,14 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     const DWORD holdError = HoldForReading(path, hold);
     if (holdError == ERROR_ACCESS_DENIED)
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr,
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCreateFile, holdError, nullptr,
                            "Access to the file was refused");
         return result;
     }
     if (IsFileInUse(holdError))
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "::CreateFile", holdError, nullptr, "The file stayed in use");
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCreateFile, holdError, nullptr,
+                           "The file stayed in use");
         return result;
     }
 
@@ -179,8 +182,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
     else
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', "ISAXXMLReader::parse", static_cast<ResultCode>(hr), nullptr,
-                           nullptr);
+        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderParse,
+                           static_cast<ResultCode>(hr), nullptr, nullptr);
     }
     return result;
 }

@@ -25,7 +25,8 @@
 
 namespace
 {
-constexpr char kFile[] = "Hardenor";
+using LogNames::Hardenor::kFile;
+namespace names = LogNames::Hardenor;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = -1;
 constexpr int kExitFipsOff = 1;
@@ -91,7 +92,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
     if (GetPrivilegeLevel() < kAdministratorLevel)
     {
         console.write("Sorry, you do not have the necessary privileges to run this tool\n");
-        PW_LOG_DEBUG("wmain", 'I', "user does not have necessary privileges");
+        PW_LOG_DEBUG(names::kWmain, 'I', "user does not have necessary privileges");
         return kExitFailure;
     }
 
@@ -113,7 +114,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         const int answer = console.readChar();
         if (answer == EOF)
         {
-            PW_LOG_DEBUG("wmain", 'E', "EOF received");
+            PW_LOG_DEBUG(names::kWmain, 'E', "EOF received");
             return kExitFailure;
         }
         if (answer != 'y' && answer != 'Y')
@@ -139,21 +140,21 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
             console.write(cause.c_str());
         }
         console.write("An Error Occurred While Generating the Local Policy File\n");
-        PW_LOG_DEBUG("wmain", 'E', "failed to generate local policy file");
+        PW_LOG_DEBUG(names::kWmain, 'E', "failed to generate local policy file");
         return kExitFailure;
     }
 
     if (policyManager.loadLocalPolicy(context) != 0)
     {
         console.write("An Error Occurred While Loading the Policy File\n");
-        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
+        PW_LOG_DEBUG(names::kWmain, 'E', "could not load local policy file");
         return kExitFailure;
     }
 
     if (policyManager.getLocalPolicyInfo().getFipsMode())
     {
         console.write("FIPS Mode has Successfully been Enabled\n");
-        PW_LOG_DEBUG("wmain", 'I', "user has enabled FIPS mode");
+        PW_LOG_DEBUG(names::kWmain, 'I', "user has enabled FIPS mode");
     }
     else
     {
@@ -161,7 +162,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
             "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument if you "
             "wish to "
             "enable FIPS.\n");
-        PW_LOG_DEBUG("wmain", 'I', "user has disabled FIPS mode");
+        PW_LOG_DEBUG(names::kWmain, 'I', "user has disabled FIPS mode");
     }
 
     restartAgent(console);
@@ -187,8 +188,8 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
     if (found != GLOBAL_SUCCESS)
     {
         console.write("The local policy file could not be read\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "XmlLocalPWPolMgr::findLocalPolicy", found, nullptr,
-                           "cannot tell whether there is a local policy file");
+        PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kXmlLocalPWPolMgrFindLocalPolicy, found,
+                           nullptr, "cannot tell whether there is a local policy file");
         return kExitFailure;
     }
     if (!exists)
@@ -207,7 +208,7 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
     if (loaded != GLOBAL_SUCCESS)
     {
         console.write("The local policy file could not be read\n");
-        PW_LOG_DEBUG("wmain", 'E', "could not load local policy file");
+        PW_LOG_DEBUG(names::kWmain, 'E', "could not load local policy file");
         return kExitFailure;
     }
     if (policyManager.getLocalPolicyInfo().getFipsMode())
@@ -236,7 +237,7 @@ void restartAgent(IConsole& console)
         {
             where = "no folder: the program files folder is unknown";
         }
-        PW_LOG_DEBUG("restartAgent", 'I', "No VPN agent (%ls) was found in %s; none is restarted",
+        PW_LOG_DEBUG(names::kRestartAgent, 'I', "No VPN agent (%ls) was found in %s; none is restarted",
                      kAgentExecutable, where.c_str());
         return;
     }
@@ -246,7 +247,8 @@ void restartAgent(IConsole& console)
     if (stopResult != 0)
     {
         console.write("Could not stop the VPN agent service.\n");
-        PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStop", stopResult, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStop, stopResult,
+                           nullptr, nullptr);
         return;
     }
 
@@ -254,7 +256,8 @@ void restartAgent(IConsole& console)
     if (startResult != 0)
     {
         console.write("Could not start the VPN agent service.\n");
-        PW_LOG_RETURN_CODE("restartAgent", 'E', "CServices::ServiceStart", startResult, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStart, startResult,
+                           nullptr, nullptr);
         return;
     }
     console.write("The VPN agent has been successfully restarted.\n");
@@ -359,8 +362,8 @@ void ReportDllSearch(DWORD dllSearchError)
 {
     if (dllSearchError != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("wmain", 'W', "::SetDefaultDllDirectories", dllSearchError, nullptr,
-                           "libraries may still be searched for beside the program");
+        PW_LOG_RETURN_CODE(names::kWmain, 'W', LogNames::Invoked::kSetDefaultDllDirectories, dllSearchError,
+                           nullptr, "libraries may still be searched for beside the program");
     }
 }
 
@@ -372,7 +375,8 @@ CStoragePath* CreateStoragePath(IConsole& console)
     if (result != 0)
     {
         console.write("Failed to create storage path manager\n");
-        PW_LOG_RETURN_CODE("wmain", 'E', "CStoragePath::CreateSingletonInstance", result, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kCStoragePathCreateSingletonInstance,
+                           result, nullptr, nullptr);
         return nullptr;
     }
     return instance;
@@ -434,11 +438,11 @@ void LogEscapedException() noexcept
         }
         catch (const std::exception& e)
         {
-            PW_LOG_DEBUG("wmain", 'E', "unexpected exception: %s", e.what());
+            PW_LOG_DEBUG(names::kWmain, 'E', "unexpected exception: %s", e.what());
         }
         catch (...)
         {
-            PW_LOG_DEBUG("wmain", 'E', "unexpected exception of an unknown type");
+            PW_LOG_DEBUG(names::kWmain, 'E', "unexpected exception of an unknown type");
         }
     }
     catch (...)

@@ -16,7 +16,8 @@
 
 namespace
 {
-constexpr char kFile[] = "AtomicFileWriter";
+using LogNames::AtomicFileWriter::kFile;
+namespace names = LogNames::AtomicFileWriter;
 constexpr char kCreateFolderFailed[] = "Error creating needed directory";
 // Random bytes in a temporary file's name, and the names tried before giving up. A name is
 // unpredictable, so one that exists was planted or is a leftover; a few of them are tolerated.
@@ -34,7 +35,8 @@ ResultCode RandomTemporaryName(const char* function, const std::wstring& target,
     if (!pw::Api().RtlGenRandom(bytes, kNameRandomBytes))
     {
         // The generator sets no last error.
-        PW_LOG_RETURN_CODE(function, 'E', "RtlGenRandom", GLOBAL_ERROR_UNEXPECTED, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(function, 'E', LogNames::Invoked::kRtlGenRandom, GLOBAL_ERROR_UNEXPECTED, nullptr,
+                           nullptr);
         return GLOBAL_ERROR_UNEXPECTED;
     }
     static const wchar_t kDigits[] = L"0123456789abcdef";
@@ -177,7 +179,7 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
     {
         if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
         {
-            PW_LOG_RETURN_CODE(logFunction, 'E', "PWCSaxWriter::createDirectoryPath",
+            PW_LOG_RETURN_CODE(logFunction, 'E', LogNames::Invoked::kPWCSaxWriterCreateDirectoryPath,
                                GLOBAL_ERROR_BAD_PARAMETER, nullptr, "Folder %s is not below %s",
                                CNarrowText(path).c_str(), CNarrowText(base).c_str());
             return GLOBAL_ERROR_BAD_PARAMETER;
@@ -257,7 +259,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
     const ResultCode loaded = m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load();
     if (loaded != GLOBAL_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', "CTrustedIdentities::load", loaded, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad, loaded, nullptr,
                            "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
         return loaded;
     }
@@ -283,8 +285,9 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
         return opened;
     }
     // From here on the file goes when its handle closes, whatever ends this process.
-    if (const DWORD error = PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'E', "::SetFileInformationByHandle",
-                                                       SetDeletePending(file.get(), true), nullptr))
+    if (const DWORD error =
+            PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
+                                       SetDeletePending(file.get(), true), nullptr))
     {
         deleteByName(file, name);
         return error;
@@ -296,19 +299,20 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
         const DWORD chunk = static_cast<DWORD>(bytes.size() - offset);
         DWORD done = 0;
         PW_RETURN_IF_WIN32_BOOL_FALSE(
-            m_function, 'E', "::WriteFile",
+            m_function, 'E', LogNames::Invoked::kWriteFile,
             pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr), nullptr);
         if (done == 0)
         {
-            PW_LOG_RETURN_CODE(m_function, 'E', "::WriteFile", ERROR_WRITE_FAULT, nullptr, nullptr);
+            PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kWriteFile, ERROR_WRITE_FAULT, nullptr,
+                               nullptr);
             return ERROR_WRITE_FAULT;
         }
         offset += done;
     }
-    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', "::FlushFileBuffers",
+    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kFlushFileBuffers,
                                   pw::Api().FlushFileBuffers(file.get()), nullptr);
     // A delete-pending file cannot be renamed.
-    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', "::SetFileInformationByHandle",
+    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
                                   SetDeletePending(file.get(), false), nullptr);
     const ResultCode replaced = replaceTarget(file, target);
     if (replaced != GLOBAL_SUCCESS)
@@ -321,8 +325,8 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
         return replaced;
     }
     // The file is in place under its name; a failed close changes nothing on disk.
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::CloseHandle", pw::Api().CloseHandle(file.release()),
-                                     nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kCloseHandle,
+                                     pw::Api().CloseHandle(file.release()), nullptr);
     return GLOBAL_SUCCESS;
 }
 
@@ -330,8 +334,8 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
 void CAtomicFileWriter::deleteByName(CUniqueFileHandle& file, const std::wstring& name) const
 {
     file.reset();
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::DeleteFile", pw::Api().DeleteFileW(name.c_str()),
-                                     nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kDeleteFile,
+                                     pw::Api().DeleteFileW(name.c_str()), nullptr);
 }
 
 // A target that an untrusted account owns was put there by someone who should not have: it is
@@ -379,7 +383,7 @@ void CAtomicFileWriter::removeLeftovers() const
         {
             continue;
         }
-        if (PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', "::SetFileInformationByHandle",
+        if (PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kSetFileInformationByHandle,
                                        SetDeletePending(file.get(), true), "Cannot remove %s",
                                        CNarrowText(path).c_str()) != ERROR_SUCCESS)
         {
@@ -419,11 +423,11 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
         const DWORD error = LastErrorOfFailure();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         {
-            PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", error, nullptr, nullptr);
+            PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCreateFile, error, nullptr, nullptr);
             return error;
         }
     }
-    PW_LOG_RETURN_CODE(m_function, 'E', "::CreateFile", ERROR_FILE_EXISTS, nullptr,
+    PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCreateFile, ERROR_FILE_EXISTS, nullptr,
                        "No unused temporary name beside %s after %d attempts", CNarrowText(target).c_str(),
                        kNameAttempts);
     return ERROR_FILE_EXISTS;
@@ -451,18 +455,19 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
     const CNarrowText name(target);
     if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
+                           nullptr);
         return error;
     }
     m_refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
     switch (m_refusal.cause)
     {
     case TargetRefusal::Cause::FolderInPlace:
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s cannot be replaced: a folder or a link stands in its place", name.c_str());
         return error;
     case TargetRefusal::Cause::ReadOnly:
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s cannot be replaced: it is read-only", name.c_str());
         return error;
     default:
@@ -473,17 +478,17 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
     if (named)
     {
         m_refusal.cause = TargetRefusal::Cause::InUse;
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s is in use by %s", name.c_str(), m_refusal.holders.c_str());
     }
     else if (m_refusal.cause == TargetRefusal::Cause::InUse)
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s is in use by another program", name.c_str());
     }
     else
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', "::SetFileInformationByHandle", error, nullptr,
+        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s cannot be replaced: access to it was denied", name.c_str());
     }
     return error;

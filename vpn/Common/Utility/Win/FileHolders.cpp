@@ -15,8 +15,9 @@
 
 namespace
 {
-constexpr char kFile[] = "FileHolders";
-constexpr char kDescribe[] = "CFileHolders::Describe";
+using LogNames::FileHolders::kFile;
+namespace names = LogNames::FileHolders;
+constexpr const char* kDescribe = names::kDescribe;
 // The list may grow between asking for its size and reading it; a few tries are enough.
 constexpr int kListAttempts = 3;
 } // namespace
@@ -29,7 +30,7 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
     DWORD error = pw::Api().RmStartSession(session.put(), 0, key);
     if (error != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmStartSession", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmStartSession, error, nullptr, nullptr);
         // A failed start gives no session to end.
         (void)session.release();
         return false;
@@ -38,7 +39,7 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
     error = pw::Api().RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr);
     if (error != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmRegisterResources", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmRegisterResources, error, nullptr, nullptr);
         return false;
     }
 
@@ -59,7 +60,7 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
     }
     if (error != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', "::RmGetList", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmGetList, error, nullptr, nullptr);
         return false;
     }
     // None that it can see: a holder in another session, say.

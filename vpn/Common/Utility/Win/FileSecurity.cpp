@@ -15,9 +15,10 @@ const wchar_t CFileSecurity::kFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;
 
 namespace
 {
-constexpr char kFile[] = "FileSecurity";
-constexpr char kBuildDescriptor[] = "CFileSecurity::BuildDescriptor";
-constexpr char kOpenTrustedFolder[] = "CFileSecurity::OpenTrustedFolder";
+using LogNames::FileSecurity::kFile;
+namespace names = LogNames::FileSecurity;
+constexpr const char* kBuildDescriptor = names::kBuildDescriptor;
+constexpr const char* kOpenTrustedFolder = names::kOpenTrustedFolder;
 
 struct DangerousRight
 {
@@ -151,7 +152,8 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
     const DWORD error = FindUntrustedGrant(dacl, trusted, kFolderRights, grant);
     if (error != ERROR_SUCCESS)
     {
-        LogFolderFailure(__LINE__, "::GetAce", error, "Cannot read the rights of folder %s", path);
+        LogFolderFailure(__LINE__, LogNames::Invoked::kGetAce, error, "Cannot read the rights of folder %s",
+                         path);
         return error;
     }
     if (!grant.empty())
@@ -172,8 +174,9 @@ ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemor
                                                                         descriptor.put(), nullptr))
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(kBuildDescriptor, 'E', "::ConvertStringSecurityDescriptorToSecurityDescriptor",
-                           error, nullptr, "%s", CNarrowText(sddl).c_str());
+        PW_LOG_RETURN_CODE(kBuildDescriptor, 'E',
+                           LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor, error,
+                           nullptr, "%s", CNarrowText(sddl).c_str());
         return error;
     }
     return GLOBAL_SUCCESS;
@@ -193,12 +196,12 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     if (!opened.valid())
     {
         const DWORD error = LastErrorOfFailure();
-        LogFolderFailure(__LINE__, "::CreateFile", error, "Cannot open folder %s", path);
+        LogFolderFailure(__LINE__, LogNames::Invoked::kCreateFile, error, "Cannot open folder %s", path);
         return error;
     }
 
     BY_HANDLE_FILE_INFORMATION information = {};
-    PW_RETURN_IF_WIN32_BOOL_FALSE(kOpenTrustedFolder, 'E', "::GetFileInformationByHandle",
+    PW_RETURN_IF_WIN32_BOOL_FALSE(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetFileInformationByHandle,
                                   pw::Api().GetFileInformationByHandle(opened.get(), &information),
                                   "Cannot read the attributes of folder %s", CNarrowText(path).c_str());
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
@@ -224,7 +227,8 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     if (securityError != ERROR_SUCCESS || owner == nullptr)
     {
         const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
-        LogFolderFailure(__LINE__, "::GetSecurityInfo", error, "Cannot read the owner of folder %s", path);
+        LogFolderFailure(__LINE__, LogNames::Invoked::kGetSecurityInfo, error,
+                         "Cannot read the owner of folder %s", path);
         return error;
     }
     if (!trusted.contains(owner))
@@ -264,13 +268,13 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         {
             return error;
         }
-        PW_LOG_RETURN_CODE(function, 'W', "::CreateFile", error, nullptr, "Cannot look at %s",
+        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kCreateFile, error, nullptr, "Cannot look at %s",
                            CNarrowText(path).c_str());
         return error;
     }
     BY_HANDLE_FILE_INFORMATION information = {};
     if (const DWORD error =
-            PW_LOG_IF_WIN32_BOOL_FALSE(function, 'W', "::GetFileInformationByHandle",
+            PW_LOG_IF_WIN32_BOOL_FALSE(function, 'W', LogNames::Invoked::kGetFileInformationByHandle,
                                        pw::Api().GetFileInformationByHandle(file.get(), &information),
                                        "Cannot read the attributes of %s", CNarrowText(path).c_str()))
     {
@@ -286,8 +290,8 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
     if (securityError != ERROR_SUCCESS || owner == nullptr)
     {
         const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
-        PW_LOG_RETURN_CODE(function, 'W', "::GetSecurityInfo", error, nullptr, "Cannot read the owner of %s",
-                           CNarrowText(path).c_str());
+        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kGetSecurityInfo, error, nullptr,
+                           "Cannot read the owner of %s", CNarrowText(path).c_str());
         file.reset();
         return error;
     }
@@ -295,8 +299,8 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
     const DWORD rightsError = FindUntrustedGrant(dacl, trusted, kFileRights, grant);
     if (rightsError != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(function, 'W', "::GetAce", rightsError, nullptr, "Cannot read the rights of %s",
-                           CNarrowText(path).c_str());
+        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kGetAce, rightsError, nullptr,
+                           "Cannot read the rights of %s", CNarrowText(path).c_str());
         file.reset();
         return rightsError;
     }

@@ -6,14 +6,16 @@
 
 namespace
 {
-constexpr char kFile[] = "HModuleMgr";
+using LogNames::HModuleMgr::kFile;
+namespace names = LogNames::HModuleMgr;
 
 bool FreeLoadedModule(HMODULE module)
 {
     if (!pw::Api().FreeLibrary(module))
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CHModuleMgr::STFreeLibrary", 'E', "FreeLibrary", error, nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kSTFreeLibrary, 'E', LogNames::Invoked::kFreeLibrary, error, nullptr,
+                           nullptr);
         return false;
     }
     return true;
@@ -38,7 +40,7 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     if (!m_module.valid())
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CHModuleMgr::STLoadLibrary", 'W', "LoadLibrary", error, nullptr,
+        PW_LOG_RETURN_CODE(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary, error, nullptr,
                            "Unable to load %s", CNarrowText(name).c_str());
         return error == ERROR_SHARING_VIOLATION ? GLOBAL_ERROR_BAD_HANDLE : GLOBAL_ERROR_NOT_INITIALIZED;
     }
@@ -59,7 +61,7 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
     if (address == nullptr)
     {
         const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE("CHModuleMgr::STGetProcAddress", 'W', "GetProcAddress", error, nullptr,
+        PW_LOG_RETURN_CODE(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress, error, nullptr,
                            "Unable to obtain entry point %s", name);
         return GLOBAL_ERROR_NULL_POINTER;
     }

@@ -9,7 +9,8 @@
 
 namespace
 {
-constexpr char kFile[] = "Various";
+using LogNames::Various::kFile;
+namespace names = LogNames::Various;
 
 using SHGetFolderPathWFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 
@@ -39,8 +40,8 @@ std::wstring GetCSIDLPath(int csidl)
         {
             // "%ul" prints the number followed by the letter l; the entry has always read so, kept on
             // purpose.
-            PW_LOG_RETURN_CODE("GetCSIDLPath", 'W', "SHGetFolderPath", static_cast<ResultCode>(hr), nullptr,
-                               "CSIDL value = %ul", csidl);
+            PW_LOG_RETURN_CODE(names::kGetCSIDLPath, 'W', LogNames::Invoked::kSHGetFolderPath,
+                               static_cast<ResultCode>(hr), nullptr, "CSIDL value = %ul", csidl);
         }
     }
     buffer[MAX_PATH - 1] = L'\0';
@@ -73,8 +74,8 @@ std::wstring NativeProgramFilesFolder()
     BOOL wow64 = FALSE;
     if (!pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64))
     {
-        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::IsWow64Process", ::GetLastError(), nullptr,
-                           nullptr);
+        PW_LOG_RETURN_CODE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
+                           ::GetLastError(), nullptr, nullptr);
         return std::wstring();
     }
     if (!wow64)
@@ -87,8 +88,8 @@ std::wstring NativeProgramFilesFolder()
                                              KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
     if (status != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE("NativeProgramFilesFolder", 'W', "::RegOpenKeyEx", static_cast<ResultCode>(status),
-                           nullptr, nullptr);
+        PW_LOG_RETURN_CODE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kRegOpenKeyEx,
+                           static_cast<ResultCode>(status), nullptr, nullptr);
         return std::wstring();
     }
     wchar_t folder[MAX_PATH + 1] = {};
@@ -106,7 +107,7 @@ std::wstring NativeProgramFilesFolder()
     if (status != ERROR_SUCCESS || type != REG_SZ)
     {
         PW_LOG_RETURN_CODE(
-            "NativeProgramFilesFolder", 'W', "::RegQueryValueEx",
+            names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kRegQueryValueEx,
             static_cast<ResultCode>(status != ERROR_SUCCESS ? status : ERROR_DATATYPE_MISMATCH), nullptr,
             "%ls", kNativeProgramFilesValues[0]);
         return std::wstring();

@@ -170,15 +170,11 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
 
 ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemory& descriptor)
 {
-    if (!pw::Api().ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                        descriptor.put(), nullptr))
-    {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(kBuildDescriptor, 'E',
-                           LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor, error,
-                           nullptr, "%s", CNarrowText(sddl).c_str());
-        return error;
-    }
+    PW_RETURN_IF_WIN32_BOOL_FALSE(kBuildDescriptor, 'E',
+                                  LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor,
+                                  pw::Api().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                      sddl, SDDL_REVISION_1, descriptor.put(), nullptr),
+                                  "%s", CNarrowText(sddl).c_str());
     return GLOBAL_SUCCESS;
 }
 

@@ -72,10 +72,10 @@ DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, const std::func
 std::wstring NativeProgramFilesFolder()
 {
     BOOL wow64 = FALSE;
-    if (!pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64))
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
+                                   pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64),
+                                   nullptr) != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
-                           ::GetLastError(), nullptr, nullptr);
         return std::wstring();
     }
     if (!wow64)

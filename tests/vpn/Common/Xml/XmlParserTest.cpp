@@ -16,6 +16,7 @@
 #include "RecordingXmlMgr.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
@@ -142,12 +143,9 @@ TEST_F(XmlParserRead, ForwardsLocalNamesOfQualifiedElementsAndAttributes)
 
 TEST_F(XmlParserRead, ReadsAPolicyFileAsItLiesOnDisk)
 {
-    const std::string ns = "http://www.veskar.com/pathweave/LocalPolicy";
     const std::string document =
-        "<PathweaveLocalPolicy xmlns=\"" + ns +
-        "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" + ns +
-        " PathweaveLocalPolicy.xsd\" "
-        "pwversion=\"4.1.06020\">\r\n<FipsMode>true</FipsMode>\r\n<UpdatePolicy>\r\n"
+        PolicyRootLine() +
+        "\r\n<FipsMode>true</FipsMode>\r\n<UpdatePolicy>\r\n"
         "<AuthorizedServerList>\r\n<ServerName><![CDATA[a&b]]></ServerName></AuthorizedServerList></"
         "UpdatePolicy>\r\n"
         "</PathweaveLocalPolicy>\r\n";
@@ -167,7 +165,7 @@ TEST_F(XmlParserRead, ReadsAPolicyFileAsItLiesOnDisk)
     const std::vector<std::wstring> expected = {
         L"start PathweaveLocalPolicy",
         L"attr schemaLocation=http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd",
-        L"attr pwversion=4.1.06020",
+        std::wstring(L"attr pwversion=") + kPolicyVersionW,
         L"start FipsMode",
         L"text true",
         L"end FipsMode",

@@ -24,6 +24,7 @@
 #include "support/FileFaults.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
+#include "support/PolicyDocument.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
@@ -34,14 +35,6 @@
 
 namespace
 {
-const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-const std::string kRootStart =
-    "<PathweaveLocalPolicy xmlns=\"http://www.veskar.com/pathweave/LocalPolicy\" "
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-    "xsi:schemaLocation=\"http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd\" "
-    "pwversion=\"4.1.06020\">";
-const std::string kRootEnd = "</PathweaveLocalPolicy>";
-
 const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
 const std::string kDisabled =
     "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
@@ -51,17 +44,6 @@ const std::string kPrompt = "Local policies have already been configured on this
 const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
 const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
 const DWORD kExitFailure = 0xFFFFFFFF;
-
-// A policy document as it is on disk: every line ended by CR LF.
-std::string PolicyFile(const std::vector<std::string>& body)
-{
-    std::string text = kDeclaration + "\r\n" + kRootStart + "\r\n";
-    for (const std::string& line : body)
-    {
-        text += line + "\r\n";
-    }
-    return text + kRootEnd + "\r\n";
-}
 
 std::string CurrentPolicy()
 {

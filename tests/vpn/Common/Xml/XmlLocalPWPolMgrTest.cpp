@@ -758,6 +758,8 @@ TEST_P(PolicyReaderRootVersion, OnlyANewerVersionDrawsTheWarning)
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
+namespace
+{
 // Versions around this build's, major.minor.build with the build in five digits.
 std::vector<RootVersion> RootVersions()
 {
@@ -785,6 +787,7 @@ std::vector<RootVersion> RootVersions()
             {unpadded + L"-1", false},
             {current + L".abc", false}};
 }
+} // namespace
 
 INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion, testing::ValuesIn(RootVersions()));
 

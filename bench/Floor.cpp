@@ -8,12 +8,13 @@
 
 #include <string>
 
+#include "vpn/Common/ProductVersion.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace
 {
 constexpr char kDocument[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                             "<PathweaveLocalPolicy pwversion=\"4.1.06020\">\r\n"
+                             "<PathweaveLocalPolicy pwversion=\"" PW_VERSION_TEXT "\">\r\n"
                              "  <FipsMode>true</FipsMode>\r\n"
                              "</PathweaveLocalPolicy>\r\n";
 

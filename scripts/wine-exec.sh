@@ -14,4 +14,11 @@ for argument in "$@"; do
         exit $?
     fi
 done
-exec timeout "${WINE_EXEC_TIMEOUT:-600}" "$WINELOADER" "$@"
+# The program's standard error goes to a file and is passed on when the program has ended. The first
+# program that needs a window (the SAX reader's URL moniker makes one) has Wine start its desktop
+# process, explorer.exe /desktop, which inherits that program's standard error and keeps it open until
+# the desktop closes: one second after the desktop's last user ends. Were it CTest's pipe, CTest would
+# wait that long for the case, for as long as any other case running beside it uses the desktop.
+errors="$(mktemp)"
+trap 'cat "$errors" >&2; rm -f "$errors"' EXIT
+timeout "${WINE_EXEC_TIMEOUT:-600}" "$WINELOADER" "$@" 2>"$errors"

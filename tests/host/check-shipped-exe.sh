@@ -38,7 +38,10 @@ echo "imports: $(echo $imports)"
 # Resource strings are UTF-16; the manifest is UTF-8 text.
 wide="$(strings -a -el "$exe")"
 grep -qx "VS_VERSION_INFO" <<<"$wide" || fail "no version resource"
-grep -qx "4.1.06020" <<<"$wide" || fail "the version resource lacks the file version 4.1.06020"
+# The build's version, as the top CMakeLists.txt sets it.
+version="$(cat "$build_dir/pw-version" 2>/dev/null)"
+[ -n "$version" ] || fail "no version in $build_dir/pw-version"
+grep -qxF "$version" <<<"$wide" || fail "the version resource lacks the file version $version"
 narrow="$(strings -a "$exe")"
 grep -q 'processorArchitecture="x86"' <<<"$narrow" || fail "no manifest for x86"
 grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$narrow" || fail "the manifest lacks the execution level"

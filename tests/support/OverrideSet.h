@@ -34,3 +34,38 @@ public:
 private:
     std::vector<std::shared_ptr<void>> m_overrides;
 };
+
+template <class T>
+struct OverrideSetType
+{
+    using type = T;
+};
+
+// Fails the calls of entry for which when(arguments...) holds, for the lifetime of the returned set:
+// they return failed with error as the last error. Every other call passes on to the entry that was
+// there before.
+template <class Result, class... Args, class When>
+OverrideSet FailCalls(std::function<Result(Args...)> pw::PlatformApi::*entry, DWORD error,
+                      typename OverrideSetType<Result>::type failed, When when)
+{
+    OverrideSet set;
+    set.add(entry,
+            [error, failed, when, next = pw::Api().*entry](Args... args) -> Result
+            {
+                if (!when(args...))
+                {
+                    return next(args...);
+                }
+                ::SetLastError(error);
+                return failed;
+            });
+    return set;
+}
+
+// Fails every call of entry.
+template <class Result, class... Args>
+OverrideSet FailCalls(std::function<Result(Args...)> pw::PlatformApi::*entry, DWORD error,
+                      typename OverrideSetType<Result>::type failed)
+{
+    return FailCalls(entry, error, failed, [](Args...) { return true; });
+}

@@ -10,6 +10,7 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
+#include "support/ScopedImpersonation.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 
 namespace
@@ -98,33 +99,6 @@ SID_AND_ATTRIBUTES Group(const CBuiltinSid& sid, DWORD attributes = kEnabledGrou
 {
     return {sid.get(), attributes};
 }
-
-// Makes the calling thread impersonate token until destroyed.
-class CScopedImpersonation
-{
-public:
-    explicit CScopedImpersonation(HANDLE primaryToken)
-    {
-        HANDLE duplicate = nullptr;
-        EXPECT_TRUE(::DuplicateToken(primaryToken, SecurityImpersonation, &duplicate));
-        m_token.reset(duplicate);
-        m_active = ::SetThreadToken(nullptr, m_token.get()) != FALSE;
-        EXPECT_TRUE(m_active);
-    }
-    ~CScopedImpersonation()
-    {
-        if (m_active)
-        {
-            ::RevertToSelf();
-        }
-    }
-    CScopedImpersonation(const CScopedImpersonation&) = delete;
-    CScopedImpersonation& operator=(const CScopedImpersonation&) = delete;
-
-private:
-    CUniqueKernelHandle m_token;
-    bool m_active = false;
-};
 
 CUniqueKernelHandle OpenOwnProcessToken()
 {
@@ -387,11 +361,7 @@ TEST(PrivilegeToken, AnImpersonatingThreadIsRatedByItsOwnToken)
 // Regression: deny-only Administrators (UAC's non-elevated token) was rated as administrator.
 TEST(PrivilegeToken, RestrictedTokenWithDenyOnlyAdministratorsIsNotAnAdministrator)
 {
-    CUniqueKernelHandle processToken = OpenOwnProcessToken();
-    SID_AND_ATTRIBUTES disable[] = {{Administrators().get(), 0}};
-    CUniqueKernelHandle restricted;
-    ASSERT_TRUE(
-        ::CreateRestrictedToken(processToken.get(), 0, 1, disable, 0, nullptr, 0, nullptr, restricted.put()));
+    const CUniqueKernelHandle restricted = NonElevatedToken();
     {
         CScopedImpersonation impersonation(restricted.get());
         EXPECT_EQ(1, GetPrivilegeLevel()); // Users remains

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "support/PolicyDocument.h"
+
 namespace
 {
 // A record with every field away from its default.
 LocalPWPolicyInfo FilledRecord()
 {
     LocalPWPolicyInfo record;
-    record.setVersion(L"4.1.06020");
+    record.setVersion(kPolicyVersionW);
     record.setFipsMode(true);
     record.setBypassDownloader(true);
     record.setRestrictWebLaunch(true);
@@ -68,7 +70,7 @@ TEST(PolicyRecordCopy, CopyIsDeepAndKeepsServerOrder)
     source.setVersion(L"5");
     source.setFipsMode(false);
     EXPECT_EQ(2u, copy.getAuthorizedServers().size());
-    EXPECT_EQ(L"4.1.06020", copy.getVersion());
+    EXPECT_EQ(kPolicyVersionW, copy.getVersion());
     EXPECT_TRUE(copy.getFipsMode());
 
     copy.addAuthorizedServer(L"d.example");

@@ -21,6 +21,7 @@
 
 #include "RecordingXmlMgr.h"
 #include "support/LoggedEntry.h"
+#include "support/PolicyDocument.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Platform/ComObject.h"
@@ -251,9 +252,9 @@ std::wstring ReaderText(const std::wstring& name)
 // The reader's events for the file of an outcome, in RecordingXmlMgr's form.
 std::vector<std::wstring> ExpectedEvents(const Outcome& outcome)
 {
-    std::vector<std::wstring> events = {L"start PathweaveLocalPolicy", L"attr pwversion=4.1.06020",
-                                        std::wstring(L"attr schemaLocation=") + kNamespace +
-                                            L" PathweaveLocalPolicy.xsd"};
+    std::vector<std::wstring> events = {
+        L"start PathweaveLocalPolicy", std::wstring(L"attr pwversion=") + kPolicyVersionW,
+        std::wstring(L"attr schemaLocation=") + kNamespace + L" PathweaveLocalPolicy.xsd"};
     const auto element = [&events](const std::wstring& name, const std::wstring& text) {
         events.insert(events.end(), {L"start " + name, L"text " + text, L"end " + name});
     };

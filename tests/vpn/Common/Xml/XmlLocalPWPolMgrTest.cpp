@@ -16,10 +16,12 @@
 #include "support/FileFaults.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
+#include "support/PolicyDocument.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/ProductVersion.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
 
@@ -44,25 +46,6 @@ void PrintTo(const LocalPWPolicyInfo& r, std::ostream* os)
 
 namespace
 {
-const std::string kNamespace = "http://www.veskar.com/pathweave/LocalPolicy";
-const std::string kDeclarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-const std::string kRootLine =
-    "<PathweaveLocalPolicy xmlns=\"" + kNamespace +
-    "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" + kNamespace +
-    " PathweaveLocalPolicy.xsd\" pwversion=\"4.1.06020\">";
-const std::string kRootEndLine = "</PathweaveLocalPolicy>";
-
-// The bytes of a policy file whose lines between the root start and end tags are body.
-std::string PolicyFile(const std::vector<std::string>& body)
-{
-    std::string file = kDeclarationLine + "\r\n" + kRootLine + "\r\n";
-    for (const std::string& line : body)
-    {
-        file += line + "\r\n";
-    }
-    return file + kRootEndLine + "\r\n";
-}
-
 bool Generate(XmlLocalPWPolMgr& manager, const std::vector<const wchar_t*>& args)
 {
     return manager.GenerateLocalPolicy(args.data(), static_cast<int>(args.size()));
@@ -114,33 +97,52 @@ void Element(XmlLocalPWPolMgr& manager, const std::wstring& name, const std::wst
     manager.endElement(name);
 }
 
-void StartRoot(XmlLocalPWPolMgr& manager, const std::wstring& version = L"4.1.06020")
+void StartRoot(XmlLocalPWPolMgr& manager, const std::wstring& version = kPolicyVersionW)
 {
     manager.startElement(L"PathweaveLocalPolicy");
     manager.addAttribute(L"pwversion", version);
     manager.addAttribute(L"schemaLocation", L"x PathweaveLocalPolicy.xsd");
     manager.setElementValue(L"\n");
 }
+
+// A manager whose policy folder is a fresh temporary one, with its log recorded.
+class PolicyManager : public ::testing::Test
+{
+protected:
+    // The policy file as it is on disk; "" when there is none.
+    std::string written() const { return ReadFileBytes(folder.policyFile()); }
+
+    PolicyFolderRedirect folder;
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+};
+
+using PolicyArguments = PolicyManager;
+using PolicyFileLayout = PolicyManager;
+using PolicyFileWrite = PolicyManager;
+using PolicyReadBack = PolicyManager;
+
+// A manager on its own, with its log recorded, for the events of a parse.
+class PolicyReader : public ::testing::Test
+{
+protected:
+    RecordingEventLog log;
+    XmlLocalPWPolMgr manager;
+};
 } // namespace
 
 // --- Arguments -------------------------------------------------------------------------------
 
-TEST(PolicyArguments, FirstValueWinsAndLaterOnesDrawTheDuplicateWarning)
+TEST_F(PolicyArguments, FirstValueWinsAndLaterOnesDrawTheDuplicateWarning)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm=false", L"fm=true"}));
-    EXPECT_EQ(PolicyFile({"<FipsMode>false</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({"<FipsMode>false</FipsMode>"}), written());
     EXPECT_EQ(ArgumentWarnings({"ignoring duplicate policy arg FipsMode. The first value will be used"}),
               LoggedEntries(log));
 }
 
-TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
+TEST_F(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm", nullptr, L"fm=", L"=", L"=true", L"FM=true", L"fm=yes", L"upal",
                                    L"fm=true", L"fm=maybe", L"fm=false", L"rtp=none"}));
     EXPECT_EQ(ArgumentWarnings({
@@ -154,14 +156,11 @@ TEST(PolicyArguments, EachBadArgumentDrawsTheWarningOfTheFirstCheckItFails)
                   "none is not an allowed value for policy RestrictTunnelProtocols",
               }),
               LoggedEntries(log));
-    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), written());
 }
 
-TEST(PolicyArguments, ValuesMatchIgnoringCaseAndAreWrittenInTheirOwnForm)
+TEST_F(PolicyArguments, ValuesMatchIgnoringCaseAndAreWrittenInTheirOwnForm)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"rtp=ipsec", L"rpc=all", L"upsu=FALSE", L"ecc=True", L"fm=TRUE"}));
     EXPECT_TRUE(log.entries().empty());
     EXPECT_EQ(
@@ -173,14 +172,11 @@ TEST(PolicyArguments, ValuesMatchIgnoringCaseAndAreWrittenInTheirOwnForm)
             "<UpdatePolicy>",
             "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer></UpdatePolicy>",
         }),
-        ReadFileBytes(folder.policyFile()));
+        written());
 }
 
-TEST(PolicyArguments, ServerListKeepsEqualsSignsAndIsNotMerged)
+TEST_F(PolicyArguments, ServerListKeepsEqualsSignsAndIsNotMerged)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"upal=x=y", L"upal=other", L"fm=true"}));
     EXPECT_EQ(ArgumentWarnings({"ignoring duplicate policy arg AuthorizedServerList. The first value will be "
                                 "used"}),
@@ -191,14 +187,11 @@ TEST(PolicyArguments, ServerListKeepsEqualsSignsAndIsNotMerged)
                   "<AuthorizedServerList>",
                   "<ServerName>x=y</ServerName></AuthorizedServerList></UpdatePolicy>",
               }),
-              ReadFileBytes(folder.policyFile()));
+              written());
 }
 
-TEST(PolicyArguments, UnusableArrayWritesNothing)
+TEST_F(PolicyArguments, UnusableArrayWritesNothing)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     const wchar_t* args[] = {L"fm=true"};
     EXPECT_FALSE(manager.GenerateLocalPolicy(nullptr, 1));
     EXPECT_FALSE(manager.GenerateLocalPolicy(args, -1));
@@ -211,28 +204,26 @@ TEST(PolicyArguments, UnusableArrayWritesNothing)
     // An empty but real array gives a file with the root element alone.
     EXPECT_TRUE(manager.GenerateLocalPolicy(args, 0));
     EXPECT_TRUE(XmlLocalPWPolMgr::localPolicyExists());
-    EXPECT_EQ(PolicyFile({}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({}), written());
 }
 
 // Regression: a server list with a character that XML 1.0 cannot carry made a file that neither
 // the read-back nor the agent could parse; one with a carriage return read back with a line feed
 // in its place.
-class PolicyArgumentsUnreadableServerList : public testing::TestWithParam<std::wstring>
+class PolicyArgumentsUnreadableServerList : public PolicyManager,
+                                            public testing::WithParamInterface<std::wstring>
 {
 };
 
 TEST_P(PolicyArgumentsUnreadableServerList, IsNotAllowed)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     const std::wstring argument = L"upal=" + GetParam();
     ASSERT_TRUE(Generate(manager, {argument.c_str(), L"fm=true"}));
     EXPECT_THAT(LoggedEntries(log),
                 ::testing::ElementsAre(LoggedEntryLike(
                     ArgumentWarning(""),
                     ::testing::EndsWith(" is not an allowed value for policy AuthorizedServerList"))));
-    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), written());
 }
 
 INSTANTIATE_TEST_SUITE_P(ControlCharactersAndBrokenSurrogates, PolicyArgumentsUnreadableServerList,
@@ -243,11 +234,8 @@ INSTANTIATE_TEST_SUITE_P(ControlCharactersAndBrokenSurrogates, PolicyArgumentsUn
                                          L"a\xD800", L"\xD800x", L"\xDC00", L"\xDE00\xD83D"));
 
 // Tab, line breaks and characters outside the basic plane are XML text.
-TEST(PolicyArguments, ServerListWithTabAndCharactersOutsideTheBasicPlaneIsAllowed)
+TEST_F(PolicyArguments, ServerListWithTabAndCharactersOutsideTheBasicPlaneIsAllowed)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"upal=a\tb;\xD83D\xDE00"}));
     EXPECT_TRUE(log.entries().empty());
     EXPECT_EQ(PolicyFile({
@@ -256,33 +244,24 @@ TEST(PolicyArguments, ServerListWithTabAndCharactersOutsideTheBasicPlaneIsAllowe
                   "<ServerName>a\tb</ServerName>",
                   "<ServerName>\xF0\x9F\x98\x80</ServerName></AuthorizedServerList></UpdatePolicy>",
               }),
-              ReadFileBytes(folder.policyFile()));
+              written());
 }
 
 // --- File layout -------------------------------------------------------------------------------
 
-TEST(PolicyFileLayout, TenLineExampleToTheByte)
+TEST_F(PolicyFileLayout, TenLineExampleToTheByte)
 {
-    PolicyFolderRedirect folder;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"bd=true", L"upsu=false", L"upal=s1;s2", L"fm=true"}));
-    EXPECT_EQ(kDeclarationLine + "\r\n" + kRootLine +
-                  "\r\n"
-                  "<BypassDownloader>true</BypassDownloader>\r\n"
-                  "<FipsMode>true</FipsMode>\r\n"
-                  "<UpdatePolicy>\r\n"
-                  "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>\r\n"
-                  "<AuthorizedServerList>\r\n"
-                  "<ServerName>s1</ServerName>\r\n"
-                  "<ServerName>s2</ServerName></AuthorizedServerList></UpdatePolicy>\r\n"
-                  "</PathweaveLocalPolicy>\r\n",
-              ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>",
+                          "<UpdatePolicy>",
+                          "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>",
+                          "<AuthorizedServerList>", "<ServerName>s1</ServerName>",
+                          "<ServerName>s2</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+              written());
 }
 
-TEST(PolicyFileLayout, PoliciesAreSortedByNameWithinTheirGroup)
+TEST_F(PolicyFileLayout, PoliciesAreSortedByNameWithinTheirGroup)
 {
-    PolicyFolderRedirect folder;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(
         Generate(manager, {L"upsp=false", L"ewn=true", L"upal=s", L"bd=false", L"upcu=true", L"efn=true",
                            L"rwl=true", L"fm=true", L"upvp=false", L"upip=true", L"sct=true"}));
@@ -302,26 +281,24 @@ TEST(PolicyFileLayout, PoliciesAreSortedByNameWithinTheirGroup)
             "<AuthorizedServerList>",
             "<ServerName>s</ServerName></AuthorizedServerList></UpdatePolicy>",
         }),
-        ReadFileBytes(folder.policyFile()));
+        written());
 }
 
-TEST(PolicyFileLayout, OnlyUpdateGroupPoliciesFollowTheRootDirectly)
+TEST_F(PolicyFileLayout, OnlyUpdateGroupPoliciesFollowTheRootDirectly)
 {
-    PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({}, {{L"AllowVPNProfileUpdatesFromAnyServer", L"true"}}));
     EXPECT_EQ(PolicyFile({"<UpdatePolicy>",
                           "<AllowVPNProfileUpdatesFromAnyServer>true</AllowVPNProfileUpdatesFromAnyServer>"
                           "</UpdatePolicy>"}),
-              ReadFileBytes(folder.policyFile()));
+              written());
 }
 
-TEST(PolicyFileLayout, ServerListSplitting)
+TEST_F(PolicyFileLayout, ServerListSplitting)
 {
-    PolicyFolderRedirect folder;
-    const auto serversOf = [&folder](const std::wstring& list)
+    const auto serversOf = [this](const std::wstring& list)
     {
         EXPECT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({}, {{L"AuthorizedServerList", list}}));
-        return ReadFileBytes(folder.policyFile());
+        return written();
     };
     EXPECT_EQ(PolicyFile({"<UpdatePolicy>", "<AuthorizedServerList>", "<ServerName>a</ServerName>",
                           "<ServerName>b</ServerName></AuthorizedServerList></UpdatePolicy>"}),
@@ -339,17 +316,14 @@ TEST(PolicyFileLayout, ServerListSplitting)
 
 // Regression: a server name holding "]]>" but neither "&" nor "<" was written as plain text; the
 // file replaced the good one although no parser could read it.
-TEST(PolicyFileLayout, ServerNameWithSectionEndMadeAFileNoParserAccepts)
+TEST_F(PolicyFileLayout, ServerNameWithSectionEndMadeAFileNoParserAccepts)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"upal=a]]>b;]]>,x]]", L"fm=true"}));
     EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
                           "<ServerName><![CDATA[a]]]]><![CDATA[>b]]></ServerName>",
                           "<ServerName><![CDATA[]]]]><![CDATA[>]]></ServerName>",
                           "<ServerName>x]]</ServerName></AuthorizedServerList></UpdatePolicy>"}),
-              ReadFileBytes(folder.policyFile()));
+              written());
 
     ASSERT_EQ(0u, manager.loadLocalPolicy());
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
@@ -361,16 +335,14 @@ TEST(PolicyFileLayout, ServerNameWithSectionEndMadeAFileNoParserAccepts)
 // --- Writing the file ------------------------------------------------------------------------
 
 // Values that bypass the argument rules still never reach the disk as a broken document.
-TEST(PolicyFileWrite, TextXmlCannotCarryFailsTheWriteAndKeepsTheOldFile)
+TEST_F(PolicyFileWrite, TextXmlCannotCarryFailsTheWriteAndKeepsTheOldFile)
 {
-    PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"true"}}, {}));
-    const std::string before = ReadFileBytes(folder.policyFile());
-
-    RecordingEventLog log;
+    const std::string before = written();
+    log.clear();
     EXPECT_FALSE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}},
                                                     {{L"AuthorizedServerList", L"good;bad\x01"}}));
-    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(before, written());
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
               ListDirectory(folder.policyDirectory()));
 
@@ -383,18 +355,15 @@ TEST(PolicyFileWrite, TextXmlCannotCarryFailsTheWriteAndKeepsTheOldFile)
               LoggedEntries(log));
 }
 
-TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
+TEST_F(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
 {
-    PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
-    const std::string before = ReadFileBytes(folder.policyFile());
-
-    RecordingEventLog log;
+    const std::string before = written();
+    log.clear();
     auto refuseMove = RefuseRename(ERROR_DISK_FULL);
     auto noSleep = OverrideApi(&pw::PlatformApi::Sleep, [](DWORD) {});
-    XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
-    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(before, written());
     EXPECT_EQ(std::vector<std::wstring>{L"PathweaveLocalPolicy.xml"},
               ListDirectory(folder.policyDirectory()));
 
@@ -406,7 +375,7 @@ TEST(PolicyFileWrite, FailedWriteIsLoggedByTheWriterAndTheManager)
               LoggedEntries(log));
 }
 
-TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
+TEST(PolicyFileWriteNoFolder, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
 {
     // Regression: without a policy folder the file was written to the current directory, the write
     // reported success, and a file of that name there then counted as the machine's policy.
@@ -436,14 +405,11 @@ TEST(PolicyFileWrite, WithoutStoragePathNothingIsWrittenToTheCurrentDirectory)
         LoggedEntries(log));
 }
 
-TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
+TEST_F(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
 {
-    PolicyFolderRedirect folder;
     TempDirectory dir;
     ScopedCurrentDirectory cwd(dir.path());
-    RecordingEventLog log;
     const auto hidden = OverrideShellFolderFunction(nullptr);
-    XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
     EXPECT_TRUE(ListDirectory(dir.path()).empty());
     EXPECT_TRUE(ListDirectory(folder.commonAppData()).empty());
@@ -451,13 +417,11 @@ TEST(PolicyFileWrite, UnknownDataFolderFailsTheWrite)
     EXPECT_EQ(kWriteFailed, LoggedEntries(log).back());
 }
 
-TEST(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
+TEST_F(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
 {
-    PolicyFolderRedirect folder;
     CreationRecorder calls;
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm=true"}));
-    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), written());
 
     const std::wstring maker = folder.commonAppData() + L"\\Veskar";
     const std::wstring product = maker + L"\\Veskar Pathweave Roamguard Client";
@@ -482,16 +446,14 @@ TEST(PolicyFileWrite, ProductFoldersBelowTheDataFolderAreCreatedProtected)
     EXPECT_EQ("O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", calls.files(CREATE_NEW)[0].sddl);
 }
 
-TEST(PolicyFileWrite, PlantedProductFolderIsRefusedAndTheOldPolicyKept)
+TEST_F(PolicyFileWrite, PlantedProductFolderIsRefusedAndTheOldPolicyKept)
 {
-    PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
-    const std::string before = ReadFileBytes(folder.policyFile());
-    RecordingEventLog log;
+    const std::string before = written();
+    log.clear();
     const auto owner = OverrideOwner(L"S-1-5-21-7-7-7-1001");
-    XmlLocalPWPolMgr manager;
     EXPECT_FALSE(Generate(manager, {L"fm=true"}));
-    EXPECT_EQ(before, ReadFileBytes(folder.policyFile()));
+    EXPECT_EQ(before, written());
     EXPECT_EQ((std::vector<LoggedEntry>{
                   Failure('E', "CFileSecurity::OpenTrustedFolder", "FileSecurity",
                           "CFileSecurity::OpenTrustedFolder", ERROR_ACCESS_DENIED,
@@ -505,10 +467,8 @@ TEST(PolicyFileWrite, PlantedProductFolderIsRefusedAndTheOldPolicyKept)
 
 // --- Reading the file back -------------------------------------------------------------------
 
-TEST(PolicyReader, DefaultRunFileReadsBackWithFipsModeOnly)
+TEST_F(PolicyReader, DefaultRunFileReadsBackWithFipsModeOnly)
 {
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     Element(manager, L"FipsMode", L"true");
     manager.setElementValue(L"\n");
@@ -516,14 +476,13 @@ TEST(PolicyReader, DefaultRunFileReadsBackWithFipsModeOnly)
 
     LocalPWPolicyInfo expected;
     expected.setFipsMode(true);
-    expected.setVersion(L"4.1.06020");
+    expected.setVersion(kPolicyVersionW);
     EXPECT_EQ(expected, manager.getLocalPolicyInfo());
     EXPECT_TRUE(log.entries().empty());
 }
 
-TEST(PolicyReader, BooleansAreTrueOnlyForExactLowerCaseTrue)
+TEST_F(PolicyReader, BooleansAreTrueOnlyForExactLowerCaseTrue)
 {
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     Element(manager, L"FipsMode", L"true");
     Element(manager, L"FipsMode", L"TRUE");
@@ -544,9 +503,8 @@ TEST(PolicyReader, BooleansAreTrueOnlyForExactLowerCaseTrue)
     EXPECT_TRUE(info.getRestrictWebLaunch());
 }
 
-TEST(PolicyReader, TextOutsideAnElementOrAfterItsEndIsIgnored)
+TEST_F(PolicyReader, TextOutsideAnElementOrAfterItsEndIsIgnored)
 {
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     manager.startElement(L"FipsMode");
     manager.endElement(L"FipsMode");
@@ -558,10 +516,9 @@ TEST(PolicyReader, TextOutsideAnElementOrAfterItsEndIsIgnored)
 
 // Regression: the tunnel restriction that the tool itself writes ("IPSec", "TLS") was read back
 // as no restriction.
-TEST(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
+TEST_F(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
 {
     // Regression: each piece was compared by itself, so "tr" + "ue" read as false.
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     manager.startElement(L"FipsMode");
     manager.setElementValue(L"tr");
@@ -571,11 +528,10 @@ TEST(PolicyReader, TextDeliveredInPiecesIsTakenWholeAtTheEndTag)
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
 }
 
-TEST(PolicyReader, TextBeforeAndAfterAChildIsTheElementsAndTheChildsTextIsNot)
+TEST_F(PolicyReader, TextBeforeAndAfterAChildIsTheElementsAndTheChildsTextIsNot)
 {
     // Regression: the text read so far was dropped at a child's start tag, so
     // <FipsMode>true<x/></FipsMode> read as off.
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     manager.startElement(L"FipsMode");
     manager.setElementValue(L"tr");
@@ -604,9 +560,8 @@ INSTANTIATE_TEST_SUITE_P(WrittenAndLowerCase, PolicyReaderTunnelProtocols,
                                          std::make_pair(L"TLS", 1), std::make_pair(L"tls", 1),
                                          std::make_pair(L"false", 0)));
 
-TEST(PolicyReader, TunnelProtocolsInOtherFormsKeepTheField)
+TEST_F(PolicyReader, TunnelProtocolsInOtherFormsKeepTheField)
 {
-    XmlLocalPWPolMgr manager;
     Element(manager, L"RestrictTunnelProtocols", L"TLS");
     for (const wchar_t* other : {L"Ipsec", L"Tls", L"", L"true"})
     {
@@ -615,9 +570,8 @@ TEST(PolicyReader, TunnelProtocolsInOtherFormsKeepTheField)
     }
 }
 
-TEST(PolicyReader, PreferenceCachingCodesAndUnknownTextKeepsTheField)
+TEST_F(PolicyReader, PreferenceCachingCodesAndUnknownTextKeepsTheField)
 {
-    XmlLocalPWPolMgr manager;
     const std::vector<std::pair<std::wstring, std::int32_t>> cases = {
         {L"Thumbprints", 2}, {L"all", 2},   {L"All", 4},
         {L"Credentials", 1}, {L"false", 0}, {L"CredentialsAndThumbprints", 3},
@@ -629,9 +583,8 @@ TEST(PolicyReader, PreferenceCachingCodesAndUnknownTextKeepsTheField)
     }
 }
 
-TEST(PolicyReader, CertStoreExclusionsAddTheirBitsOnlyForTrue)
+TEST_F(PolicyReader, CertStoreExclusionsAddTheirBitsOnlyForTrue)
 {
-    XmlLocalPWPolMgr manager;
     Element(manager, L"ExcludeWinNativeCertStore", L"true");
     Element(manager, L"ExcludeMacNativeCertStore", L"false");
     Element(manager, L"ExcludePemFileCertStore", L"TRUE");
@@ -643,10 +596,8 @@ TEST(PolicyReader, CertStoreExclusionsAddTheirBitsOnlyForTrue)
     EXPECT_EQ(0x2DCFu, manager.getLocalPolicyInfo().getExcludedCertStores());
 }
 
-TEST(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
+TEST_F(PolicyReader, UpdatePoliciesCountOnlyInsideTheUpdateGroup)
 {
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     Element(manager, L"AllowVPNProfileUpdatesFromAnyServer", L"false");
     EXPECT_TRUE(manager.getLocalPolicyInfo().getAllowVPNProfileUpdatesFromAnyServer());
@@ -724,7 +675,7 @@ TEST_P(PolicyReaderElement, CountsWhereItsGroupAllows)
 {
     const PolicyDefinition& policy = *GetParam();
     LocalPWPolicyInfo unchanged;
-    unchanged.setVersion(L"4.1.06020");
+    unchanged.setVersion(kPolicyVersionW);
     bool changes = false;
     for (const std::wstring& value : policy.allowedValues)
     {
@@ -751,10 +702,8 @@ TEST_P(PolicyReaderElement, CountsWhereItsGroupAllows)
 INSTANTIATE_TEST_SUITE_P(EveryEnumeratedPolicy, PolicyReaderElement, testing::ValuesIn(EnumeratedPolicies()),
                          ElementName);
 
-TEST(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
+TEST_F(PolicyReader, ServersCountOnlyInAListInsideTheUpdateGroup)
 {
-    RecordingEventLog log;
-    XmlLocalPWPolMgr manager;
     StartRoot(manager);
     manager.startElement(L"AuthorizedServerList");
     Element(manager, L"ServerName", L"outside");
@@ -809,18 +758,41 @@ TEST_P(PolicyReaderRootVersion, OnlyANewerVersionDrawsTheWarning)
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
-INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion,
-                         testing::Values(RootVersion{L"4.1.06021", true}, RootVersion{L"4.2", true},
-                                         RootVersion{L"5", true}, RootVersion{L"4,2", true},
-                                         RootVersion{L"4.1.06020.1", true}, RootVersion{L" 4.1.6021x", true},
-                                         RootVersion{L"4.1.6020", false}, RootVersion{L"4.1.06020.0", false},
-                                         RootVersion{L"3.9.99999", false}, RootVersion{L"", false},
-                                         RootVersion{L"4.1.-1", false},
-                                         RootVersion{L"4.1.06020.abc", false}));
-
-TEST(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
+namespace
 {
-    XmlLocalPWPolMgr manager;
+// Versions around this build's, major.minor.build with the build in five digits.
+std::vector<RootVersion> RootVersions()
+{
+    const long major = PW_VERSION_MAJOR;
+    const long minor = PW_VERSION_MINOR;
+    const long build = PW_VERSION_BUILD;
+    const auto text = [](long a, long b, long c)
+    {
+        wchar_t version[48] = {};
+        swprintf(version, 48, L"%ld.%ld.%05ld", a, b, c);
+        return std::wstring(version);
+    };
+    const std::wstring current = kPolicyVersionW;
+    const std::wstring unpadded = std::to_wstring(major) + L"." + std::to_wstring(minor) + L".";
+    return {{text(major, minor, build + 1), true},
+            {std::to_wstring(major) + L"." + std::to_wstring(minor + 1), true},
+            {std::to_wstring(major + 1), true},
+            {std::to_wstring(major) + L"," + std::to_wstring(minor + 1), true},
+            {current + L".1", true},
+            {L" " + unpadded + std::to_wstring(build + 1) + L"x", true},
+            {unpadded + std::to_wstring(build), false},
+            {current + L".0", false},
+            {text(major - 1, 9, 99999), false},
+            {L"", false},
+            {unpadded + L"-1", false},
+            {current + L".abc", false}};
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(NewerAndNot, PolicyReaderRootVersion, testing::ValuesIn(RootVersions()));
+
+TEST_F(PolicyReader, VersionIsTakenOnlyFromTheRootsVersionAttribute)
+{
     manager.startElement(L"PathweaveLocalPolicy");
     manager.addAttribute(L"version", L"9");
     manager.addAttribute(L"PWVersion", L"9");
@@ -837,7 +809,7 @@ namespace
 LocalPWPolicyInfo AllPoliciesRecord(bool on, const std::wstring& tunnel)
 {
     LocalPWPolicyInfo record;
-    record.setVersion(L"4.1.06020");
+    record.setVersion(kPolicyVersionW);
     record.setFipsMode(on);
     record.setBypassDownloader(on);
     record.setRestrictWebLaunch(on);
@@ -861,7 +833,8 @@ LocalPWPolicyInfo AllPoliciesRecord(bool on, const std::wstring& tunnel)
 }
 } // namespace
 
-class PolicyReadBackAll : public testing::TestWithParam<std::tuple<bool, const wchar_t*>>
+class PolicyReadBackAll : public PolicyManager,
+                          public testing::WithParamInterface<std::tuple<bool, const wchar_t*>>
 {
 };
 
@@ -869,8 +842,6 @@ TEST_P(PolicyReadBackAll, EveryPolicyReadsBackIntoTheRecordItCameFrom)
 {
     const bool on = std::get<0>(GetParam());
     const std::wstring tunnel = std::get<1>(GetParam());
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
     const std::wstring b = on ? L"true" : L"false";
     const std::wstring nb = on ? L"false" : L"true";
     const std::vector<std::wstring> args = {L"fm=" + b,
@@ -896,7 +867,6 @@ TEST_P(PolicyReadBackAll, EveryPolicyReadsBackIntoTheRecordItCameFrom)
     {
         argv.push_back(a.c_str());
     }
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, argv));
     ASSERT_EQ(0u, manager.loadLocalPolicy());
     // Regression: the tunnel restriction is written as "TLS" or "IPSec" and was read back as
@@ -910,44 +880,36 @@ INSTANTIATE_TEST_SUITE_P(OnAndOffWithEachTunnel, PolicyReadBackAll,
                          testing::Combine(testing::Bool(),
                                           testing::Values(L"TLS", L"IPSec", L"tls", L"ipsec")));
 
-TEST(PolicyReadBack, NoFileLeavesTheDefaults)
+TEST_F(PolicyReadBack, NoFileLeavesTheDefaults)
 {
-    PolicyFolderRedirect folder;
-    XmlLocalPWPolMgr manager;
     Element(manager, L"FipsMode", L"true"); // a previous load's value is reset
     EXPECT_EQ(0u, manager.loadLocalPolicy());
     EXPECT_EQ(LocalPWPolicyInfo(), manager.getLocalPolicyInfo());
 }
 
-TEST(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
+TEST_F(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
     ASSERT_TRUE(folder.createPolicyDirectory());
-    ASSERT_TRUE(WriteFileBytes(folder.policyFile(), kDeclarationLine + "\r\n" + kRootLine +
-                                                        "\r\n<FipsMode>true</FipsMode>\r\n<Broken>"));
-    XmlLocalPWPolMgr manager;
+    ASSERT_TRUE(WriteFileBytes(folder.policyFile(), PolicyFile({"<FipsMode>true</FipsMode>", "<Broken>"})));
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, manager.loadLocalPolicy());
     EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode()) << "values read before the error stay";
     EXPECT_TRUE(log.contains("Invoked Function: ISAXXMLReader::parse"));
 }
 
-TEST(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
+TEST_F(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
 {
-    PolicyFolderRedirect folder;
-    RecordingEventLog log;
     ASSERT_TRUE(folder.createPolicyDirectory());
-    std::string file =
+    const std::string newer = kPolicyVersion + std::string(".1");
+    ASSERT_TRUE(WriteFileBytes(
+        folder.policyFile(),
         PolicyFile({"<AllowVPNProfileUpdatesFromAnyServer>false</AllowVPNProfileUpdatesFromAnyServer>",
                     "<AuthorizedServerList><ServerName>x</ServerName></AuthorizedServerList>",
-                    "<fipsmode>true</fipsmode>"});
-    file.replace(file.find("4.1.06020"), 9, "4.1.06021");
-    ASSERT_TRUE(WriteFileBytes(folder.policyFile(), file));
+                    "<fipsmode>true</fipsmode>"},
+                   newer)));
 
-    XmlLocalPWPolMgr manager;
     EXPECT_EQ(0u, manager.loadLocalPolicy());
     LocalPWPolicyInfo expected;
-    expected.setVersion(L"4.1.06021");
+    expected.setVersion(std::wstring(newer.begin(), newer.end()));
     EXPECT_EQ(expected, manager.getLocalPolicyInfo());
     std::vector<LoggedEntry> warnings;
     for (const LoggedEntry& entry : LoggedEntries(log))
@@ -975,7 +937,7 @@ struct FoundFiles
     std::vector<std::string> entries;
 };
 
-class PolicyFoundFiles : public ::testing::TestWithParam<FoundFiles>
+class PolicyFoundFiles : public PolicyManager, public ::testing::WithParamInterface<FoundFiles>
 {
 };
 
@@ -1002,12 +964,10 @@ std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
 TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
 {
     const FoundFiles& found = GetParam();
-    PolicyFolderRedirect folder;
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
+    log.clear();
     const std::wstring schema = folder.policyDirectory() + L"PathweaveLocalPolicy.xsd";
-    RecordingEventLog log;
     const std::shared_ptr<void> fakes = found.prepare(schema);
-    XmlLocalPWPolMgr manager;
     ASSERT_TRUE(Generate(manager, {L"fm=true"}));
     ASSERT_EQ(found.loaded, manager.loadLocalPolicy());
     EXPECT_EQ(found.loaded == 0, manager.getLocalPolicyInfo().getFipsMode());

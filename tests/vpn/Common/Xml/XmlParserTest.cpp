@@ -7,7 +7,6 @@
 
 #include <msxml2.h>
 
-#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -16,7 +15,9 @@
 #include "RecordingXmlMgr.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
+#include "support/TempDirectory.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace
@@ -64,42 +65,13 @@ std::vector<LoggedEntry> ErrorEntries(const RecordingEventLog& log)
     return result;
 }
 
-// A fresh directory under the temporary folder, removed with the files written into it.
-class TempDirectory
+// Writes content as name in directory and gives the file's path.
+std::wstring WriteDocument(const TempDirectory& directory, const std::wstring& name,
+                           const std::string& content)
 {
-public:
-    TempDirectory()
-    {
-        static unsigned counter = 0;
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        m_path = std::wstring(temp) + L"pwreader-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(++counter) + L"\\";
-        ::CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    ~TempDirectory()
-    {
-        for (const std::wstring& file : m_files)
-        {
-            ::DeleteFileW(file.c_str());
-        }
-        ::RemoveDirectoryW(m_path.c_str());
-    }
-
-    std::wstring write(const std::wstring& name, const std::string& content)
-    {
-        const std::wstring file = m_path + name;
-        std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
-        out << content;
-        m_files.push_back(file);
-        return file;
-    }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-    std::vector<std::wstring> m_files;
-};
+    EXPECT_TRUE(WriteFileBytes(directory.join(name), content));
+    return directory.join(name);
+}
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
@@ -108,7 +80,8 @@ class XmlParserRead : public ::testing::Test
 protected:
     ResultCode parse(const std::string& document)
     {
-        return XmlParser(&manager).invokeParser(directory.write(L"doc.xml", kDeclaration + document));
+        return XmlParser(&manager).invokeParser(
+            WriteDocument(directory, L"doc.xml", kDeclaration + document));
     }
 
     TempDirectory directory;
@@ -142,12 +115,9 @@ TEST_F(XmlParserRead, ForwardsLocalNamesOfQualifiedElementsAndAttributes)
 
 TEST_F(XmlParserRead, ReadsAPolicyFileAsItLiesOnDisk)
 {
-    const std::string ns = "http://www.veskar.com/pathweave/LocalPolicy";
     const std::string document =
-        "<PathweaveLocalPolicy xmlns=\"" + ns +
-        "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:schemaLocation=\"" + ns +
-        " PathweaveLocalPolicy.xsd\" "
-        "pwversion=\"4.1.06020\">\r\n<FipsMode>true</FipsMode>\r\n<UpdatePolicy>\r\n"
+        PolicyRootLine() +
+        "\r\n<FipsMode>true</FipsMode>\r\n<UpdatePolicy>\r\n"
         "<AuthorizedServerList>\r\n<ServerName><![CDATA[a&b]]></ServerName></AuthorizedServerList></"
         "UpdatePolicy>\r\n"
         "</PathweaveLocalPolicy>\r\n";
@@ -167,7 +137,7 @@ TEST_F(XmlParserRead, ReadsAPolicyFileAsItLiesOnDisk)
     const std::vector<std::wstring> expected = {
         L"start PathweaveLocalPolicy",
         L"attr schemaLocation=http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd",
-        L"attr pwversion=4.1.06020",
+        std::wstring(L"attr pwversion=") + kPolicyVersionW,
         L"start FipsMode",
         L"text true",
         L"end FipsMode",
@@ -208,7 +178,7 @@ TEST_F(XmlParserRead, WithTheValidatingReaderOnlySchemaFeatureWarningsAreLogged)
 
 TEST_F(XmlParserRead, MissingFileFailsWithTheParseResultLogged)
 {
-    const ResultCode result = XmlParser(&manager).invokeParser(directory.path() + L"absent.xml");
+    const ResultCode result = XmlParser(&manager).invokeParser(directory.join(L"absent.xml"));
 
     EXPECT_EQ(kFailed, result);
     EXPECT_TRUE(manager.events.empty());
@@ -239,7 +209,7 @@ protected:
         ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     }
 
-    std::wstring path = directory.write(L"doc.xml", std::string(kDeclaration) + "<root a=\"1\"/>");
+    std::wstring path = WriteDocument(directory, L"doc.xml", std::string(kDeclaration) + "<root a=\"1\"/>");
     HANDLE holder = INVALID_HANDLE_VALUE;
     size_t releaseAfter = 0; // the pause after which the holder lets go; 0: never
     std::vector<DWORD> pauses;
@@ -281,7 +251,7 @@ TEST_F(XmlParserFileInUse, GivesUpAfterTwentyAttemptsWithTheErrorLogged)
 TEST_F(XmlParserFileInUse, MissingFileIsNoFileInUse)
 {
     // The parse reports it at once.
-    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.path() + L"absent.xml"));
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.join(L"absent.xml")));
     EXPECT_TRUE(pauses.empty());
     EXPECT_EQ(1u, EntriesInvoking(log, "ISAXXMLReader::parse").size());
 }
@@ -431,7 +401,7 @@ TEST_F(XmlParserApartment, NullManagerIsReportedWithoutTouchingCom)
                                             return E_FAIL;
                                         });
 
-    EXPECT_EQ(kFailed, XmlParser(nullptr).invokeParser(directory.path() + L"any.xml"));
+    EXPECT_EQ(kFailed, XmlParser(nullptr).invokeParser(directory.join(L"any.xml")));
 
     EXPECT_EQ(0, comCalls);
     EXPECT_EQ(0, uninitCalls);
@@ -463,7 +433,7 @@ TEST_P(XmlParserApartmentRefused, FailedInitialisationIsLoggedAndTouchesNothingE
                                             return E_FAIL;
                                         });
 
-    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.path() + L"any.xml"));
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.join(L"any.xml")));
 
     EXPECT_EQ(results.size(), initFlags.size());
     EXPECT_EQ(0, created);
@@ -717,7 +687,7 @@ TEST_F(XmlParserReaderCalls, RefusedSchemaFeaturesAreWarningsAndTheParseGoesOn)
 TEST_F(XmlParserReaderCalls, TheFileIsHeldAgainstWritersUntilTheParseIsDone)
 {
     TempDirectory directory;
-    const std::wstring path = directory.write(L"doc.xml", "<root/>");
+    const std::wstring path = WriteDocument(directory, L"doc.xml", "<root/>");
     // Another run that begins to replace the file during the parse opens it for delete, as the
     // rename does; the reader must not find the file taken from it.
     auto openForReplacing = [&path]() -> DWORD

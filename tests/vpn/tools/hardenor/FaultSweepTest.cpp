@@ -12,17 +12,14 @@
 #include "HardenorProcess.h"
 #include "support/FaultInjector.h"
 #include "support/OverrideSet.h"
+#include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "vpn/tools/hardenor/Hardenor.h"
 
 namespace
 {
-const std::string kOldPolicy =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-    "<PathweaveLocalPolicy xmlns=\"http://www.veskar.com/pathweave/LocalPolicy\" pwversion=\"4.1.06020\">\r\n"
-    "<FipsMode>false</FipsMode>\r\n"
-    "</PathweaveLocalPolicy>\r\n";
+const std::string kOldPolicy = PolicyFile({"<FipsMode>false</FipsMode>"});
 
 struct Outcome
 {

@@ -24,8 +24,10 @@
 #include "support/FileFaults.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
+#include "support/PolicyDocument.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
+#include "support/ScopedImpersonation.h"
 #include "support/ScriptedConsole.h"
 #include "support/ShellFolderOverride.h"
 #include "vpn/Common/Logging/EventLogLogger.h"
@@ -34,14 +36,6 @@
 
 namespace
 {
-const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-const std::string kRootStart =
-    "<PathweaveLocalPolicy xmlns=\"http://www.veskar.com/pathweave/LocalPolicy\" "
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-    "xsi:schemaLocation=\"http://www.veskar.com/pathweave/LocalPolicy PathweaveLocalPolicy.xsd\" "
-    "pwversion=\"4.1.06020\">";
-const std::string kRootEnd = "</PathweaveLocalPolicy>";
-
 const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
 const std::string kDisabled =
     "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
@@ -51,17 +45,6 @@ const std::string kPrompt = "Local policies have already been configured on this
 const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
 const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
 const DWORD kExitFailure = 0xFFFFFFFF;
-
-// A policy document as it is on disk: every line ended by CR LF.
-std::string PolicyFile(const std::vector<std::string>& body)
-{
-    std::string text = kDeclaration + "\r\n" + kRootStart + "\r\n";
-    for (const std::string& line : body)
-    {
-        text += line + "\r\n";
-    }
-    return text + kRootEnd + "\r\n";
-}
 
 std::string CurrentPolicy()
 {
@@ -455,26 +438,17 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
     // The thread runs under a token whose Administrators group is for deny checks only, as in a
     // non-elevated prompt; the run stops before the storage path, the prompt or any file.
     RemovePath(PolicyFilePath());
-    HANDLE process = nullptr;
-    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
-    BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sidBuffer);
-    ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sidBuffer, &sidSize));
-    SID_AND_ATTRIBUTES disable = {sidBuffer, 0};
-    HANDLE restricted = nullptr;
-    ASSERT_TRUE(::CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
-    ASSERT_TRUE(::ImpersonateLoggedOnUser(restricted));
-
+    const CUniqueKernelHandle restricted = NonElevatedToken();
     int exitCode = 0;
     {
         RecordingEventLog log(false);
-        exitCode = RunInProcess({});
-        ::RevertToSelf();
+        {
+            CScopedImpersonation nonElevated(restricted.get());
+            exitCode = RunInProcess({});
+        }
         EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('I', "user does not have necessary privileges")},
                   LoggedEntries(log));
     }
-    ::CloseHandle(restricted);
-    ::CloseHandle(process);
     EXPECT_EQ(-1, exitCode);
     EXPECT_FALSE(FileExists(PolicyFilePath()));
 }
@@ -495,58 +469,39 @@ ApiOverride<BOOL(HANDLE, DWORD, BOOL, PHANDLE)> RefuseTheCallersToken()
 
 TEST(HardenorDllSearch, SystemFolderOnlyIsSetBeforeAnythingElse)
 {
-    // Regression: a DLL planted beside hardenor.exe was found by the default search order.
+    // Regression: a DLL planted beside hardenor.exe was found by the default search order. The search
+    // is restricted to the system folder before any library is loaded, and every library that the run
+    // loads comes from there: by the restriction's flag or by its full path.
+    wchar_t folder[MAX_PATH] = {};
+    const std::wstring system = std::wstring(folder, ::GetSystemDirectoryW(folder, MAX_PATH)) + L"\\";
     for (const std::vector<std::wstring>& arguments :
          {std::vector<std::wstring>{L"/?"}, std::vector<std::wstring>{}})
     {
         RecordingEventLog log(false);
-        std::vector<std::string> calls;
-        auto restrictSearch =
-            OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories,
-                        [&calls](DWORD flags)
-                        {
-                            calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
-                            return TRUE;
-                        });
-        auto load =
-            OverrideApi(&pw::PlatformApi::LoadLibraryExW,
-                        [&calls, real = pw::Api().LoadLibraryExW](LPCWSTR name, HANDLE file, DWORD flags)
-                        {
-                            calls.push_back("LoadLibraryEx " + std::to_string(flags));
-                            return real(name, file, flags);
-                        });
-        auto registerSource =
-            OverrideApi(&pw::PlatformApi::RegisterEventSourceA,
-                        [&calls, real = pw::Api().RegisterEventSourceA](LPCSTR server, LPCSTR source)
-                        {
-                            calls.push_back("RegisterEventSource");
-                            return real(server, source);
-                        });
-        auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                                 [&calls](HANDLE, DWORD, BOOL, PHANDLE)
-                                 {
-                                     calls.push_back("OpenThreadToken");
-                                     ::SetLastError(ERROR_ACCESS_DENIED);
-                                     return FALSE;
-                                 });
-        const int exitCode = RunInProcess(arguments);
+        std::vector<std::wstring> calls; // "restrict <flags>", or the name of a library loaded
+        auto restrictSearch = OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories,
+                                          [&calls](DWORD flags)
+                                          {
+                                              calls.push_back(L"restrict " + std::to_wstring(flags));
+                                              return TRUE;
+                                          });
+        auto load = OverrideApi(
+            &pw::PlatformApi::LoadLibraryExW,
+            [&calls, &system, real = pw::Api().LoadLibraryExW](LPCWSTR name, HANDLE file, DWORD flags)
+            {
+                calls.push_back(name);
+                EXPECT_TRUE((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0 ||
+                            std::wstring(name).compare(0, system.size(), system) == 0)
+                    << ToUtf8(name) << " is loaded with flags " << flags;
+                return real(name, file, flags);
+            });
+        auto refuse = RefuseTheCallersToken();
+        EXPECT_EQ(arguments.empty() ? -1 : 0, RunInProcess(arguments));
         ASSERT_FALSE(calls.empty());
-        EXPECT_EQ("SetDefaultDllDirectories 2048", calls[0]);
-        if (arguments.empty())
-        {
-            EXPECT_EQ(-1, exitCode);
-            // The message modules come from system32 too, and only as data.
-            const std::string dataFromSystem32 =
-                "LoadLibraryEx " + std::to_string(LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
-            EXPECT_EQ((std::vector<std::string>{"SetDefaultDllDirectories 2048", "RegisterEventSource",
-                                                dataFromSystem32, dataFromSystem32, "OpenThreadToken"}),
-                      calls);
-        }
-        else
-        {
-            EXPECT_EQ(0, exitCode);
-            EXPECT_EQ(std::vector<std::string>{"SetDefaultDllDirectories 2048"}, calls);
-        }
+        EXPECT_EQ(L"restrict " + std::to_wstring(LOAD_LIBRARY_SEARCH_SYSTEM32), calls[0]);
+        EXPECT_EQ(1, std::count(calls.begin(), calls.end(), calls[0]));
+        // The run before the privilege check loads its message modules.
+        EXPECT_TRUE(!arguments.empty() || calls.size() > 1);
     }
 }
 

@@ -237,7 +237,7 @@ TEST_F(AtomicWriterTemporaryFile, GivesUpAfterEightTakenNamesAndKeepsTheOldFile)
     CreationRecorder calls;
     const auto plantedByAUser = OverrideFileOwner(L"S-1-5-21-7-7-7-1001");
     const auto random = ScriptRandomBytes({0x33});
-    EXPECT_NE(0u, write(folder()));
+    EXPECT_EQ(DWORD{ERROR_FILE_EXISTS}, write(folder()));
 
     EXPECT_EQ(8u, calls.files(CREATE_NEW).size());
     EXPECT_EQ("planted", ReadFileBytes(planted));
@@ -277,7 +277,7 @@ TEST_F(AtomicWriterTemporaryFile, DeletedByNameWhenDeletionByHandleIsRefused)
                       return true;
                   });
     const OverrideSet failFlush = FailCalls(&pw::PlatformApi::FlushFileBuffers, ERROR_IO_DEVICE, FALSE);
-    EXPECT_NE(0u, write(folder()));
+    EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, write(folder())) << "the mark's own refusal";
     EXPECT_EQ(1, dispositions);
     EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
     EXPECT_EQ("old policy", ReadFileBytes(target()));
@@ -467,7 +467,7 @@ TEST_P(AtomicWriterReplace, FailureKeepsTheOldFileAndLeavesNoTemporary)
     WriteFileBytes(target(), oldBytes);
 
     const OverrideSet injected = point.inject(point.error);
-    EXPECT_NE(0u, write(folder(), L"", std::string(20000, 'n')));
+    EXPECT_EQ(point.error, write(folder(), L"", std::string(20000, 'n'))) << "the failed call's code";
 
     EXPECT_EQ(oldBytes, ReadFileBytes(target()));
     EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(dir.path()));
@@ -536,7 +536,7 @@ TEST_F(AtomicWriterReplaceLocked, PolicyFileHeldOpenByAReaderIsNotTorn)
     EXPECT_EQ(19, pauses) << "a refused replace is tried 20 times";
 
     // The open file cannot be replaced (Wine refuses as Windows does).
-    EXPECT_NE(0u, result);
+    EXPECT_EQ(LoggedEntries(log).back().code, result) << "the refused rename's code";
     EXPECT_EQ(oldBytes, ReadFileBytes(target()));
     // The code is one of the errors of a file in use, which are retried; Wine's Restart Manager
     // cannot name the holder, so a refused access (Wine's answer) is reported as such.
@@ -580,7 +580,7 @@ TEST_F(AtomicWriterReplaceLocked, OtherReplaceErrorsAreNotRetried)
 {
     const auto attempts = std::make_shared<int>(0);
     const auto diskFull = RefuseRename(ERROR_DISK_FULL, attempts);
-    EXPECT_NE(0u, write(folder()));
+    EXPECT_EQ(DWORD{ERROR_DISK_FULL}, write(folder()));
     EXPECT_EQ(1, *attempts);
     EXPECT_EQ(TargetRefusal::Cause::None, refusal.cause);
     EXPECT_TRUE(ListDirectory(dir.path()).empty());

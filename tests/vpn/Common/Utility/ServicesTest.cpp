@@ -219,17 +219,28 @@ LoggedEntry Opening(const char* function, const std::string& name)
     return LoggedEntry();
 }
 
+// Every case of the fakes records the entries it makes.
 class ServicesOpening : public ::testing::TestWithParam<NamedOperation>
 {
+protected:
+    RecordingEventLog log;
 };
 
 INSTANTIATE_TEST_SUITE_P(Operations, ServicesOpening, ::testing::ValuesIn(kOperations), OperationName);
+
+class ServicesLogged : public ::testing::Test
+{
+protected:
+    RecordingEventLog log;
+};
+using ServicesStart = ServicesLogged;
+using ServicesStop = ServicesLogged;
+using ServicesWaitFailure = ServicesLogged;
 
 } // namespace
 
 TEST_P(ServicesOpening, AnEmptyNameIsRefusedBeforeTheManagerIsOpened)
 {
-    RecordingEventLog log;
     FakeScm scm;
     EXPECT_EQ(SERVICES_ERROR_BAD_PARAMETER, GetParam().call(L""));
     EXPECT_EQ(0, scm.managerOpens);
@@ -238,7 +249,6 @@ TEST_P(ServicesOpening, AnEmptyNameIsRefusedBeforeTheManagerIsOpened)
 
 TEST_P(ServicesOpening, AManagerThatCannotBeOpenedIsLogged)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.openManagerError = ERROR_ACCESS_DENIED;
     EXPECT_EQ(SERVICES_ERROR_OPEN_SC_MANAGER_FAILED, GetParam().call(L"agent"));
@@ -251,7 +261,6 @@ TEST_P(ServicesOpening, AManagerThatCannotBeOpenedIsLogged)
 
 TEST_P(ServicesOpening, AServiceThatCannotBeOpenedIsAWarningAndBothHandlesAreClosed)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.openServiceError = ERROR_ACCESS_DENIED;
     EXPECT_EQ(SERVICES_ERROR_OPEN_SERVICE_FAILED, GetParam().call(L"agent"));
@@ -264,7 +273,6 @@ TEST_P(ServicesOpening, AServiceThatCannotBeOpenedIsAWarningAndBothHandlesAreClo
 
 TEST_P(ServicesOpening, AServiceThatDoesNotExistIsNotLoggedAndTheManagerIsClosed)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.openServiceError = ERROR_SERVICE_DOES_NOT_EXIST;
     EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, GetParam().call(L"agent"));
@@ -275,12 +283,11 @@ TEST_P(ServicesOpening, AServiceThatDoesNotExistIsNotLoggedAndTheManagerIsClosed
 TEST_P(ServicesOpening, ANameThatNoServiceHasLogsOnlyTheOpeningEntry)
 {
     const std::string name = "pwtestsvc-missing-" + std::to_string(::GetCurrentProcessId());
-    RecordingEventLog log;
     EXPECT_EQ(SERVICES_ERROR_SERVICE_DOES_NOT_EXIST, GetParam().call(std::wstring(name.begin(), name.end())));
     EXPECT_EQ(std::vector<LoggedEntry>{Opening(GetParam(), name)}, LoggedEntries(log));
 }
 
-TEST(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst)
+TEST_F(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst)
 {
     FakeScm scm;
     scm.states = {SERVICE_RUNNING};
@@ -290,9 +297,8 @@ TEST(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst
     EXPECT_EQ((std::vector<SC_HANDLE>{kService, kManager}), scm.closed);
 }
 
-TEST(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
+TEST_F(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.states = {SERVICE_START_PENDING};
     scm.startErrors = {ERROR_SERVICE_ALREADY_RUNNING};
@@ -302,7 +308,7 @@ TEST(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
     EXPECT_EQ(std::vector<LoggedEntry>{Opening("CServices::ServiceStart", "agent")}, LoggedEntries(log));
 }
 
-TEST(ServicesStart, AStoppedServiceIsStartedAndAwaited)
+TEST_F(ServicesStart, AStoppedServiceIsStartedAndAwaited)
 {
     FakeScm scm;
     scm.states = {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING};
@@ -311,9 +317,8 @@ TEST(ServicesStart, AStoppedServiceIsStartedAndAwaited)
     EXPECT_EQ((std::vector<DWORD>{300, 300, 300}), scm.sleeps);
 }
 
-TEST(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
+TEST_F(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.startType = SERVICE_DISABLED;
     scm.startErrors = {ERROR_SERVICE_DISABLED};
@@ -339,6 +344,8 @@ struct StartFailure
 
 class ServicesStartFailure : public ::testing::TestWithParam<StartFailure>
 {
+protected:
+    RecordingEventLog log;
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -393,7 +400,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_P(ServicesStartFailure, IsLoggedAndReturnedWithoutWaitingAndHandlesClose)
 {
     const StartFailure& c = GetParam();
-    RecordingEventLog log;
     FakeScm scm;
     c.arrange(scm);
     EXPECT_EQ(c.result, CServices::ServiceStart(L"agent"));
@@ -406,9 +412,8 @@ TEST_P(ServicesStartFailure, IsLoggedAndReturnedWithoutWaitingAndHandlesClose)
               std::vector<SC_HANDLE>(scm.closed.end() - 2, scm.closed.end()));
 }
 
-TEST(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
+TEST_F(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.states = {SERVICE_STOPPED};
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStart(L"agent"));
@@ -419,7 +424,7 @@ TEST(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
               LoggedEntries(log).back());
 }
 
-TEST(ServicesStop, AStoppedServiceGetsNoStopControl)
+TEST_F(ServicesStop, AStoppedServiceGetsNoStopControl)
 {
     FakeScm scm;
     scm.states = {SERVICE_STOPPED};
@@ -428,9 +433,8 @@ TEST(ServicesStop, AStoppedServiceGetsNoStopControl)
     EXPECT_TRUE(scm.sleeps.empty());
 }
 
-TEST(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
+TEST_F(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.states = {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
     scm.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
@@ -444,9 +448,8 @@ TEST(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
-TEST(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
+TEST_F(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.states = {SERVICE_RUNNING};
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
@@ -533,9 +536,8 @@ TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
     EXPECT_EQ(c.lastSleep, scm.sleeps.back());
 }
 
-TEST(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
+TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
-    RecordingEventLog log;
     FakeScm scm;
     scm.queryError = ERROR_INVALID_HANDLE;
     // STATE_STOPPED is what a default or stale state would hold; a failed poll must not match it.
@@ -550,7 +552,7 @@ TEST(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
     EXPECT_EQ((std::vector<LoggedEntry>{query, poll, query, poll, query, poll}), LoggedEntries(log));
 }
 
-TEST(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
+TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
 {
     FakeScm recovering;
     recovering.states = {SERVICE_RUNNING};

@@ -180,9 +180,13 @@ bool PWCSaxWriter::isXmlText(const std::wstring& text)
 
 ResultCode PWCSaxWriter::writeDocument()
 {
+    return writeDocument(nullptr);
+}
+
+ResultCode PWCSaxWriter::writeDocument(TargetRefusal* refusal)
+{
     CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase,
                            trusted.has_value() ? &*trusted : nullptr);
-    const ResultCode written = file.write(DiskBytes(document));
-    refusal = file.targetRefusal();
+    const ResultCode written = file.write(DiskBytes(document), refusal);
     return written == GLOBAL_SUCCESS ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;
 }

@@ -33,9 +33,9 @@ public:
     [[nodiscard]] ResultCode endDocument() override;
     // 0, or 0xFE000009 after logging the failed step.
     [[nodiscard]] ResultCode writeDocument() override;
-    // After a writeDocument that failed: why the file could not be replaced, when that was the
-    // failure (CAtomicFileWriter::targetRefusal).
-    const TargetRefusal& targetRefusal() const { return refusal; }
+    // The same; refusal receives why the file could not be replaced, when that was the failure
+    // (CAtomicFileWriter::write).
+    [[nodiscard]] ResultCode writeDocument(TargetRefusal* refusal);
     std::wstring getDocument() const override;
 
     // text in CDATA sections, split so that no section contains "]]>".
@@ -54,5 +54,4 @@ private:
     std::wstring fileName;
     std::wstring trustedBase;
     std::optional<CTrustedIdentities> trusted;
-    TargetRefusal refusal;
 };

@@ -102,16 +102,15 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
 }
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args,
-                                           int count)
+                                           int count, TargetRefusal* refusal)
 {
-    policyFileRefusal = TargetRefusal();
     PolicyValues top;
     PolicyValues update;
     if (!collectPolicyValues(args, count, top, update))
     {
         return false;
     }
-    return writeLocalPolicy(context, top, update, &policyFileRefusal);
+    return writeLocalPolicy(context, top, update, refusal);
 }
 
 bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
@@ -138,15 +137,11 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const LocalPolicyContext& context, const
                            LogNames::Invoked::kXmlLocalPWPolMgrBuildLocalPolicy, built, nullptr, nullptr);
         return false;
     }
-    const ResultCode result = writer.writeDocument();
+    const ResultCode result = writer.writeDocument(refusal);
     if (result != GLOBAL_SUCCESS)
     {
         PW_LOG_RETURN_CODE(names::kWriteLocalPolicy, 'E', LogNames::Invoked::kPWCSaxWriterWriteDocument,
                            result, nullptr, nullptr);
-        if (refusal != nullptr)
-        {
-            *refusal = writer.targetRefusal();
-        }
         return false;
     }
     return true;

@@ -60,10 +60,9 @@ public:
     // Turns count arguments of the form abbreviation=value (entries may be null) into the policy
     // file. False when the array is unusable or the file was not written.
     bool GenerateLocalPolicy(const wchar_t* const* args, int count);
-    bool GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args, int count);
-    // After a GenerateLocalPolicy that failed: why the policy file could not be replaced, when that
-    // was the failure.
-    const TargetRefusal& getPolicyFileRefusal() const { return policyFileRefusal; }
+    // refusal, when given, receives why the policy file could not be replaced, when that was the failure.
+    bool GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args, int count,
+                             TargetRefusal* refusal = nullptr);
     // The argument rules of GenerateLocalPolicy: adds the usable arguments to the top-level and the
     // update-group values, logging and skipping the others. False when the array is unusable.
     bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
@@ -87,5 +86,4 @@ private:
     LocalPWPolicyInfo policyInfo;
     // Reads into policyInfo, so it follows it.
     LocalPWPolicyReader reader{policyInfo};
-    TargetRefusal policyFileRefusal;
 };

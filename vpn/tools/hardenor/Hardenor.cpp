@@ -131,10 +131,12 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
                  { return argument == nullptr || std::wcscmp(argument, kOverwriteSwitch) != 0; });
     arguments.push_back(kFipsOnArgument);
 
-    if (!policyManager.GenerateLocalPolicy(context, arguments.data(), static_cast<int>(arguments.size())))
+    TargetRefusal refusal;
+    if (!policyManager.GenerateLocalPolicy(context, arguments.data(), static_cast<int>(arguments.size()),
+                                           &refusal))
     {
         // Tell the administrator what to mend, when the old policy file could not be replaced.
-        const std::string cause = RefusalLine(policyManager.getPolicyFileRefusal());
+        const std::string cause = RefusalLine(refusal);
         if (!cause.empty())
         {
             console.write(cause.c_str());

@@ -245,9 +245,11 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
     }
 }
 
-ResultCode CAtomicFileWriter::write(const std::string& bytes)
+ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* refusal)
 {
-    m_refusal = TargetRefusal();
+    TargetRefusal ignored;
+    TargetRefusal& why = refusal != nullptr ? *refusal : ignored;
+    why = TargetRefusal();
     // Never the current directory: whatever happens to be there is no place for a machine's policy.
     if (m_directory.empty())
     {
@@ -314,7 +316,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes)
     // A delete-pending file cannot be renamed.
     PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
                                   SetDeletePending(file.get(), false), nullptr);
-    const ResultCode replaced = replaceTarget(file, target);
+    const ResultCode replaced = replaceTarget(file, target, why);
     if (replaced != GLOBAL_SUCCESS)
     {
         // Gone when the handle closes; by name if it cannot be marked again.
@@ -439,7 +441,8 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
 // Windows refuses to replace a file that is open with access denied as well as with a sharing
 // violation, so a refused access is retried too, unless the target shows why it refuses: a folder or
 // a read-only file in its place does not change by waiting.
-ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target)
+ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target,
+                                            TargetRefusal& refusal)
 {
     const DWORD error = RetryWhileFileInUse(
         [&]() -> DWORD { return RenameOver(file.get(), target); },
@@ -459,8 +462,8 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
                            nullptr);
         return error;
     }
-    m_refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
-    switch (m_refusal.cause)
+    refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
+    switch (refusal.cause)
     {
     case TargetRefusal::Cause::FolderInPlace:
         PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
@@ -474,14 +477,14 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
         break;
     }
     // A refused access counts as a file in use only when the Restart Manager names who holds it.
-    const bool named = CFileHolders::Describe(target, m_refusal.holders);
+    const bool named = CFileHolders::Describe(target, refusal.holders) == GLOBAL_SUCCESS;
     if (named)
     {
-        m_refusal.cause = TargetRefusal::Cause::InUse;
+        refusal.cause = TargetRefusal::Cause::InUse;
         PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s is in use by %s", name.c_str(), m_refusal.holders.c_str());
+                           "%s is in use by %s", name.c_str(), refusal.holders.c_str());
     }
-    else if (m_refusal.cause == TargetRefusal::Cause::InUse)
+    else if (refusal.cause == TargetRefusal::Cause::InUse)
     {
         PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
                            "%s is in use by another program", name.c_str());

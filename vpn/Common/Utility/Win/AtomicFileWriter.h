@@ -51,12 +51,11 @@ public:
                       const std::wstring& trustedBase, const CTrustedIdentities* trusted = nullptr);
 
     // Replaces the file with bytes. 0, or the code of the failure (the Windows error of the call that
-    // failed, where one did), logged at level 'E'.
-    [[nodiscard]] ResultCode write(const std::string& bytes);
-    // After a write that failed because the target could not be replaced: why. A target in use (a
-    // sharing or lock violation, or a refused access while the Restart Manager names a holder) is
-    // tried again for about a second; a folder or a read-only file in its place is not.
-    const TargetRefusal& targetRefusal() const { return m_refusal; }
+    // failed, where one did), logged at level 'E'. refusal, when given, receives why the target could
+    // not be replaced, when that was the failure: a target in use (a sharing or lock violation, or a
+    // refused access while the Restart Manager names a holder) is tried again for about a second; a
+    // folder or a read-only file in its place is not.
+    [[nodiscard]] ResultCode write(const std::string& bytes, TargetRefusal* refusal = nullptr);
 
     // Creates every missing folder of path that ends before a backslash, outermost first. Folders
     // below base (below the drive when base is empty) are created with CFileSecurity::kFolderSddl,
@@ -74,7 +73,8 @@ private:
     [[nodiscard]] ResultCode createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
                                                  std::wstring& name) const;
     void deleteByName(CUniqueFileHandle& file, const std::wstring& name) const;
-    [[nodiscard]] ResultCode replaceTarget(CUniqueFileHandle& file, const std::wstring& target);
+    [[nodiscard]] ResultCode replaceTarget(CUniqueFileHandle& file, const std::wstring& target,
+                                           TargetRefusal& refusal);
 
     const char* m_function;
     std::wstring m_directory;
@@ -82,5 +82,4 @@ private:
     std::wstring m_trustedBase;
     CTrustedIdentities m_trusted;
     bool m_trustedGiven = false;
-    TargetRefusal m_refusal;
 };

@@ -22,7 +22,7 @@ constexpr const char* kDescribe = names::kDescribe;
 constexpr int kListAttempts = 3;
 } // namespace
 
-bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
+ResultCode CFileHolders::Describe(const std::wstring& path, std::string& holders)
 {
     holders.clear();
     WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
@@ -33,14 +33,14 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
         PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmStartSession, error, nullptr, nullptr);
         // A failed start gives no session to end.
         (void)session.release();
-        return false;
+        return error;
     }
     LPCWSTR files[] = {path.c_str()};
     error = pw::Api().RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr);
     if (error != ERROR_SUCCESS)
     {
         PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmRegisterResources, error, nullptr, nullptr);
-        return false;
+        return error;
     }
 
     std::vector<RM_PROCESS_INFO> processes;
@@ -61,12 +61,12 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
     if (error != ERROR_SUCCESS)
     {
         PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmGetList, error, nullptr, nullptr);
-        return false;
+        return error;
     }
     // None that it can see: a holder in another session, say.
     if (count == 0 || count > processes.size())
     {
-        return false;
+        return ERROR_NOT_FOUND;
     }
 
     for (UINT index = 0; index < count; ++index)
@@ -80,5 +80,5 @@ bool CFileHolders::Describe(const std::wstring& path, std::string& holders)
         holders += (holders.empty() ? "" : ", ") +
                    std::string(narrow.c_str() != nullptr ? narrow.c_str() : "?") + id;
     }
-    return true;
+    return GLOBAL_SUCCESS;
 }

@@ -5,10 +5,13 @@
 
 #include <string>
 
+#include "vpn/Common/Logging/ResultCodes.h"
+
 class CFileHolders
 {
 public:
-    // "name (process id N), ..." for the processes that hold path open. False, with holders empty,
-    // when the Restart Manager cannot tell (the failed call is logged at level 'W').
-    [[nodiscard]] static bool Describe(const std::wstring& path, std::string& holders);
+    // "name (process id N), ..." for the processes that hold path open, and 0. Otherwise holders is
+    // empty and the code says why: the error of a Restart Manager call (logged at level 'W'), or
+    // ERROR_NOT_FOUND when it sees no holder (one in another session, say).
+    [[nodiscard]] static ResultCode Describe(const std::wstring& path, std::string& holders);
 };

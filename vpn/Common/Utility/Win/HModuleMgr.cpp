@@ -9,16 +9,11 @@ namespace
 using LogNames::HModuleMgr::kFile;
 namespace names = LogNames::HModuleMgr;
 
-bool FreeLoadedModule(HMODULE module)
+// ERROR_SUCCESS, or the error of a refused free (logged).
+DWORD FreeLoadedModule(HMODULE module)
 {
-    if (!pw::Api().FreeLibrary(module))
-    {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kSTFreeLibrary, 'E', LogNames::Invoked::kFreeLibrary, error, nullptr,
-                           nullptr);
-        return false;
-    }
-    return true;
+    return PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTFreeLibrary, 'E', LogNames::Invoked::kFreeLibrary,
+                                      pw::Api().FreeLibrary(module), nullptr);
 }
 } // namespace
 
@@ -37,11 +32,10 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     }
     // Only from system32: never a planted copy beside the program or in the current directory.
     m_module.reset(pw::LoadSystemLibrary(name));
-    if (!m_module.valid())
+    if (const DWORD error =
+            PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary,
+                                       m_module.valid(), "Unable to load %s", CNarrowText(name).c_str()))
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary, error, nullptr,
-                           "Unable to load %s", CNarrowText(name).c_str());
         return error == ERROR_SHARING_VIOLATION ? GLOBAL_ERROR_BAD_HANDLE : GLOBAL_ERROR_NOT_INITIALIZED;
     }
     return GLOBAL_SUCCESS;
@@ -58,11 +52,10 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
     address = pw::Api().GetProcAddress(m_module.get(), name);
-    if (address == nullptr)
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress,
+                                   address != nullptr, "Unable to obtain entry point %s",
+                                   name) != ERROR_SUCCESS)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress, error, nullptr,
-                           "Unable to obtain entry point %s", name);
         return GLOBAL_ERROR_NULL_POINTER;
     }
     return GLOBAL_SUCCESS;
@@ -74,7 +67,7 @@ ResultCode CHModuleMgr::STFreeLibrary()
     {
         return GLOBAL_SUCCESS;
     }
-    if (!FreeLoadedModule(m_module.get()))
+    if (FreeLoadedModule(m_module.get()) != ERROR_SUCCESS)
     {
         return GLOBAL_ERROR_UNEXPECTED;
     }

@@ -81,9 +81,7 @@ protected:
                      const std::string& bytes = kBytes)
     {
         CAtomicFileWriter writer(kCaller, folder, L"out.xml", base);
-        const ResultCode result = writer.write(bytes);
-        refusal = writer.targetRefusal();
-        return result;
+        return writer.write(bytes, &refusal);
     }
     // The temporary folder itself, ending in a backslash.
     std::wstring folder() const { return dir.path() + L"\\"; }

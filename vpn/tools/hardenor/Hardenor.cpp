@@ -288,14 +288,8 @@ std::vector<std::wstring> agentFolders()
 
 bool isAgentInstalled()
 {
-    for (const std::wstring& folder : agentFolders())
-    {
-        if (IsAgentIn(folder))
-        {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<std::wstring> folders = agentFolders();
+    return std::any_of(folders.begin(), folders.end(), IsAgentIn);
 }
 
 bool isStatusRequested(int argc, const wchar_t* const* argv)

@@ -157,6 +157,22 @@ TargetRefusal::Cause InspectTarget(const std::wstring& target)
     }
     return TargetRefusal::Cause::AccessDenied;
 }
+
+// What the entry of a refused replace says after the target's path.
+std::string RefusalText(const TargetRefusal& refusal)
+{
+    switch (refusal.cause)
+    {
+    case TargetRefusal::Cause::InUse:
+        return "is in use by " + (refusal.holders.empty() ? std::string("another program") : refusal.holders);
+    case TargetRefusal::Cause::FolderInPlace:
+        return "cannot be replaced: a folder or a link stands in its place";
+    case TargetRefusal::Cause::ReadOnly:
+        return "cannot be replaced: it is read-only";
+    default:
+        return "cannot be replaced: access to it was denied";
+    }
+}
 } // namespace
 
 CAtomicFileWriter::CAtomicFileWriter(const char* logFunction, const std::wstring& directory,
@@ -455,7 +471,6 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
     {
         return GLOBAL_SUCCESS;
     }
-    const CNarrowText name(target);
     if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
         PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
@@ -463,36 +478,14 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
         return error;
     }
     refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
-    switch (refusal.cause)
-    {
-    case TargetRefusal::Cause::FolderInPlace:
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s cannot be replaced: a folder or a link stands in its place", name.c_str());
-        return error;
-    case TargetRefusal::Cause::ReadOnly:
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s cannot be replaced: it is read-only", name.c_str());
-        return error;
-    default:
-        break;
-    }
     // A refused access counts as a file in use only when the Restart Manager names who holds it.
-    const bool named = CFileHolders::Describe(target, refusal.holders) == GLOBAL_SUCCESS;
-    if (named)
+    if ((refusal.cause == TargetRefusal::Cause::InUse ||
+         refusal.cause == TargetRefusal::Cause::AccessDenied) &&
+        CFileHolders::Describe(target, refusal.holders) == GLOBAL_SUCCESS)
     {
         refusal.cause = TargetRefusal::Cause::InUse;
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s is in use by %s", name.c_str(), refusal.holders.c_str());
     }
-    else if (refusal.cause == TargetRefusal::Cause::InUse)
-    {
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s is in use by another program", name.c_str());
-    }
-    else
-    {
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           "%s cannot be replaced: access to it was denied", name.c_str());
-    }
+    PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
+                       "%s %s", CNarrowText(target).c_str(), RefusalText(refusal).c_str());
     return error;
 }

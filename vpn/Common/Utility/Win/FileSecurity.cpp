@@ -9,6 +9,7 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Utility/Win/Various.h"
 
 const wchar_t CFileSecurity::kFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const wchar_t CFileSecurity::kFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
@@ -260,7 +261,7 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         {
             return GLOBAL_SUCCESS;
         }
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        if (IsFileInUse(error))
         {
             return error;
         }

@@ -23,13 +23,6 @@ struct FoundFile
     // An untrusted account that the DACL lets change the file, with those rights
     // ("BUILTIN\Users (S-1-5-32-545) FILE_WRITE_DATA"), or empty when none may.
     std::string changeableBy;
-
-    // A plain file (no folder and no link) with one name, owned by a trusted account: nothing that
-    // an untrusted account put there or could change through another name.
-    bool isPlainTrustedFile() const
-    {
-        return exists && !directory && !reparsePoint && links == 1 && trustedOwner;
-    }
 };
 
 class CFileSecurity

@@ -43,40 +43,33 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
         {
             return GroupSearch::Present;
         }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_SUCCESS)
+        if (::GetLastError() != ERROR_SUCCESS)
         {
-            PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kEqualSid, error, nullptr,
-                               nullptr);
+            (void)PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kEqualSid, nullptr);
             return GroupSearch::Failed;
         }
     }
     return GroupSearch::Absent;
 }
 
-bool OpenCallerToken(CUniqueKernelHandle& token)
+// The token of the thread when it impersonates, else the process's. ERROR_SUCCESS, or the error of
+// the call that failed, logged.
+DWORD OpenCallerToken(CUniqueKernelHandle& token)
 {
     // Open-as-self: the check must not depend on what the impersonated account may do with the
     // thread object itself.
     if (pw::Api().OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()))
     {
-        return true;
+        return ERROR_SUCCESS;
     }
-    DWORD error = ::GetLastError();
-    if (error != ERROR_NO_TOKEN)
+    if (::GetLastError() != ERROR_NO_TOKEN)
     {
-        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenThreadToken, error,
-                           nullptr, nullptr);
-        return false;
+        return PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenThreadToken,
+                                 nullptr);
     }
-    if (pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-    {
-        return true;
-    }
-    error = ::GetLastError();
-    PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenProcessToken, error, nullptr,
-                       nullptr);
-    return false;
+    return PW_LOG_IF_WIN32_BOOL_FALSE(
+        names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenProcessToken,
+        pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()), nullptr);
 }
 
 } // namespace
@@ -84,7 +77,7 @@ bool OpenCallerToken(CUniqueKernelHandle& token)
 int GetPrivilegeLevel()
 {
     CUniqueKernelHandle token;
-    if (!OpenCallerToken(token))
+    if (OpenCallerToken(token) != ERROR_SUCCESS)
     {
         return 0;
     }
@@ -93,9 +86,8 @@ int GetPrivilegeLevel()
     if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &needed) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation, error,
-                           nullptr, nullptr);
+        (void)PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation,
+                                nullptr);
         return 0;
     }
 

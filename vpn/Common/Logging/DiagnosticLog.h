@@ -66,16 +66,43 @@ inline DWORD LastErrorOfFailure()
         }                                                                                                    \
     } while (false)
 #define PW_LOG_IF_WIN32_BOOL_FALSE(function, level, invoked, call, ...)                                      \
+    ((call) ? static_cast<DWORD>(ERROR_SUCCESS)                                                              \
+            : PW_LOG_LAST_ERROR((function), (level), (invoked), __VA_ARGS__))
+
+// For a call that failed in another way (a null or invalid handle, a wrong answer): the last error,
+// taken before anything else runs and never 0, logged as above. An expression: that error.
+#define PW_LOG_LAST_ERROR(function, level, invoked, ...)                                                     \
     [&]() -> DWORD                                                                                           \
     {                                                                                                        \
-        if (call)                                                                                            \
-        {                                                                                                    \
-            return ERROR_SUCCESS;                                                                            \
-        }                                                                                                    \
         const DWORD pwFailure = LastErrorOfFailure();                                                        \
         LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);     \
         return pwFailure;                                                                                    \
     }()
+
+// Checked calls that answer with a ResultCode (0 for success). A failure is returned from the
+// enclosing function:
+// - PW_RETURN_IF_FAILED first logs it with LogReturnCode as a failure of invoked, like the above;
+// - PW_RETURN_IF_FAILED_LOGGED returns it as it is: the call has logged it where it failed, or it
+//   is one that deserves no entry.
+#define PW_RETURN_IF_FAILED(function, level, invoked, call, ...)                                             \
+    do                                                                                                       \
+    {                                                                                                        \
+        const ResultCode pwResult = (call);                                                                  \
+        if (pwResult != GLOBAL_SUCCESS)                                                                      \
+        {                                                                                                    \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwResult, nullptr, __VA_ARGS__);  \
+            return pwResult;                                                                                 \
+        }                                                                                                    \
+    } while (false)
+#define PW_RETURN_IF_FAILED_LOGGED(call)                                                                     \
+    do                                                                                                       \
+    {                                                                                                        \
+        const ResultCode pwResult = (call);                                                                  \
+        if (pwResult != GLOBAL_SUCCESS)                                                                      \
+        {                                                                                                    \
+            return pwResult;                                                                                 \
+        }                                                                                                    \
+    } while (false)
 
 // Formats catalogue message messageId with the arguments and hands it to the sink.
 ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...);

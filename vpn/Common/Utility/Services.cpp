@@ -1,5 +1,6 @@
 #include "vpn/Common/Utility/Services.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
@@ -54,9 +55,7 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
     handles.manager.reset(pw::Api().OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, managerAccess));
     if (!handles.manager.valid())
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kCSCMHandle, 'E', LogNames::Invoked::kOpenSCManager, error, nullptr,
-                           nullptr);
+        (void)PW_LOG_LAST_ERROR(names::kCSCMHandle, 'E', LogNames::Invoked::kOpenSCManager, nullptr);
         handles.result = SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
         return handles;
     }
@@ -64,14 +63,12 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
     handles.service.reset(pw::Api().OpenServiceW(handles.manager.get(), serviceName.c_str(), serviceAccess));
     if (!handles.service.valid())
     {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+        if (::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
         {
             handles.result = SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
             return handles;
         }
-        PW_LOG_RETURN_CODE(names::kCServiceHandle, 'W', LogNames::Invoked::kOpenService, error, nullptr,
-                           nullptr);
+        (void)PW_LOG_LAST_ERROR(names::kCServiceHandle, 'W', LogNames::Invoked::kOpenService, nullptr);
         handles.result = SERVICES_ERROR_OPEN_SERVICE_FAILED;
     }
     return handles;
@@ -80,7 +77,7 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
 // ERROR_SUCCESS, or the error of the refused start request.
 DWORD RequestStart(SC_HANDLE service)
 {
-    return pw::Api().StartServiceW(service, 0, nullptr) ? ERROR_SUCCESS : ::GetLastError();
+    return pw::Api().StartServiceW(service, 0, nullptr) ? ERROR_SUCCESS : LastErrorOfFailure();
 }
 
 } // namespace
@@ -89,19 +86,11 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
         OpenHandles(names::kServiceStart, "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
-    if (handles.result != SERVICES_SUCCESS)
-    {
-        return handles.result;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(handles.service.get(), state);
-    if (result != SERVICES_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesGetServiceState, result,
-                           nullptr, nullptr);
-        return result;
-    }
+    PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesGetServiceState,
+                        getServiceState(handles.service.get(), state), nullptr);
     if (state == STATE_RUNNING)
     {
         return SERVICES_SUCCESS;
@@ -115,13 +104,8 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     }
     if (startError == ERROR_SERVICE_DISABLED)
     {
-        result = EnableService(serviceName);
-        if (result != SERVICES_SUCCESS)
-        {
-            PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesEnableService, result,
-                               nullptr, nullptr);
-            return result;
-        }
+        PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesEnableService,
+                            EnableService(serviceName), nullptr);
         // A second refusal fails the start, whatever its reason.
         startError = RequestStart(handles.service.get());
     }
@@ -132,13 +116,9 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         return SERVICES_ERROR_START_SERVICE_FAILED;
     }
 
-    result = waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs);
-    if (result != SERVICES_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
-                           result, nullptr, "STATE_RUNNING");
-        return result;
-    }
+    PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
+                        waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs),
+                        "STATE_RUNNING");
     return SERVICES_SUCCESS;
 }
 
@@ -146,19 +126,11 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
         OpenHandles(names::kServiceStop, "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
-    if (handles.result != SERVICES_SUCCESS)
-    {
-        return handles.result;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     ServiceState state = STATE_STOPPED;
-    ResultCode result = getServiceState(handles.service.get(), state);
-    if (result != SERVICES_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kServiceStop, 'E', LogNames::Invoked::kCServicesGetServiceState, result,
-                           nullptr, nullptr);
-        return result;
-    }
+    PW_RETURN_IF_FAILED(names::kServiceStop, 'E', LogNames::Invoked::kCServicesGetServiceState,
+                        getServiceState(handles.service.get(), state), nullptr);
     if (state == STATE_STOPPED)
     {
         return SERVICES_SUCCESS;
@@ -171,13 +143,9 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
         pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status),
         "SERVICE_CONTROL_STOP");
 
-    result = waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs);
-    if (result != SERVICES_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kServiceStop, 'E', LogNames::Invoked::kCServicesWaitForServiceState, result,
-                           nullptr, "STATE_STOPPED");
-        return result;
-    }
+    PW_RETURN_IF_FAILED(names::kServiceStop, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
+                        waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs),
+                        "STATE_STOPPED");
     return SERVICES_SUCCESS;
 }
 
@@ -185,18 +153,14 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
 {
     const ServiceHandles handles =
         OpenHandles(names::kEnableService, "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
-    if (handles.result != SERVICES_SUCCESS)
-    {
-        return handles.result;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     DWORD needed = 0;
     if (pw::Api().QueryServiceConfigW(handles.service.get(), nullptr, 0, &needed) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
-        const DWORD error = ::GetLastError();
-        PW_LOG_RETURN_CODE(names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig, error, nullptr,
-                           "Failed to determine needed buffer size");
+        (void)PW_LOG_LAST_ERROR(names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig,
+                                "Failed to determine needed buffer size");
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
 
@@ -211,17 +175,15 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
 
-    if (config->dwStartType == SERVICE_DISABLED)
+    if (config->dwStartType == SERVICE_DISABLED &&
+        PW_LOG_IF_WIN32_BOOL_FALSE(names::kEnableService, 'E', LogNames::Invoked::kChangeServiceConfig,
+                                   pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE,
+                                                                  SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
+                                                                  nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                                  nullptr, nullptr),
+                                   nullptr) != ERROR_SUCCESS)
     {
-        if (PW_LOG_IF_WIN32_BOOL_FALSE(
-                names::kEnableService, 'E', LogNames::Invoked::kChangeServiceConfig,
-                pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
-                                               SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr),
-                nullptr) != ERROR_SUCCESS)
-        {
-            return SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED;
-        }
+        return SERVICES_ERROR_CHANGE_SERVICE_CONFIG_FAILED;
     }
     return SERVICES_SUCCESS;
 }
@@ -247,9 +209,9 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
 
 ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted, DWORD timeoutMs)
 {
-    DWORD remaining = timeoutMs;
-    DWORD step = kPollStepMs;
-    do
+    // Polls until the time is used up; the last step is the time that is left.
+    for (DWORD step = kPollStepMs, remaining = timeoutMs; step != 0;
+         step = std::min(step, remaining), remaining -= step)
     {
         pw::Api().Sleep(step);
         // A failed poll must not reuse the state of an earlier one.
@@ -265,16 +227,6 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
         {
             return SERVICES_SUCCESS;
         }
-
-        if (remaining > step)
-        {
-            remaining -= step;
-        }
-        else
-        {
-            step = remaining;
-            remaining = 0;
-        }
-    } while (step != 0);
+    }
     return SERVICES_ERROR_DESIRED_STATE_TIMEOUT;
 }

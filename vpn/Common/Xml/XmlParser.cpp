@@ -74,7 +74,7 @@ DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
                                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file.valid())
             {
-                return ::GetLastError();
+                return LastErrorOfFailure();
             }
             hold = std::move(file);
             return ERROR_SUCCESS;

@@ -54,8 +54,9 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 {
     // Before anything can load a library: a DLL planted beside the program or in the current
     // directory must never be loaded in its place.
-    const DWORD dllSearchError =
-        pw::Api().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : ::GetLastError();
+    const DWORD dllSearchError = pw::Api().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
+                                     ? ERROR_SUCCESS
+                                     : LastErrorOfFailure();
     try
     {
         // Asking for help changes nothing on the machine.

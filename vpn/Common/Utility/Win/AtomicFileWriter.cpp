@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <cwctype>
 #include <new>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
@@ -55,20 +54,10 @@ bool IsTemporaryName(const std::wstring& name, const std::wstring& fileName)
 {
     const size_t digits = kNameRandomBytes * 2;
     const size_t suffix = sizeof(kTemporarySuffix) / sizeof(wchar_t) - 1;
-    if (name.size() != fileName.size() + 1 + digits + suffix ||
-        name.compare(0, fileName.size(), fileName) != 0 || name[fileName.size()] != L'.' ||
-        name.compare(name.size() - suffix, suffix, kTemporarySuffix) != 0)
-    {
-        return false;
-    }
-    for (size_t i = fileName.size() + 1; i < fileName.size() + 1 + digits; ++i)
-    {
-        if (!std::iswxdigit(name[i]))
-        {
-            return false;
-        }
-    }
-    return true;
+    return name.size() == fileName.size() + 1 + digits + suffix &&
+           name.compare(0, fileName.size(), fileName) == 0 && name[fileName.size()] == L'.' &&
+           name.compare(name.size() - suffix, suffix, kTemporarySuffix) == 0 &&
+           name.find_first_not_of(L"0123456789abcdefABCDEF", fileName.size() + 1) == name.size() - suffix;
 }
 
 bool IsDrive(const std::wstring& prefix)
@@ -84,8 +73,9 @@ BOOL SetDeletePending(HANDLE file, bool pending)
     return pw::Api().SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
-// FILE_RENAME_INFO as pw::kFileRenameInfoEx reads it: Flags instead of ReplaceIfExists, in the same
-// place (the SDK declares the union only for Windows 10 targets).
+// FILE_RENAME_INFO with the union of Windows 10 SDKs, which older ones declare without: Flags, for
+// pw::kFileRenameInfoEx, in the place of the BOOLEAN ReplaceIfExists of FileRenameInfo. Both classes
+// read 1 there as "replace the target".
 struct RenameInfoEx
 {
     DWORD Flags;
@@ -99,27 +89,20 @@ static_assert(offsetof(RenameInfoEx, RootDirectory) == offsetof(FILE_RENAME_INFO
 constexpr DWORD kRenameReplaceIfExists = 0x00000001; // FILE_RENAME_FLAG_REPLACE_IF_EXISTS
 constexpr DWORD kRenamePosixSemantics = 0x00000002;  // FILE_RENAME_FLAG_POSIX_SEMANTICS
 
-// One rename of the open file over target with the information class; for FileRenameInfo flags is
-// ReplaceIfExists. ERROR_SUCCESS, or the Windows error.
+// One rename of the open file over target with the information class. ERROR_SUCCESS, or the Windows
+// error.
 DWORD Rename(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS type, DWORD flags)
 {
     const size_t nameBytes = target.size() * sizeof(wchar_t);
     std::vector<BYTE> buffer(offsetof(RenameInfoEx, FileName) + nameBytes + sizeof(wchar_t));
     auto* rename = reinterpret_cast<RenameInfoEx*>(buffer.data());
-    if (type == FileRenameInfo)
-    {
-        reinterpret_cast<FILE_RENAME_INFO*>(rename)->ReplaceIfExists = flags != 0 ? TRUE : FALSE;
-    }
-    else
-    {
-        rename->Flags = flags;
-    }
+    rename->Flags = flags;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, target.c_str(), nameBytes);
     return pw::Api().SetFileInformationByHandle(file, type, rename, static_cast<DWORD>(buffer.size()))
                ? ERROR_SUCCESS
-               : ::GetLastError();
+               : LastErrorOfFailure();
 }
 
 // Renames the open file over target in one step, with POSIX semantics where the file system has
@@ -133,7 +116,7 @@ DWORD RenameOver(HANDLE file, const std::wstring& target)
     // The answers of Windows versions and file systems that do not know the class or its flags.
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
     {
-        return Rename(file, target, FileRenameInfo, TRUE);
+        return Rename(file, target, FileRenameInfo, kRenameReplaceIfExists);
     }
     return error;
 }
@@ -218,35 +201,22 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
                 {
                     if (!descriptor.valid())
                     {
-                        const ResultCode built =
-                            CFileSecurity::BuildDescriptor(CFileSecurity::kFolderSddl, descriptor);
-                        if (built != GLOBAL_SUCCESS)
-                        {
-                            return built;
-                        }
+                        PW_RETURN_IF_FAILED_LOGGED(
+                            CFileSecurity::BuildDescriptor(CFileSecurity::kFolderSddl, descriptor));
                     }
                     attributes.lpSecurityDescriptor = descriptor.get();
                 }
-                if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr))
+                // A folder that appeared meanwhile is checked below like any existing one.
+                if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr) &&
+                    !(secured && ::GetLastError() == ERROR_ALREADY_EXISTS))
                 {
-                    const DWORD error = ::GetLastError();
-                    // A folder that appeared meanwhile is checked below like any existing one.
-                    if (!(secured && error == ERROR_ALREADY_EXISTS))
-                    {
-                        PW_LOG_RETURN_CODE(logFunction, 'E', logFunction, error, nullptr,
-                                           kCreateFolderFailed);
-                        return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
-                    }
+                    return PW_LOG_LAST_ERROR(logFunction, 'E', logFunction, kCreateFolderFailed);
                 }
             }
             if (secured)
             {
                 CUniqueFileHandle folder;
-                const ResultCode checked = CFileSecurity::OpenTrustedFolder(prefix, trusted, folder);
-                if (checked != GLOBAL_SUCCESS)
-                {
-                    return checked;
-                }
+                PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::OpenTrustedFolder(prefix, trusted, folder));
                 folders.push_back(std::move(folder));
             }
             prefix += c;
@@ -274,21 +244,13 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
                            CNarrowText(m_fileName).c_str());
         return GLOBAL_ERROR_UNEXPECTED;
     }
-    const ResultCode loaded = m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load();
-    if (loaded != GLOBAL_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad, loaded, nullptr,
-                           "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
-        return loaded;
-    }
+    PW_RETURN_IF_FAILED(m_function, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
+                        m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load(),
+                        "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
     // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
     std::vector<CUniqueFileHandle> folders;
-    const ResultCode created =
-        createDirectoryPath(m_function, m_directory, m_trustedBase, m_trusted, folders);
-    if (created != GLOBAL_SUCCESS)
-    {
-        return created;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(
+        createDirectoryPath(m_function, m_directory, m_trustedBase, m_trusted, folders));
 
     // Beside the target, so that the final rename stays within one volume.
     const std::wstring target = m_directory + m_fileName;
@@ -297,11 +259,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
 
     CUniqueFileHandle file;
     std::wstring name;
-    const ResultCode opened = createTemporaryFile(target, file, name);
-    if (opened != GLOBAL_SUCCESS)
-    {
-        return opened;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(createTemporaryFile(target, file, name));
     // From here on the file goes when its handle closes, whatever ends this process.
     if (const DWORD error =
             PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
@@ -419,19 +377,11 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
                                                   std::wstring& name) const
 {
     CUniqueLocalMemory descriptor;
-    const ResultCode built = CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor);
-    if (built != GLOBAL_SUCCESS)
-    {
-        return built;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor));
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
     for (int attempt = 1; attempt <= kNameAttempts; ++attempt)
     {
-        const ResultCode named = RandomTemporaryName(m_function, target, name);
-        if (named != GLOBAL_SUCCESS)
-        {
-            return named;
-        }
+        PW_RETURN_IF_FAILED_LOGGED(RandomTemporaryName(m_function, target, name));
         file.reset(pw::Api().CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.valid())

@@ -43,6 +43,23 @@ constexpr DangerousRight kFileRights[] = {
     {GENERIC_ALL, "GENERIC_ALL"},
 };
 
+// The owner and the DACL of an open file or folder; both point into descriptor.
+struct OwnerAndDacl
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    CUniqueLocalMemory descriptor;
+
+    // ERROR_SUCCESS, or the error of GetSecurityInfo (ERROR_INVALID_OWNER for an object without one).
+    DWORD read(HANDLE object)
+    {
+        const DWORD error = pw::Api().GetSecurityInfo(object, SE_FILE_OBJECT,
+                                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                                      &owner, nullptr, &dacl, nullptr, descriptor.put());
+        return error != ERROR_SUCCESS ? error : owner == nullptr ? ERROR_INVALID_OWNER : ERROR_SUCCESS;
+    }
+};
+
 void LogFolderFailure(int line, const char* invoked, DWORD error, const char* format,
                       const std::wstring& path)
 {
@@ -150,13 +167,9 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
         return ERROR_ACCESS_DENIED;
     }
     std::string grant;
-    const DWORD error = FindUntrustedGrant(dacl, trusted, kFolderRights, grant);
-    if (error != ERROR_SUCCESS)
-    {
-        LogFolderFailure(__LINE__, LogNames::Invoked::kGetAce, error, "Cannot read the rights of folder %s",
-                         path);
-        return error;
-    }
+    PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetAce,
+                        FindUntrustedGrant(dacl, trusted, kFolderRights, grant),
+                        "Cannot read the rights of folder %s", CNarrowText(path).c_str());
     if (!grant.empty())
     {
         PW_LOG_RETURN_CODE(kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
@@ -192,9 +205,8 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened.valid())
     {
-        const DWORD error = LastErrorOfFailure();
-        LogFolderFailure(__LINE__, LogNames::Invoked::kCreateFile, error, "Cannot open folder %s", path);
-        return error;
+        return PW_LOG_LAST_ERROR(kOpenTrustedFolder, 'E', LogNames::Invoked::kCreateFile,
+                                 "Cannot open folder %s", CNarrowText(path).c_str());
     }
 
     BY_HANDLE_FILE_INFORMATION information = {};
@@ -215,33 +227,20 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
         return ERROR_ACCESS_DENIED;
     }
 
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    CUniqueLocalMemory descriptor;
-    const DWORD securityError = pw::Api().GetSecurityInfo(
-        opened.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-        &dacl, nullptr, descriptor.put());
-    if (securityError != ERROR_SUCCESS || owner == nullptr)
-    {
-        const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
-        LogFolderFailure(__LINE__, LogNames::Invoked::kGetSecurityInfo, error,
-                         "Cannot read the owner of folder %s", path);
-        return error;
-    }
-    if (!trusted.contains(owner))
+    OwnerAndDacl security;
+    PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetSecurityInfo,
+                        security.read(opened.get()), "Cannot read the owner of folder %s",
+                        CNarrowText(path).c_str());
+    if (!trusted.contains(security.owner))
     {
         PW_LOG_RETURN_CODE(
             kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
             "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
             "the user running this tool",
-            CNarrowText(path).c_str(), CTrustedIdentities::SidText(owner).c_str());
+            CNarrowText(path).c_str(), CTrustedIdentities::SidText(security.owner).c_str());
         return ERROR_ACCESS_DENIED;
     }
-    const ResultCode rights = CheckFolderRights(path, dacl, trusted);
-    if (rights != GLOBAL_SUCCESS)
-    {
-        return rights;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(CheckFolderRights(path, security.dacl, trusted));
     folder = std::move(opened);
     return GLOBAL_SUCCESS;
 }
@@ -251,10 +250,11 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
                                       CUniqueFileHandle& file)
 {
     found = FoundFile();
-    file.reset(pw::Api().CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | extraAccess, share,
-                                     nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid())
+    file.reset();
+    CUniqueFileHandle opened(pw::Api().CreateFileW(
+        path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | extraAccess, share, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!opened.valid())
     {
         const DWORD error = LastErrorOfFailure();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -270,43 +270,23 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         return error;
     }
     BY_HANDLE_FILE_INFORMATION information = {};
-    if (const DWORD error =
-            PW_LOG_IF_WIN32_BOOL_FALSE(function, 'W', LogNames::Invoked::kGetFileInformationByHandle,
-                                       pw::Api().GetFileInformationByHandle(file.get(), &information),
-                                       "Cannot read the attributes of %s", CNarrowText(path).c_str()))
-    {
-        file.reset();
-        return error;
-    }
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    CUniqueLocalMemory descriptor;
-    const DWORD securityError = pw::Api().GetSecurityInfo(
-        file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-        &dacl, nullptr, descriptor.put());
-    if (securityError != ERROR_SUCCESS || owner == nullptr)
-    {
-        const DWORD error = securityError != ERROR_SUCCESS ? securityError : ERROR_INVALID_OWNER;
-        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kGetSecurityInfo, error, nullptr,
-                           "Cannot read the owner of %s", CNarrowText(path).c_str());
-        file.reset();
-        return error;
-    }
+    PW_RETURN_IF_WIN32_BOOL_FALSE(function, 'W', LogNames::Invoked::kGetFileInformationByHandle,
+                                  pw::Api().GetFileInformationByHandle(opened.get(), &information),
+                                  "Cannot read the attributes of %s", CNarrowText(path).c_str());
+    OwnerAndDacl security;
+    PW_RETURN_IF_FAILED(function, 'W', LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
+                        "Cannot read the owner of %s", CNarrowText(path).c_str());
     std::string grant;
-    const DWORD rightsError = FindUntrustedGrant(dacl, trusted, kFileRights, grant);
-    if (rightsError != ERROR_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kGetAce, rightsError, nullptr,
-                           "Cannot read the rights of %s", CNarrowText(path).c_str());
-        file.reset();
-        return rightsError;
-    }
+    PW_RETURN_IF_FAILED(function, 'W', LogNames::Invoked::kGetAce,
+                        FindUntrustedGrant(security.dacl, trusted, kFileRights, grant),
+                        "Cannot read the rights of %s", CNarrowText(path).c_str());
     found.exists = true;
     found.links = information.nNumberOfLinks;
-    found.changeableBy = dacl == nullptr ? "Everyone (the file has no DACL)" : grant;
+    found.changeableBy = security.dacl == nullptr ? "Everyone (the file has no DACL)" : grant;
     found.directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     found.reparsePoint = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    found.trustedOwner = trusted.contains(owner);
-    found.owner = CTrustedIdentities::SidText(owner);
+    found.trustedOwner = trusted.contains(security.owner);
+    found.owner = CTrustedIdentities::SidText(security.owner);
+    file = std::move(opened);
     return GLOBAL_SUCCESS;
 }

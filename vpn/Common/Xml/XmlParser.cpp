@@ -47,7 +47,9 @@ constexpr SchemaFeature kSchemaFeatures[] = {
     {L"schema-validation", "Couldn't enable schema validation"},
 };
 
-bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
+// S_OK with the reader, or the failure of CoCreateInstance (E_NOINTERFACE for a success without a
+// reader), logged.
+HRESULT CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
 {
     const HRESULT hr =
         pw::Api().CoCreateInstance(readerClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
@@ -56,9 +58,9 @@ bool CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
     {
         PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderCoCreateInstance,
                            static_cast<ResultCode>(hr), nullptr, "Couldn't initialize SAX Reader");
-        return false;
+        return FAILED(hr) ? hr : E_NOINTERFACE;
     }
-    return true;
+    return S_OK;
 }
 
 // Opens the file for reading, sharing neither write nor delete access, which keeps writers out: a
@@ -114,7 +116,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     const CComApartment apartment;
 
     CComHolder<ISAXXMLReader> reader;
-    const bool validating = CreateReader(kCLSID_SAXXMLReader60, reader);
+    const bool validating = SUCCEEDED(CreateReader(kCLSID_SAXXMLReader60, reader));
     if (!validating)
     {
         (void)CreateReader(kCLSID_SAXXMLReader, reader);

@@ -114,6 +114,79 @@ TEST(LogReturnCodeText, WininetCodeIsLoggedReducedToItsLow16Bits)
     EXPECT_THAT(OnlyText(log), Not(HasSubstr("\nDescription: unknown\n")));
 }
 
+namespace
+{
+constexpr const char* kFile = kSrc; // the file name the checking macros log
+
+// A text argument that changes the last error while it is evaluated, as a path converted for the
+// entry may: the macros must have taken the failed call's error before.
+const char* Clobbering(const char* text)
+{
+    ::SetLastError(ERROR_SUCCESS);
+    return text;
+}
+
+// 7 tells that the macro let the function go on.
+DWORD ReturnIfFalse(BOOL answer)
+{
+    PW_RETURN_IF_WIN32_BOOL_FALSE(kFn, 'E', "::Call", answer, "%s", Clobbering("text"));
+    return 7;
+}
+ResultCode ReturnIfFailed(ResultCode code)
+{
+    PW_RETURN_IF_FAILED(kFn, 'W', "CCall::run", code, "%s", Clobbering("text"));
+    return 7;
+}
+ResultCode ReturnIfFailedLogged(ResultCode code)
+{
+    PW_RETURN_IF_FAILED_LOGGED(code);
+    return 7;
+}
+} // namespace
+
+TEST(CheckedCalls, AFailureGivesTheErrorOfTheFailedCallLoggedOnce)
+{
+    RecordingEventLog log;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ReturnIfFalse(FALSE));
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
+              PW_LOG_IF_WIN32_BOOL_FALSE(kFn, 'W', "::Call", FALSE, "%s", Clobbering("text")));
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), PW_LOG_LAST_ERROR(kFn, 'E', "::Open", nullptr));
+    EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, ReturnIfFailed(GLOBAL_ERROR_BAD_PARAMETER));
+    EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, ReturnIfFailedLogged(GLOBAL_ERROR_BAD_PARAMETER));
+    const std::vector<LoggedEntry> expected = {
+        Failure('E', kFn, kSrc, "::Call", ERROR_ACCESS_DENIED, "text"),
+        Failure('W', kFn, kSrc, "::Call", ERROR_SHARING_VIOLATION, "text"),
+        Failure('E', kFn, kSrc, "::Open", ERROR_INVALID_HANDLE),
+        Failure('W', kFn, kSrc, "CCall::run", GLOBAL_ERROR_BAD_PARAMETER, "text")};
+    EXPECT_EQ(expected, LoggedEntries(log));
+}
+
+// Regression: a failed call that set no last error was reported as ERROR_SUCCESS, which its callers
+// took for success.
+TEST(CheckedCalls, AFailureThatSetNoLastErrorIsNeverSuccess)
+{
+    RecordingEventLog log;
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, ReturnIfFalse(FALSE));
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, PW_LOG_LAST_ERROR(kFn, 'E', "::Open", nullptr));
+}
+
+TEST(CheckedCalls, ASuccessLogsNothingAndGoesOn)
+{
+    RecordingEventLog log;
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(7u, ReturnIfFalse(TRUE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              PW_LOG_IF_WIN32_BOOL_FALSE(kFn, 'W', "::Call", TRUE, nullptr));
+    EXPECT_EQ(7u, ReturnIfFailed(GLOBAL_SUCCESS));
+    EXPECT_EQ(7u, ReturnIfFailedLogged(GLOBAL_SUCCESS));
+    EXPECT_THAT(log.entries(), IsEmpty());
+}
+
 TEST(DiagnosticLogLifetime, EntriesBeforeTheFirstOpenAndAfterTheLastCloseAreDropped)
 {
     RecordingEventLog log(/*openLog*/ false);

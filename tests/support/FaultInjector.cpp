@@ -41,12 +41,9 @@ bool Succeeded(BOOL result)
     return result != FALSE;
 }
 
-bool Succeeded(DWORD result)
-{
-    return result == ERROR_SUCCESS;
-}
-
-bool Succeeded(LSTATUS result)
+// A DWORD or LSTATUS code.
+template <class Code>
+bool Succeeded(Code result)
 {
     return result == ERROR_SUCCESS;
 }

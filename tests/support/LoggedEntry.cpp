@@ -107,7 +107,8 @@ LoggedEntry Failure(char level, const std::string& function, const std::string& 
     return {level, function, file, invoked, code, text};
 }
 
-std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log)
+std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log,
+                                       const std::function<bool(const LoggedEntry&)>& keep)
 {
     std::vector<LoggedEntry> result;
     for (const EventLogEntry& recorded : log.entries())
@@ -119,7 +120,10 @@ std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log)
             entry.invoked = parsed.invoked;
             entry.code = static_cast<unsigned long>(static_cast<unsigned int>(parsed.code));
         }
-        result.push_back(entry);
+        if (!keep || keep(entry))
+        {
+            result.push_back(entry);
+        }
     }
     return result;
 }

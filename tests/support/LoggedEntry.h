@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,8 +36,9 @@ LoggedEntry Message(char level, const std::string& function, const std::string& 
 LoggedEntry Failure(char level, const std::string& function, const std::string& file,
                     const std::string& invoked, unsigned long code, const std::string& text = "");
 
-// The entries of a recording, in order.
-std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log);
+// The entries of a recording, in order; with keep, only those that it keeps.
+std::vector<LoggedEntry> LoggedEntries(const RecordingEventLog& log,
+                                       const std::function<bool(const LoggedEntry&)>& keep = nullptr);
 
 // An entry equal to expected but for its text, which text checks instead (a text that holds a
 // temporary path or a system message), and with the first form also for its code, which code

@@ -99,6 +99,14 @@ std::vector<std::wstring> ListDirectory(const std::wstring& path)
     return names;
 }
 
+std::wstring BuildDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory = path;
+    return directory.substr(0, directory.find_last_of(L'\\') + 1);
+}
+
 ScopedCurrentDirectory::ScopedCurrentDirectory(const std::wstring& path)
 {
     wchar_t saved[MAX_PATH + 1] = {};

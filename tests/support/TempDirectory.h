@@ -27,6 +27,9 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // The names of the entries of a directory, sorted.
 std::vector<std::wstring> ListDirectory(const std::wstring& path);
+// The folder of the running test program, with a trailing backslash: the tool and the stand-in agent
+// are built beside it.
+std::wstring BuildDirectory();
 
 // Makes a directory the process's current directory for its lifetime.
 class ScopedCurrentDirectory

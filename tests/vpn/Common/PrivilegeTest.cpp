@@ -9,6 +9,7 @@
 
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScopedImpersonation.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
@@ -37,26 +38,17 @@ private:
     PSID m_sid = nullptr;
 };
 
-const CBuiltinSid& Administrators()
+// Each group's SID, built once for the test program.
+template <DWORD Alias>
+const CBuiltinSid& Builtin()
 {
-    static CBuiltinSid sid(DOMAIN_ALIAS_RID_ADMINS);
+    static CBuiltinSid sid(Alias);
     return sid;
 }
-const CBuiltinSid& PowerUsers()
-{
-    static CBuiltinSid sid(DOMAIN_ALIAS_RID_POWER_USERS);
-    return sid;
-}
-const CBuiltinSid& Users()
-{
-    static CBuiltinSid sid(DOMAIN_ALIAS_RID_USERS);
-    return sid;
-}
-const CBuiltinSid& Guests()
-{
-    static CBuiltinSid sid(DOMAIN_ALIAS_RID_GUESTS);
-    return sid;
-}
+const auto Administrators = Builtin<DOMAIN_ALIAS_RID_ADMINS>;
+const auto PowerUsers = Builtin<DOMAIN_ALIAS_RID_POWER_USERS>;
+const auto Users = Builtin<DOMAIN_ALIAS_RID_USERS>;
+const auto Guests = Builtin<DOMAIN_ALIAS_RID_GUESTS>;
 
 // Hands a crafted group list to the token group query for its lifetime; the real token is opened
 // and closed.
@@ -215,12 +207,7 @@ TEST(PrivilegeFailures, AllocationFailureIsLoggedAndGivesZero)
     RecordingEventLog log;
     HANDLE openedToken = nullptr;
     std::vector<HANDLE> closed;
-    const auto noThreadToken = OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                                           [](HANDLE, DWORD, BOOL, PHANDLE)
-                                           {
-                                               ::SetLastError(ERROR_NO_TOKEN);
-                                               return FALSE;
-                                           });
+    const OverrideSet noThreadToken = FailCalls(&pw::PlatformApi::OpenThreadToken, ERROR_NO_TOKEN, FALSE);
     const auto processToken = OverrideApi(&pw::PlatformApi::OpenProcessToken,
                                           [&](HANDLE process, DWORD access, PHANDLE token)
                                           {
@@ -264,44 +251,27 @@ TEST(PrivilegeFailures, TokenAndSidFailuresAreLoggedGiveZeroAndFreeTheBlock)
                                             ++frees;
                                             return ::GlobalFree(block);
                                         });
-    const auto craftedQuery = pw::Api().GetTokenInformation;
 
     {
         // The size query fails for another reason than a short buffer: nothing is allocated.
-        const auto sizeQueryFails = OverrideApi(&pw::PlatformApi::GetTokenInformation,
-                                                [](HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
-                                                {
-                                                    ::SetLastError(ERROR_ACCESS_DENIED);
-                                                    return FALSE;
-                                                });
+        const OverrideSet sizeQueryFails =
+            FailCalls(&pw::PlatformApi::GetTokenInformation, ERROR_ACCESS_DENIED, FALSE);
         EXPECT_EQ(0, GetPrivilegeLevel());
         EXPECT_EQ(0, allocations);
     }
     {
-        const auto secondQueryFails = OverrideApi(
-            &pw::PlatformApi::GetTokenInformation,
-            [&](HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID out, DWORD length, PDWORD needed)
-            {
-                if (out != nullptr)
-                {
-                    ::SetLastError(ERROR_INVALID_PARAMETER);
-                    return FALSE;
-                }
-                return craftedQuery(token, cls, out, length, needed);
-            });
+        // The size query reaches the crafted groups; the query for the list itself fails.
+        const OverrideSet secondQueryFails = FailCalls(
+            &pw::PlatformApi::GetTokenInformation, ERROR_INVALID_PARAMETER, FALSE,
+            [](HANDLE, TOKEN_INFORMATION_CLASS, LPVOID out, DWORD, PDWORD) { return out != nullptr; });
         EXPECT_EQ(0, GetPrivilegeLevel());
         EXPECT_EQ(1, allocations);
         EXPECT_EQ(1, frees);
     }
     {
         // A SID that cannot be built ends the search, even with Users present.
-        const auto noSid = OverrideApi(
-            &pw::PlatformApi::AllocateAndInitializeSid,
-            [](PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, PSID*)
-            {
-                ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                return FALSE;
-            });
+        const OverrideSet noSid =
+            FailCalls(&pw::PlatformApi::AllocateAndInitializeSid, ERROR_NOT_ENOUGH_MEMORY, FALSE);
         EXPECT_EQ(0, GetPrivilegeLevel());
         EXPECT_EQ(2, allocations);
         EXPECT_EQ(2, frees);
@@ -330,12 +300,8 @@ TEST(PrivilegeToken, WithoutImpersonationTheProcessTokenIsRated)
 TEST(PrivilegeToken, AThreadTokenFailureOtherThanNoTokenGivesZero)
 {
     bool processOpened = false;
-    const auto threadTokenRefused = OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                                                [](HANDLE, DWORD, BOOL, PHANDLE)
-                                                {
-                                                    ::SetLastError(ERROR_ACCESS_DENIED);
-                                                    return FALSE;
-                                                });
+    const OverrideSet threadTokenRefused =
+        FailCalls(&pw::PlatformApi::OpenThreadToken, ERROR_ACCESS_DENIED, FALSE);
     const auto processTokens = OverrideApi(&pw::PlatformApi::OpenProcessToken,
                                            [&](HANDLE, DWORD, PHANDLE)
                                            {

@@ -13,6 +13,8 @@
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
+#include "support/TempDirectory.h"
+#include "support/WaitUntil.h"
 
 namespace
 {
@@ -232,6 +234,7 @@ class ServicesLogged : public ::testing::Test
 {
 protected:
     RecordingEventLog log;
+    FakeScm scm;
 };
 using ServicesStart = ServicesLogged;
 using ServicesStop = ServicesLogged;
@@ -289,7 +292,6 @@ TEST_P(ServicesOpening, ANameThatNoServiceHasLogsOnlyTheOpeningEntry)
 
 TEST_F(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFirst)
 {
-    FakeScm scm;
     scm.states = {SERVICE_RUNNING};
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
     EXPECT_EQ(0, scm.startRequests);
@@ -299,7 +301,6 @@ TEST_F(ServicesStart, ARunningServiceGetsNoStartRequestAndHandlesCloseServiceFir
 
 TEST_F(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
 {
-    FakeScm scm;
     scm.states = {SERVICE_START_PENDING};
     scm.startErrors = {ERROR_SERVICE_ALREADY_RUNNING};
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
@@ -310,7 +311,6 @@ TEST_F(ServicesStart, AlreadyRunningRefusalSucceedsWithoutWaiting)
 
 TEST_F(ServicesStart, AStoppedServiceIsStartedAndAwaited)
 {
-    FakeScm scm;
     scm.states = {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING};
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStart(L"agent"));
     EXPECT_EQ(1, scm.startRequests);
@@ -319,7 +319,6 @@ TEST_F(ServicesStart, AStoppedServiceIsStartedAndAwaited)
 
 TEST_F(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
 {
-    FakeScm scm;
     scm.startType = SERVICE_DISABLED;
     scm.startErrors = {ERROR_SERVICE_DISABLED};
     scm.states = {SERVICE_STOPPED, SERVICE_RUNNING};
@@ -414,7 +413,6 @@ TEST_P(ServicesStartFailure, IsLoggedAndReturnedWithoutWaitingAndHandlesClose)
 
 TEST_F(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
 {
-    FakeScm scm;
     scm.states = {SERVICE_STOPPED};
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStart(L"agent"));
     EXPECT_EQ(10300u, scm.sleptMs());
@@ -426,7 +424,6 @@ TEST_F(ServicesStart, AServiceThatNeverRunsTimesOutAfterTenSeconds)
 
 TEST_F(ServicesStop, AStoppedServiceGetsNoStopControl)
 {
-    FakeScm scm;
     scm.states = {SERVICE_STOPPED};
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(L"agent"));
     EXPECT_EQ(0, scm.stopControls);
@@ -435,7 +432,6 @@ TEST_F(ServicesStop, AStoppedServiceGetsNoStopControl)
 
 TEST_F(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
 {
-    FakeScm scm;
     scm.states = {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
     scm.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(L"agent"));
@@ -450,7 +446,6 @@ TEST_F(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
 
 TEST_F(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
 {
-    FakeScm scm;
     scm.states = {SERVICE_RUNNING};
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
     EXPECT_EQ(60300u, scm.sleptMs());
@@ -538,7 +533,6 @@ TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
 
 TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
-    FakeScm scm;
     scm.queryError = ERROR_INVALID_HANDLE;
     // STATE_STOPPED is what a default or stale state would hold; a failed poll must not match it.
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
@@ -554,8 +548,7 @@ TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 
 TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
 {
-    FakeScm recovering;
-    recovering.states = {SERVICE_RUNNING};
+    scm.states = {SERVICE_RUNNING};
     int polls = 0;
     auto failFirst = OverrideApi(&pw::PlatformApi::QueryServiceStatusEx,
                                  [&polls, query = pw::Api().QueryServiceStatusEx](
@@ -575,14 +568,6 @@ TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
 namespace
 {
 
-std::wstring OwnDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring full(path, length);
-    return full.substr(0, full.find_last_of(L"\\/") + 1);
-}
-
 // A copy of the stand-in agent in a temporary folder, registered under a name of the test's own
 // and removed afterwards.
 class ServicesUnderScm : public ::testing::Test
@@ -590,25 +575,8 @@ class ServicesUnderScm : public ::testing::Test
 protected:
     void SetUp() override
     {
-        // Each case runs in a process of its own and Wine reuses process ids, so the id alone does
-        // not tell the cases apart (nor from a folder that an earlier run could not remove).
-        static int instance = 0;
-        wchar_t temp[MAX_PATH] = {};
-        ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
-        std::wstring unique;
-        for (int attempt = 0; attempt < 100 && m_directory.empty(); ++attempt)
-        {
-            unique = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount()) +
-                     L"-" + std::to_wstring(++instance);
-            if (::CreateDirectoryW((std::wstring(temp) + L"pwtestsvc-" + unique).c_str(), nullptr))
-            {
-                m_directory = std::wstring(temp) + L"pwtestsvc-" + unique;
-            }
-        }
-        ASSERT_FALSE(m_directory.empty()) << ::GetLastError();
-        ASSERT_TRUE(::CopyFileW((OwnDirectory() + L"zirodava.exe").c_str(), Exe().c_str(), FALSE))
+        ASSERT_TRUE(::CopyFileW((BuildDirectory() + L"zirodava.exe").c_str(), Exe().c_str(), FALSE))
             << "zirodava.exe is built beside the test program";
-        m_name = L"pwtestsvc-" + unique;
         m_manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, m_manager);
     }
@@ -636,17 +604,13 @@ protected:
             ::CloseServiceHandle(m_manager);
         }
         // A stopped service's process may still be ending and hold its executable for a moment.
-        for (const wchar_t* file : {L"\\zirodava.exe", L"\\zirodava-status.txt"})
+        for (const wchar_t* file : {L"zirodava.exe", L"zirodava-status.txt"})
         {
-            const std::wstring path = m_directory + file;
-            for (int attempt = 0;
-                 attempt < 200 && !::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND;
-                 ++attempt)
-            {
-                ::Sleep(50);
-            }
+            const std::wstring path = m_directory.join(file);
+            WaitUntil([&path]
+                      { return ::DeleteFileW(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND; },
+                      10000);
         }
-        ::RemoveDirectoryW(m_directory.c_str());
         for (const HANDLE gate : m_gates)
         {
             ::CloseHandle(gate);
@@ -690,20 +654,10 @@ protected:
     }
     DWORD State() const { return Status().dwCurrentState; }
 
-    // Waits for a state that the service reaches by itself; the bound only keeps a broken service
-    // from hanging the test.
+    // Waits for a state that the service reaches by itself.
     bool WaitFor(DWORD state) const
     {
-        const DWORD start = ::GetTickCount();
-        while (State() != state)
-        {
-            if (::GetTickCount() - start > 120000)
-            {
-                return false;
-            }
-            ::Sleep(50);
-        }
-        return true;
+        return WaitUntil([this, state] { return State() == state; });
     }
 
     DWORD StartType() const
@@ -719,7 +673,7 @@ protected:
     // The agent's status file as its lines.
     std::vector<std::string> AgentStatus() const
     {
-        std::ifstream in((m_directory + L"\\zirodava-status.txt").c_str());
+        std::ifstream in(m_directory.join(L"zirodava-status.txt").c_str());
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);)
         {
@@ -728,10 +682,12 @@ protected:
         return lines;
     }
 
-    std::wstring Exe() const { return m_directory + L"\\zirodava.exe"; }
+    std::wstring Exe() const { return m_directory.join(L"zirodava.exe"); }
 
-    std::wstring m_directory;
-    std::wstring m_name;
+    // Each case runs in a process of its own and Wine reuses process ids, so the service is named
+    // after its folder, whose name is unique.
+    TempDirectory m_directory;
+    const std::wstring m_name = m_directory.path().substr(m_directory.path().find_last_of(L'\\') + 1);
     SC_HANDLE m_manager = nullptr;
     SC_HANDLE m_service = nullptr;
     std::vector<HANDLE> m_gates;

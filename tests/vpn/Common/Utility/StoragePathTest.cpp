@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/PolicyFolderRedirect.h"
 #include "support/RecordingEventLog.h"
 #include "vpn/Common/Utility/InstanceSmartPtr.h"
@@ -90,12 +90,7 @@ TEST(StoragePathMainPath, ShellThatCannotBeLoadedGivesAnEmptyPathAndTwoEntries)
     CInstanceSmartPtr<CStoragePath> owner(created);
 
     RecordingEventLog log;
-    const auto noShell = OverrideApi(&pw::PlatformApi::LoadLibraryExW,
-                                     [](LPCWSTR, HANDLE, DWORD) -> HMODULE
-                                     {
-                                         ::SetLastError(ERROR_MOD_NOT_FOUND);
-                                         return nullptr;
-                                     });
+    const OverrideSet noShell = FailCalls(&pw::PlatformApi::LoadLibraryExW, ERROR_MOD_NOT_FOUND, nullptr);
     EXPECT_EQ(L"", owner->GetMainPath());
 
     const std::vector<LoggedEntry> expected = {

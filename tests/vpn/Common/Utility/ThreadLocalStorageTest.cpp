@@ -4,6 +4,7 @@
 
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 
 TEST(ThreadLocalStorage, ProcessSlotIsAllocatedAtStart)
@@ -15,12 +16,8 @@ TEST(ThreadLocalStorage, AllocationFailureIsLoggedAndNothingIsFreed)
 {
     RecordingEventLog log;
     int frees = 0;
-    const auto noSlot = OverrideApi(&pw::PlatformApi::TlsAlloc,
-                                    []() -> DWORD
-                                    {
-                                        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                                        return TLS_OUT_OF_INDEXES;
-                                    });
+    const OverrideSet noSlot =
+        FailCalls(&pw::PlatformApi::TlsAlloc, ERROR_NOT_ENOUGH_MEMORY, TLS_OUT_OF_INDEXES);
     const auto countFrees = OverrideApi(&pw::PlatformApi::TlsFree,
                                         [&frees](DWORD)
                                         {

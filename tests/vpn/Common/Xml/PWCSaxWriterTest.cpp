@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,17 @@ void BuildSmallDocument(PWCSaxWriter& writer, const std::wstring& text = L"x")
     ASSERT_EQ(0u, writer.characters(text));
     ASSERT_EQ(0u, writer.endElement(L"E"));
     ASSERT_EQ(0u, writer.endDocument());
+}
+
+// What a fresh writer holds after it has accepted each of the texts in turn.
+std::wstring AfterTexts(std::initializer_list<const wchar_t*> texts)
+{
+    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    for (const wchar_t* text : texts)
+    {
+        EXPECT_EQ(0u, writer.characters(text));
+    }
+    return writer.getDocument();
 }
 } // namespace
 
@@ -87,9 +99,7 @@ TEST(WriterCData, OnlyAmpersandLessThanAndSectionEndCallForASection)
 
 TEST(WriterCData, SectionsNeverHoldTheirOwnTerminator)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, writer.characters(L"a]]>b&"));
-    EXPECT_EQ(L"<![CDATA[a]]]]><![CDATA[>b&]]>", writer.getDocument());
+    EXPECT_EQ(L"<![CDATA[a]]]]><![CDATA[>b&]]>", AfterTexts({L"a]]>b&"}));
 
     EXPECT_EQ(L"<![CDATA[]]]]><![CDATA[>]]]]><![CDATA[>]]>", PWCSaxWriter::wrapCData(L"]]>]]>"));
     EXPECT_EQ(L"<![CDATA[]]]]]>", PWCSaxWriter::wrapCData(L"]]]"));
@@ -100,34 +110,18 @@ TEST(WriterCData, SectionsNeverHoldTheirOwnTerminator)
 // policy file it went into could not be parsed any more.
 TEST(WriterCData, SectionEndInPlainTextBrokeTheDocument)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, writer.characters(L"a]]>b"));
-    EXPECT_EQ(L"<![CDATA[a]]]]><![CDATA[>b]]>", writer.getDocument());
-
+    EXPECT_EQ(L"<![CDATA[a]]]]><![CDATA[>b]]>", AfterTexts({L"a]]>b"}));
     // Brackets and ">" that do not form "]]>" stay plain, as before.
-    PWCSaxWriter plain(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, plain.characters(L"]] > ]>]"));
-    EXPECT_EQ(L"]] > ]>]", plain.getDocument());
+    EXPECT_EQ(L"]] > ]>]", AfterTexts({L"]] > ]>]"}));
 }
 
 // "]]>" can also form where the text meets plain text appended just before it.
 TEST(WriterCData, SectionEndAcrossConsecutiveTextsIsSplit)
 {
-    PWCSaxWriter twoBrackets(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, twoBrackets.characters(L"a]]"));
-    ASSERT_EQ(0u, twoBrackets.characters(L">b"));
-    EXPECT_EQ(L"a]]<![CDATA[>b]]>", twoBrackets.getDocument());
-
-    PWCSaxWriter oneBracket(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, oneBracket.characters(L"]"));
-    ASSERT_EQ(0u, oneBracket.characters(L"]>"));
-    EXPECT_EQ(L"]<![CDATA[]>]]>", oneBracket.getDocument());
-
+    EXPECT_EQ(L"a]]<![CDATA[>b]]>", AfterTexts({L"a]]", L">b"}));
+    EXPECT_EQ(L"]<![CDATA[]>]]>", AfterTexts({L"]", L"]>"}));
     // After a section or a tag the next text starts fresh.
-    PWCSaxWriter afterSection(L"", L"f.xml", L"R");
-    ASSERT_EQ(0u, afterSection.characters(L"&]]"));
-    ASSERT_EQ(0u, afterSection.characters(L">"));
-    EXPECT_EQ(L"<![CDATA[&]]]]>>", afterSection.getDocument());
+    EXPECT_EQ(L"<![CDATA[&]]]]>>", AfterTexts({L"&]]", L">"}));
 }
 
 // Every text that the writer accepts must come back from the platform's reader unchanged.
@@ -199,9 +193,7 @@ TEST(WriterCData, TextXmlCannotCarryIsRefusedAndNothingAppended)
     }
 
     // Tab, line feed, carriage return, a surrogate pair and the last characters below U+FFFE pass.
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
-    EXPECT_EQ(0u, writer.characters(L"\t\n\r\xD800\xDC00\xFFFD\uE000"));
-    EXPECT_EQ(L"\t\n\r\xD800\xDC00\xFFFD\uE000", writer.getDocument());
+    EXPECT_EQ(L"\t\n\r\xD800\xDC00\xFFFD\uE000", AfterTexts({L"\t\n\r\xD800\xDC00\xFFFD\uE000"}));
 }
 
 TEST(WriterFile, Utf8WithoutMarkAndWithCrLf)

@@ -656,32 +656,35 @@ private:
     CComHolder<MSSaxErrorHandlerImpl> errorHandler;
 };
 
-std::string Trace(std::uint32_t seed, const Arguments& arguments)
+// Hands count lists, drawn from the seeds from first on, to check: each as GenerateLocalPolicy takes
+// it, with its length and the outcome that the rules give, after the log is emptied. A failure names
+// the list's seed; the first fatal one ends the run.
+template <class Check>
+void ForEachList(std::uint32_t first, int count, RecordingEventLog& log, Check check)
 {
-    return "list seed " + std::to_string(seed) + " (ArgumentSource(seed).next()):" + Show(arguments);
+    for (int i = 0; i < count && !::testing::Test::HasFatalFailure(); ++i)
+    {
+        const std::uint32_t seed = first + static_cast<std::uint32_t>(i);
+        const Arguments arguments = ArgumentSource(seed).next();
+        SCOPED_TRACE("list seed " + std::to_string(seed) +
+                     " (ArgumentSource(seed).next()):" + Show(arguments));
+        log.clear();
+        check(Pointers(arguments), static_cast<int>(arguments.text.size()), ApplyRules(arguments));
+    }
 }
 } // namespace
 
 TEST(PolicyArgumentsProperty, RandomListsReadBackAsTheRulesSay)
 {
-    constexpr int kLists = 10000;
     RecordingEventLog log;
     MemoryReader reader;
     ASSERT_TRUE(reader.ok());
-    for (int i = 0; i < kLists; ++i)
+    const auto check = [&](const std::vector<const wchar_t*>& pointers, int count, const Outcome& expected)
     {
-        const std::uint32_t seed = kSeed + static_cast<std::uint32_t>(i);
-        const Arguments arguments = ArgumentSource(seed).next();
-        const std::vector<const wchar_t*> pointers = Pointers(arguments);
-        const Outcome expected = ApplyRules(arguments);
-        SCOPED_TRACE(Trace(seed, arguments));
-
-        log.clear();
         XmlLocalPWPolMgr manager;
         PolicyValues top;
         PolicyValues update;
-        ASSERT_TRUE(manager.collectPolicyValues(pointers.data(), static_cast<int>(arguments.text.size()), top,
-                                                update));
+        ASSERT_TRUE(manager.collectPolicyValues(pointers.data(), count, top, update));
         ASSERT_EQ(expected.warnings, LoggedWarnings(log));
         ASSERT_EQ(expected.top, top);
         ASSERT_EQ(expected.update, update);
@@ -693,28 +696,20 @@ TEST(PolicyArgumentsProperty, RandomListsReadBackAsTheRulesSay)
         const std::vector<std::wstring> seen = ContentEvents(reader.recorder.normalized());
         const std::vector<std::wstring> wanted = ExpectedEvents(expected);
         ASSERT_EQ(wanted, seen) << "expected:\n" << ShowEvents(wanted) << "read:\n" << ShowEvents(seen);
-    }
+    };
+    ForEachList(kSeed, 10000, log, check);
 }
 
 // The whole way, as the tool goes: arguments to the policy file on disk, read back by the
 // product's reader driver and by the policy manager itself.
 TEST(PolicyArgumentsProperty, RandomListsThroughThePolicyFileReadBackAsTheRulesSay)
 {
-    constexpr int kLists = 300;
-    constexpr std::uint32_t kFileSeed = kSeed + 1000000;
     PolicyFolderRedirect folder;
     RecordingEventLog log;
-    for (int i = 0; i < kLists; ++i)
+    const auto check = [&](const std::vector<const wchar_t*>& pointers, int count, const Outcome& expected)
     {
-        const std::uint32_t seed = kFileSeed + static_cast<std::uint32_t>(i);
-        const Arguments arguments = ArgumentSource(seed).next();
-        const std::vector<const wchar_t*> pointers = Pointers(arguments);
-        const Outcome expected = ApplyRules(arguments);
-        SCOPED_TRACE(Trace(seed, arguments));
-
-        log.clear();
         XmlLocalPWPolMgr manager;
-        ASSERT_TRUE(manager.GenerateLocalPolicy(pointers.data(), static_cast<int>(arguments.text.size())));
+        ASSERT_TRUE(manager.GenerateLocalPolicy(pointers.data(), count));
         ASSERT_EQ(expected.warnings, LoggedWarnings(log));
 
         RecordingXmlMgr recorder;
@@ -738,5 +733,6 @@ TEST(PolicyArgumentsProperty, RandomListsThroughThePolicyFileReadBackAsTheRulesS
             }
         }
         ASSERT_EQ(servers, record.getAuthorizedServers());
-    }
+    };
+    ForEachList(kSeed + 1000000, 300, log, check);
 }

@@ -911,15 +911,9 @@ TEST_F(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
     LocalPWPolicyInfo expected;
     expected.setVersion(std::wstring(newer.begin(), newer.end()));
     EXPECT_EQ(expected, manager.getLocalPolicyInfo());
-    std::vector<LoggedEntry> warnings;
-    for (const LoggedEntry& entry : LoggedEntries(log))
-    {
-        if (!SchemaFeatureRefused().Matches(entry))
-        {
-            warnings.push_back(entry);
-        }
-    }
-    EXPECT_EQ((std::vector<LoggedEntry>{kNewerVersionWarning, kStructureWarning}), warnings);
+    EXPECT_EQ(
+        (std::vector<LoggedEntry>{kNewerVersionWarning, kStructureWarning}),
+        LoggedEntries(log, [](const LoggedEntry& entry) { return !SchemaFeatureRefused().Matches(entry); }));
 }
 
 // Files found beside the policy. A policy file that someone else owns was planted: the run replaces

@@ -15,6 +15,7 @@
 #include "RecordingXmlMgr.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
+#include "support/OverrideSet.h"
 #include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
@@ -33,15 +34,7 @@ constexpr char kFunction[] = "XmlParser::invokeParser";
 
 std::vector<LoggedEntry> EntriesInvoking(const RecordingEventLog& log, const std::string& invoked)
 {
-    std::vector<LoggedEntry> result;
-    for (const LoggedEntry& entry : LoggedEntries(log))
-    {
-        if (entry.invoked == invoked)
-        {
-            result.push_back(entry);
-        }
-    }
-    return result;
+    return LoggedEntries(log, [&invoked](const LoggedEntry& entry) { return entry.invoked == invoked; });
 }
 
 // The parse's own failure, with the HRESULT that the reader gave: a failure code, whose value
@@ -54,15 +47,7 @@ std::vector<LoggedEntry> EntriesInvoking(const RecordingEventLog& log, const std
 
 std::vector<LoggedEntry> ErrorEntries(const RecordingEventLog& log)
 {
-    std::vector<LoggedEntry> result;
-    for (const LoggedEntry& entry : LoggedEntries(log))
-    {
-        if (entry.level == 'E')
-        {
-            result.push_back(entry);
-        }
-    }
-    return result;
+    return LoggedEntries(log, [](const LoggedEntry& entry) { return entry.level == 'E'; });
 }
 
 // Writes content as name in directory and gives the file's path.
@@ -259,12 +244,8 @@ TEST_F(XmlParserFileInUse, MissingFileIsNoFileInUse)
 TEST_F(XmlParserFileInUse, RefusedAccessIsNoFileInUseAndFailsAtOnce)
 {
     // Regression: a refused access was taken for a file in use and tried again for a second.
-    const auto refuse = OverrideApi(&pw::PlatformApi::CreateFileW,
-                                    [](auto...)
-                                    {
-                                        ::SetLastError(ERROR_ACCESS_DENIED);
-                                        return INVALID_HANDLE_VALUE;
-                                    });
+    const OverrideSet refuse =
+        FailCalls(&pw::PlatformApi::CreateFileW, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(path));
     EXPECT_TRUE(pauses.empty() && manager.events.empty()) << "neither tried again nor parsed";
     EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "::CreateFile",

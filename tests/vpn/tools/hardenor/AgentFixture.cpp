@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HardenorProcess.h"
+#include "support/WaitUntil.h"
 
 namespace agent
 {
@@ -171,16 +172,7 @@ bool Stop()
 
 bool WaitFor(DWORD state)
 {
-    const DWORD start = ::GetTickCount();
-    while (State() != state)
-    {
-        if (::GetTickCount() - start > 120000)
-        {
-            return false;
-        }
-        ::Sleep(50);
-    }
-    return true;
+    return WaitUntil([state] { return State() == state; });
 }
 
 std::string Status(const std::string& key)

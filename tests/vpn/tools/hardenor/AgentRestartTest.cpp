@@ -9,13 +9,6 @@
 
 namespace
 {
-const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
-const std::string kDisabled =
-    "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
-    "if you wish to enable FIPS.\r\n";
-const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
-const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
-
 // Every case starts with the stand-in agent installed, registered on demand start and stopped,
 // and no policy file.
 class AgentRestart : public ::testing::Test

@@ -135,14 +135,6 @@ std::wstring AgentExecutablePath()
     return AgentDirectory() + L"zirodava.exe";
 }
 
-std::wstring BuildDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory = path;
-    return directory.substr(0, directory.find_last_of(L'\\') + 1);
-}
-
 bool FileExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());

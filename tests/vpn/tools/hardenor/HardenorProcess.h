@@ -41,6 +41,14 @@ private:
 HardenorResult RunHardenor(const std::vector<std::wstring>& arguments,
                            const std::string& input = std::string());
 
+// Lines that the tool writes to its console.
+inline const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
+inline const std::string kDisabled =
+    "FIPS Mode has now been disabled. Please rerun the tool without a fm=false "
+    "argument if you wish to enable FIPS.\r\n";
+inline const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
+inline const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
+
 // Folders and files of the machine, as the tool and the agent see them.
 std::wstring FolderPath(int csidl);
 std::wstring PolicyDirectory(); // ...\ProgramData\Veskar\Veskar Pathweave Roamguard Client\ (trailing
@@ -48,7 +56,6 @@ std::wstring PolicyDirectory(); // ...\ProgramData\Veskar\Veskar Pathweave Roamg
 std::wstring PolicyFilePath();
 std::wstring AgentDirectory(); // the product folder under the program files folder of this process
 std::wstring AgentExecutablePath();
-std::wstring BuildDirectory(); // the folder of the running test program
 
 bool FileExists(const std::wstring& path);
 // Creates every missing directory of a path that ends in a backslash.

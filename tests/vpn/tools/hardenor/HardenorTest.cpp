@@ -36,14 +36,8 @@
 
 namespace
 {
-const std::string kEnabled = "FIPS Mode has Successfully been Enabled\r\n";
-const std::string kDisabled =
-    "FIPS Mode has now been disabled. Please rerun the tool without a fm=false argument "
-    "if you wish to enable FIPS.\r\n";
 const std::string kPrompt = "Local policies have already been configured on this computer. Do you wish to "
                             "continue and overwrite them?[y/N] ";
-const std::string kRestarting = "Restarting the VPN Agent process...\r\n";
-const std::string kRestarted = "The VPN agent has been successfully restarted.\r\n";
 const DWORD kExitFailure = 0xFFFFFFFF;
 
 std::string CurrentPolicy()
@@ -138,15 +132,7 @@ LoggedEntry EntryPoint(char level, const std::string& text)
 // The entries that the entry point wrote itself.
 std::vector<LoggedEntry> EntryPointEntries(const RecordingEventLog& log)
 {
-    std::vector<LoggedEntry> entries;
-    for (const LoggedEntry& entry : LoggedEntries(log))
-    {
-        if (entry.function == "wmain")
-        {
-            entries.push_back(entry);
-        }
-    }
-    return entries;
+    return LoggedEntries(log, [](const LoggedEntry& entry) { return entry.function == "wmain"; });
 }
 } // namespace
 
@@ -456,14 +442,9 @@ TEST(HardenorPrivilege, CallerWithoutAdministratorRightsIsTurnedAway)
 namespace
 {
 // Turns the caller away at the privilege check, the run's first step after the log is open.
-ApiOverride<BOOL(HANDLE, DWORD, BOOL, PHANDLE)> RefuseTheCallersToken()
+OverrideSet RefuseTheCallersToken()
 {
-    return OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                       [](HANDLE, DWORD, BOOL, PHANDLE)
-                       {
-                           ::SetLastError(ERROR_ACCESS_DENIED);
-                           return FALSE;
-                       });
+    return FailCalls(&pw::PlatformApi::OpenThreadToken, ERROR_ACCESS_DENIED, FALSE);
 }
 } // namespace
 
@@ -508,12 +489,8 @@ TEST(HardenorDllSearch, SystemFolderOnlyIsSetBeforeAnythingElse)
 TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
 {
     RecordingEventLog log(false);
-    auto restrictSearch = OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories,
-                                      [](DWORD)
-                                      {
-                                          ::SetLastError(ERROR_PROC_NOT_FOUND);
-                                          return FALSE;
-                                      });
+    const OverrideSet restrictSearch =
+        FailCalls(&pw::PlatformApi::SetDefaultDllDirectories, ERROR_PROC_NOT_FOUND, FALSE);
     auto refuse = RefuseTheCallersToken();
     EXPECT_EQ(-1, RunInProcess({}));
     EXPECT_EQ((std::vector<LoggedEntry>{
@@ -528,26 +505,19 @@ TEST(HardenorDllSearch, RefusedRestrictionIsLoggedAndTheRunGoesOn)
 TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
 {
     // Regression: an exception leaving the run ended the process with neither -1 nor an entry.
+    const std::pair<BOOL (*)(), std::string> escapes[] = {
+        {[]() -> BOOL { throw std::runtime_error("token store unavailable"); },
+         "unexpected exception: token store unavailable"},
+        {[]() -> BOOL { throw 42; }, "unexpected exception of an unknown type"}};
+    for (const auto& [raise, text] : escapes)
     {
         RecordingEventLog log(false);
         auto restrictSearch =
             OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories, [](DWORD) { return TRUE; });
         auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                                 [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL
-                                 { throw std::runtime_error("token store unavailable"); });
+                                 [raise = raise](HANDLE, DWORD, BOOL, PHANDLE) { return raise(); });
         EXPECT_EQ(-1, RunInProcess({}));
-        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', "unexpected exception: token store unavailable")},
-                  EntryPointEntries(log));
-    }
-    {
-        RecordingEventLog log(false);
-        auto restrictSearch =
-            OverrideApi(&pw::PlatformApi::SetDefaultDllDirectories, [](DWORD) { return TRUE; });
-        auto token = OverrideApi(&pw::PlatformApi::OpenThreadToken,
-                                 [](HANDLE, DWORD, BOOL, PHANDLE) -> BOOL { throw 42; });
-        EXPECT_EQ(-1, RunInProcess({}));
-        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', "unexpected exception of an unknown type")},
-                  EntryPointEntries(log));
+        EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', text)}, EntryPointEntries(log));
     }
 }
 

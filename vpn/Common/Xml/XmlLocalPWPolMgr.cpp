@@ -172,23 +172,15 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     const CTrustedIdentities* trusted = context.trustedIdentities();
     if (trusted == nullptr)
     {
-        const ResultCode loaded = ownTrusted.load();
-        if (loaded != GLOBAL_SUCCESS)
-        {
-            PW_LOG_RETURN_CODE(names::kLoadLocalPolicy, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
-                               loaded, nullptr, "Cannot tell who wrote %s", CNarrowText(path).c_str());
-            return loaded;
-        }
+        PW_RETURN_IF_FAILED(names::kLoadLocalPolicy, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
+                            ownTrusted.load(), "Cannot tell who wrote %s", CNarrowText(path).c_str());
         trusted = &ownTrusted;
     }
     // Both are held against writers until the parse is done, so that the files checked are the
     // files read.
     CUniqueFileHandle policy;
-    const ResultCode opened = LocalPWPolicyReader::openTrustedPolicy(path, *trusted, untrustedLevel, policy);
-    if (opened != GLOBAL_SUCCESS)
-    {
-        return opened;
-    }
+    PW_RETURN_IF_FAILED_LOGGED(
+        LocalPWPolicyReader::openTrustedPolicy(path, *trusted, untrustedLevel, policy));
     CUniqueFileHandle schema;
     XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(
                                context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, *trusted, schema));

@@ -60,11 +60,12 @@ struct OwnerAndDacl
     }
 };
 
-void LogFolderFailure(int line, const char* invoked, DWORD error, const char* format,
-                      const std::wstring& path)
+// Logs the refusal of a folder on behalf of the folder check; ERROR_ACCESS_DENIED.
+ResultCode RefuseFolder(int line, const char* format, const std::wstring& path)
 {
-    LogReturnCode(kOpenTrustedFolder, kFile, line, 'E', invoked, error, nullptr, format,
-                  CNarrowText(path).c_str());
+    LogReturnCode(kOpenTrustedFolder, kFile, line, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+                  format, CNarrowText(path).c_str());
+    return ERROR_ACCESS_DENIED;
 }
 
 // The names of the rights of the table in mask, or "" when it holds none.
@@ -162,9 +163,7 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
 {
     if (dacl == nullptr)
     {
-        LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
-                         "Refusing folder %s: it has no DACL, so everyone may change it", path);
-        return ERROR_ACCESS_DENIED;
+        return RefuseFolder(__LINE__, "Refusing folder %s: it has no DACL, so everyone may change it", path);
     }
     std::string grant;
     PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetAce,
@@ -215,16 +214,13 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
                                   "Cannot read the attributes of folder %s", CNarrowText(path).c_str());
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     {
-        LogFolderFailure(
-            __LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
-            "Refusing folder %s: it is a reparse point (a junction, symbolic link or mount point)", path);
-        return ERROR_ACCESS_DENIED;
+        return RefuseFolder(
+            __LINE__, "Refusing folder %s: it is a reparse point (a junction, symbolic link or mount point)",
+            path);
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     {
-        LogFolderFailure(__LINE__, kOpenTrustedFolder, ERROR_ACCESS_DENIED,
-                         "Refusing folder %s: it is not a folder", path);
-        return ERROR_ACCESS_DENIED;
+        return RefuseFolder(__LINE__, "Refusing folder %s: it is not a folder", path);
     }
 
     OwnerAndDacl security;

@@ -32,10 +32,10 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     }
     // Only from system32: never a planted copy beside the program or in the current directory.
     m_module.reset(pw::LoadSystemLibrary(name));
-    if (const DWORD error =
-            PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary,
-                                       m_module.valid(), "Unable to load %s", CNarrowText(name).c_str()))
+    if (!m_module.valid())
     {
+        const DWORD error = PW_LOG_LAST_ERROR(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary,
+                                              "Unable to load %s", CNarrowText(name).c_str());
         return error == ERROR_SHARING_VIOLATION ? GLOBAL_ERROR_BAD_HANDLE : GLOBAL_ERROR_NOT_INITIALIZED;
     }
     return GLOBAL_SUCCESS;
@@ -52,10 +52,10 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
     address = pw::Api().GetProcAddress(m_module.get(), name);
-    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress,
-                                   address != nullptr, "Unable to obtain entry point %s",
-                                   name) != ERROR_SUCCESS)
+    if (address == nullptr)
     {
+        (void)PW_LOG_LAST_ERROR(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress,
+                                "Unable to obtain entry point %s", name);
         return GLOBAL_ERROR_NULL_POINTER;
     }
     return GLOBAL_SUCCESS;

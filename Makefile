@@ -7,7 +7,8 @@
 #
 # Both architectures are built: the shipped 32-bit exe (BUILD_DIR/i686) and its 64-bit twin
 # (BUILD_DIR/x86_64), for machines that cannot run 32-bit programs. `make test` runs the suite on
-# every architecture this machine can run; ARCHES=x86_64 or ARCHES=i686 forces the choice.
+# every architecture this machine can run; ARCHES=x86_64 or ARCHES=i686 forces the choice;
+# ARCHES=x86_64 also keeps the set-up (scripts/bootstrap.sh) from installing the 32-bit Wine.
 # The checkout that holds this Makefile: its scripts and sources are found from here, whatever the
 # current directory and BUILD_DIR.
 ROOT := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
@@ -23,7 +24,7 @@ export JOBS
 all: build
 
 bootstrap:
-	@$(ROOT)/scripts/bootstrap.sh
+	@$(ROOT)/scripts/bootstrap.sh "$(ARCHES)"
 
 configure: bootstrap
 	@for arch in i686 x86_64; do \

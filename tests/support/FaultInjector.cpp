@@ -219,6 +219,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(FindClose, FALSE, ERROR_INVALID_HANDLE, kReleaseAndFail, Releases{"find handle"})                      \
     X(wstat, StatFails{}, ERROR_ACCESS_DENIED, kFail, None{})                                                \
     X(IsWow64Process, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                             \
+    X(IsWow64Process2, FALSE, ERROR_PROC_NOT_FOUND, kFail, None{})                                           \
     X(RegOpenKeyExW, LSTATUS{ERROR_ACCESS_DENIED}, 0, kFail, Gives<4>{"registry key"})                       \
     X(RegQueryValueExW, LSTATUS{ERROR_ACCESS_DENIED}, 0, kFail, None{})                                      \
     X(RegCloseKey, LSTATUS{ERROR_INVALID_HANDLE}, 0, kReleaseAndFail, Releases{"registry key"})              \

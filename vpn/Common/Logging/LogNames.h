@@ -207,6 +207,6 @@ constexpr char kTlsFree[] = "::TlsFree";
 constexpr char kTstat[] = "_tstat"; // the name the log has always shown for the wide stat
 constexpr char kWriteFile[] = "::WriteFile";
 constexpr char kXmlLocalPWPolMgrBuildLocalPolicy[] = "XmlLocalPWPolMgr::buildLocalPolicy";
-constexpr char kXmlLocalPWPolMgrFindLocalPolicy[] = "XmlLocalPWPolMgr::findLocalPolicy";
+constexpr const char* kXmlLocalPWPolMgrLoadLocalPolicy = XmlLocalPWPolMgr::kLoadLocalPolicy;
 } // namespace Invoked
 } // namespace LogNames

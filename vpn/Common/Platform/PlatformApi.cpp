@@ -103,6 +103,21 @@ auto LateBound(LateBoundResolver resolve, HMODULE (*library)(), const char* name
     };
 }
 
+// A function of kernel32 that older Windows versions lack, or null with ERROR_PROC_NOT_FOUND. kernel32
+// is loaded in every process, so nothing is loaded to ask.
+template <typename Pointer>
+Pointer InKernel32(const char* name)
+{
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const FARPROC entry = kernel == nullptr ? nullptr : ::GetProcAddress(kernel, name);
+    if (entry == nullptr)
+    {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<Pointer>(reinterpret_cast<void*>(entry));
+}
+
 BOOL Refused()
 {
     return FALSE;
@@ -157,18 +172,15 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.RegCloseKey = LateBound<decltype(&::RegCloseKey)>(resolve, Advapi32, "RegCloseKey",
                                                           [] { return static_cast<LSTATUS>(LastError()); });
 
+    api.IsWow64Process2 = [](HANDLE process, USHORT* processMachine, USHORT* nativeMachine) -> BOOL
+    {
+        const auto function = InKernel32<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>("IsWow64Process2");
+        return function != nullptr ? function(process, processMachine, nativeMachine) : FALSE;
+    };
     api.SetDefaultDllDirectories = [](DWORD flags) -> BOOL
     {
-        using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        const FARPROC entry =
-            kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "SetDefaultDllDirectories");
-        if (entry == nullptr)
-        {
-            ::SetLastError(ERROR_PROC_NOT_FOUND);
-            return FALSE;
-        }
-        return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(entry))(flags);
+        const auto function = InKernel32<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
+        return function != nullptr ? function(flags) : FALSE;
     };
     api.LoadLibraryExW = ::LoadLibraryExW;
     api.GetProcAddress = ::GetProcAddress;

@@ -45,6 +45,9 @@ struct PlatformApi
 
     // Processes and the registry
     std::function<BOOL(HANDLE, PBOOL)> IsWow64Process;
+    // Looked up in kernel32 at run time (Windows 10 1709 and later): FALSE with ERROR_PROC_NOT_FOUND
+    // before.
+    std::function<BOOL(HANDLE, USHORT*, USHORT*)> IsWow64Process2;
     std::function<LSTATUS(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)> RegOpenKeyExW;
     std::function<LSTATUS(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)> RegQueryValueExW;
     std::function<LSTATUS(HKEY)> RegCloseKey;

@@ -4,6 +4,7 @@
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/StringConvert.h"
+#include "vpn/Common/Utility/Win/AtomicFileWriter.h"
 #include "vpn/Common/Utility/Win/FileSecurity.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
 #include "vpn/Common/Utility/Win/Various.h"
@@ -202,34 +203,57 @@ std::string Distrust(const FoundFile& found)
     {
         return "it belongs to " + found.owner + ", not to " + kTrustedAccounts;
     }
+    if (!found.changeableBy.empty())
+    {
+        return "it lets " + found.changeableBy + " change it";
+    }
     return std::string();
 }
 } // namespace
 
-ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, const CTrustedIdentities& trusted,
-                                                  char level, CUniqueFileHandle& file)
+ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, const std::wstring& base,
+                                                  const CTrustedIdentities& trusted, char level,
+                                                  HeldPolicy& held)
 {
+    held = HeldPolicy();
+    // A folder that someone else may change could be swapped for another between the check and the
+    // parse: the file inside is then no more trusted than the folder. A refused folder has been
+    // logged with its reason; a folder that cannot be opened at all is refused the same way.
+    const ResultCode folders =
+        CAtomicFileWriter::openDirectoryPath(kLoad, path, base, trusted, level, held.folders);
+    if (folders == ERROR_PATH_NOT_FOUND)
+    {
+        return GLOBAL_SUCCESS;
+    }
+    if (folders == ERROR_ACCESS_DENIED)
+    {
+        PW_LOG_DEBUG(kLoad, level, "%s is not read: a folder on its way is not trusted",
+                     CNarrowText(path).c_str());
+        return kUntrustedPolicyFile;
+    }
+    PW_RETURN_IF_FAILED_LOGGED(folders);
+
     FoundFile found;
+    CUniqueFileHandle file;
     // Another run may be replacing the file right now: look at it once it holds still.
     const ResultCode inspected = RetryWhileFileInUse(
         [&]() -> DWORD {
             return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found,
                                               file);
         });
-    if (inspected != GLOBAL_SUCCESS || !found.exists)
+    if (inspected != GLOBAL_SUCCESS)
     {
-        const ResultCode error = inspected != GLOBAL_SUCCESS ? inspected : ERROR_FILE_NOT_FOUND;
-        PW_LOG_RETURN_CODE(kLoad, 'E', LogNames::Invoked::kCFileSecurityInspectFile, error, nullptr,
+        PW_LOG_RETURN_CODE(kLoad, 'E', LogNames::Invoked::kCFileSecurityInspectFile, inspected, nullptr,
                            "Cannot read %s", CNarrowText(path).c_str());
-        return error;
+        return inspected;
     }
-    const std::string distrust = Distrust(found);
+    const std::string distrust = found.exists ? Distrust(found) : std::string();
     if (!distrust.empty())
     {
-        file.reset();
         PW_LOG_DEBUG(kLoad, level, "%s is not read: %s", CNarrowText(path).c_str(), distrust.c_str());
         return kUntrustedPolicyFile;
     }
+    held.file = std::move(file);
     return GLOBAL_SUCCESS;
 }
 
@@ -252,11 +276,7 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
     {
         return false;
     }
-    std::string distrust = Distrust(found);
-    if (distrust.empty() && !found.changeableBy.empty())
-    {
-        distrust = "it lets " + found.changeableBy + " change it";
-    }
+    const std::string distrust = Distrust(found);
     if (!distrust.empty())
     {
         schema.reset();

@@ -29,13 +29,22 @@ public:
     // An attribute of the element that started last.
     void attribute(const std::wstring& name, const std::wstring& value);
 
-    // Opens the policy file at path for the parse and keeps it open in file, shared for reading
-    // only, so that the file checked is the file read. 0 when it is a plain file with one name that
-    // a trusted account owns; kUntrustedPolicyFile, logged at level with the cause, when it is not;
-    // or the Windows error of a file that could not be opened, logged at level 'E'.
-    [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path,
+    // What the read-back holds until the parse is done, so that the file checked is the file read:
+    // the folders on the policy file's way, and the file itself, shared for reading only.
+    struct HeldPolicy
+    {
+        std::vector<CUniqueFileHandle> folders;
+        CUniqueFileHandle file; // invalid when there is no policy file
+    };
+    // Opens the folders of path below base with the writer's folder check, then the policy file at
+    // path, and keeps them in held. 0 with the file held when it is a plain file with one name that a
+    // trusted account owns and that no untrusted account may change, in folders that pass the
+    // check; 0 without it when there is no file; kUntrustedPolicyFile, logged at level with the
+    // cause, when the file or a folder on its way is not trusted; or the code of a file that could
+    // not be looked at, logged at level 'E'. A file that another run is replacing is waited for.
+    [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path, const std::wstring& base,
                                                       const CTrustedIdentities& trusted, char level,
-                                                      CUniqueFileHandle& file);
+                                                      HeldPolicy& held);
     // True when the schema at path may be handed to the reader, which runs elevated and loads what
     // the schema names: a plain file with one name that a trusted account owns and that no untrusted
     // account may change. It is then held in schema, shared for reading only, against writers. A

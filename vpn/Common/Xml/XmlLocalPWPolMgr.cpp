@@ -158,14 +158,19 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
     return loadLocalPolicy(PolicyLocation(), untrustedLevel);
 }
 
-ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel)
+ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel,
+                                             bool* exists)
 {
     policyInfo.reset();
     // Nothing of a parse that stopped part-way carries over.
     reader.reset();
-    if (!localPolicyExists(context))
+    bool found = false;
+    bool& policyExists = exists != nullptr ? *exists : found;
+    policyExists = false;
+    // Without a policy directory it cannot be told whether there is a policy.
+    if (context.policyDirectory.empty())
     {
-        return 0;
+        return ERROR_PATH_NOT_FOUND;
     }
     const std::wstring path = context.policyDirectory + kPolicyFileName;
     CTrustedIdentities ownTrusted;
@@ -176,11 +181,16 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
                             ownTrusted.load(), "Cannot tell who wrote %s", CNarrowText(path).c_str());
         trusted = &ownTrusted;
     }
-    // Both are held against writers until the parse is done, so that the files checked are the
-    // files read.
-    CUniqueFileHandle policy;
+    // The folders, the file and its schema are held against writers until the parse is done. The
+    // reader opens the file by its path, which the held folders keep naming the file that was checked.
+    LocalPWPolicyReader::HeldPolicy policy;
     PW_RETURN_IF_FAILED_LOGGED(
-        LocalPWPolicyReader::openTrustedPolicy(path, *trusted, untrustedLevel, policy));
+        LocalPWPolicyReader::openTrustedPolicy(path, context.dataFolder, *trusted, untrustedLevel, policy));
+    policyExists = policy.file.valid();
+    if (!policyExists)
+    {
+        return GLOBAL_SUCCESS;
+    }
     CUniqueFileHandle schema;
     XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(
                                context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, *trusted, schema));

@@ -68,12 +68,15 @@ public:
     bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
                              PolicyValues& update) const;
 
-    // Resets the record and reads the policy file into it; 0 when there is no file. Only a plain
-    // file with one name that a trusted account owns is read: any other is not parsed, and gives
+    // Resets the record and reads the policy file into it; 0 when there is no file (exists, when
+    // given, tells), ERROR_PATH_NOT_FOUND when the policy directory is unknown. Only a plain file with
+    // one name that a trusted account owns and that no untrusted account may change, in folders that
+    // pass the writer's folder check, is read: any other is not parsed, and gives
     // kUntrustedPolicyFile after an entry at untrustedLevel. The schema beside the file is used only
-    // when it passes the same checks and no untrusted account may change it.
+    // when it passes the same checks.
     [[nodiscard]] ResultCode loadLocalPolicy(char untrustedLevel = 'E');
-    [[nodiscard]] ResultCode loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel = 'E');
+    [[nodiscard]] ResultCode loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel = 'E',
+                                             bool* exists = nullptr);
     static constexpr ResultCode kUntrustedPolicyFile = LocalPWPolicyReader::kUntrustedPolicyFile;
     LocalPWPolicyInfo getLocalPolicyInfo() const;
 

@@ -4,13 +4,9 @@
 
 #include <msxml2.h>
 
-#include <utility>
-
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Platform/PlatformApi.h"
-#include "vpn/Common/Platform/UniqueHandle.h"
-#include "vpn/Common/Utility/Win/Various.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
@@ -63,25 +59,6 @@ HRESULT CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader
     return S_OK;
 }
 
-// Opens the file for reading, sharing neither write nor delete access, which keeps writers out: a
-// file that this handle holds can be neither changed nor replaced until it is closed. A file that
-// is being replaced, or that another opener holds for writing, is tried again for a moment.
-// Returns ERROR_SUCCESS with the file held, or the error of the last attempt.
-DWORD HoldForReading(const std::wstring& path, CUniqueFileHandle& hold)
-{
-    return RetryWhileFileInUse(
-        [&]() -> DWORD
-        {
-            CUniqueFileHandle file(pw::Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file.valid())
-            {
-                return LastErrorOfFailure();
-            }
-            hold = std::move(file);
-            return ERROR_SUCCESS;
-        });
-}
 } // namespace
 
 XmlParser::XmlParser(XmlMgr* manager, bool useSchemaLocation)
@@ -146,6 +123,18 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         return result;
     }
 
+    // MSXML 6.0 prohibits a DTD by default; the 3.0 reader must be told to, or a DTD in the file could
+    // have the elevated reader expand entities without end.
+    if (!validating)
+    {
+        hr = reader->putFeature(L"prohibit-dtd", VARIANT_TRUE);
+        if (FAILED(hr))
+        {
+            PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutFeature,
+                               static_cast<ResultCode>(hr), nullptr, "Couldn't prohibit DTDs");
+            return result;
+        }
+    }
     if (validating && m_useSchemaLocation)
     {
         for (const SchemaFeature& feature : kSchemaFeatures)
@@ -159,24 +148,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         }
     }
 
-    // Another run may be replacing the file right now: parse it once it holds still, and keep it so
-    // until the parse is done. Any other failure to open it but a refused access is the parse's to
-    // report.
-    CUniqueFileHandle hold;
-    const DWORD holdError = HoldForReading(path, hold);
-    if (holdError == ERROR_ACCESS_DENIED)
-    {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCreateFile, holdError, nullptr,
-                           "Access to the file was refused");
-        return result;
-    }
-    if (IsFileInUse(holdError))
-    {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCreateFile, holdError, nullptr,
-                           "The file stayed in use");
-        return result;
-    }
-
+    // The caller holds the file and its folders against writers until the parse is done.
     hr = reader->parseURL(path.c_str());
     if (SUCCEEDED(hr) || hr == kSchemaValidationResult)
     {

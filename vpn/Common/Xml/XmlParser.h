@@ -3,7 +3,8 @@
 // Reads one XML file with the platform's SAX reader and hands its elements, attributes and
 // character data to a manager, in document order, by local name. When the MSXML 6.0 reader is
 // available the document is validated against the schema it names; otherwise the MSXML 3.0
-// reader parses it without validation. Each call enters a COM apartment and leaves it again.
+// reader parses it without validation, and with DTDs prohibited as MSXML 6.0 prohibits them. Each
+// call enters a COM apartment and leaves it again.
 
 #include <string>
 
@@ -22,9 +23,8 @@ public:
     XmlParser(const XmlParser&) = delete;
     XmlParser& operator=(const XmlParser&) = delete;
 
-    // Parses the file at path, holding it against writers until the parse is done; a file that is
-    // being replaced is waited for about a second. Returns 0 on success, GLOBAL_ERROR_UNEXPECTED on
-    // every failure.
+    // Parses the file at path, which the caller holds against writers until the call returns.
+    // Returns 0 on success, GLOBAL_ERROR_UNEXPECTED on every failure.
     [[nodiscard]] ResultCode invokeParser(const std::wstring& path);
 
 private:

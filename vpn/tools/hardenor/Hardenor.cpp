@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <exception>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -37,8 +36,27 @@ constexpr wchar_t kAgentServiceName[] = L"zirodava";
 constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
-// Answers the overwrite prompt in advance, for runs with no one to answer it; not a policy argument.
-constexpr wchar_t kOverwriteSwitch[] = L"/y";
+
+// The tool's switches: a name after "/" or "-", in any case, as Windows tools take theirs. No policy
+// argument begins with either character, so any other argument that does is a mistyped switch.
+enum class Switch
+{
+    None, // a policy argument
+    Help,
+    Overwrite, // answers the overwrite prompt in advance, for runs with no one to answer it
+    Status,
+    Unknown,
+};
+struct SwitchName
+{
+    const wchar_t* name;
+    Switch which;
+};
+constexpr SwitchName kSwitches[] = {
+    {L"?", Switch::Help},      {L"h", Switch::Help},
+    {L"help", Switch::Help},   {L"-help", Switch::Help}, // --help, for those used to it
+    {L"y", Switch::Overwrite}, {L"status", Switch::Status},
+};
 
 void ReportDllSearch(DWORD dllSearchError);
 CStoragePath* CreateStoragePath(IConsole& console);
@@ -46,7 +64,8 @@ std::string RefusalLine(const TargetRefusal& refusal);
 int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console);
 int ReportStatus(DWORD dllSearchError, IConsole& console);
 bool IsAgentIn(const std::wstring& folder);
-bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names);
+Switch SwitchOf(const wchar_t* argument);
+bool HasSwitch(int argc, const wchar_t* const* argv, Switch which);
 void LogEscapedException() noexcept;
 } // namespace
 
@@ -68,6 +87,17 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
 
         ResultCode logResult = 0;
         DiagnosticLogScope log(logResult);
+        // A mistyped switch must never turn a check into a write: nothing else happens.
+        if (const wchar_t* unknown = unknownSwitch(argc, argv))
+        {
+            const CNarrowText name(unknown);
+            console.write(
+                ("Unknown switch " + std::string(name.c_str() != nullptr ? name.c_str() : "?") + "\n\n")
+                    .c_str());
+            printUsage(console);
+            PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", name.c_str());
+            return kExitFailure;
+        }
         if (isStatusRequested(argc, argv))
         {
             return ReportStatus(dllSearchError, console);
@@ -124,12 +154,11 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         }
     }
 
-    // The user's arguments as given, without /y, then FIPS mode on; the first value of a policy wins,
-    // so a user's fm=false keeps FIPS mode off.
+    // The user's policy arguments as given, then FIPS mode on; the first value of a policy wins, so a
+    // user's fm=false keeps FIPS mode off.
     std::vector<const wchar_t*> arguments;
     std::copy_if(argv + 1, argv + argc, std::back_inserter(arguments),
-                 [](const wchar_t* argument)
-                 { return argument == nullptr || std::wcscmp(argument, kOverwriteSwitch) != 0; });
+                 [](const wchar_t* argument) { return SwitchOf(argument) == Switch::None; });
     arguments.push_back(kFipsOnArgument);
 
     TargetRefusal refusal;
@@ -185,24 +214,11 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
 
     XmlLocalPWPolMgr policyManager;
     const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
-    // "Cannot tell" is never "off": a detection rule would take the machine for one to remediate.
-    bool exists = false;
-    const ResultCode found = XmlLocalPWPolMgr::findLocalPolicy(context, exists);
-    if (found != GLOBAL_SUCCESS)
-    {
-        console.write("The local policy file could not be read\n");
-        PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kXmlLocalPWPolMgrFindLocalPolicy, found,
-                           nullptr, "cannot tell whether there is a local policy file");
-        return kExitFailure;
-    }
-    if (!exists)
-    {
-        console.write("No local policy file: FIPS mode is off\n");
-        return kExitFipsOff;
-    }
     // A file that an administrator did not write says nothing about the machine; the run that the
-    // detection rule then starts replaces it.
-    const ResultCode loaded = policyManager.loadLocalPolicy(context, 'W');
+    // detection rule then starts replaces it. "Cannot tell" is never "off": a detection rule would
+    // take the machine for one to remediate.
+    bool exists = false;
+    const ResultCode loaded = policyManager.loadLocalPolicy(context, 'W', &exists);
     if (loaded == XmlLocalPWPolMgr::kUntrustedPolicyFile)
     {
         console.write("The local policy file was not written by an administrator\n");
@@ -211,8 +227,21 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
     if (loaded != GLOBAL_SUCCESS)
     {
         console.write("The local policy file could not be read\n");
-        PW_LOG_DEBUG(names::kWmain, 'E', "could not load local policy file");
+        if (exists)
+        {
+            PW_LOG_DEBUG(names::kWmain, 'E', "could not load local policy file");
+        }
+        else
+        {
+            PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kXmlLocalPWPolMgrLoadLocalPolicy,
+                               loaded, nullptr, "cannot tell whether there is a local policy file");
+        }
         return kExitFailure;
+    }
+    if (!exists)
+    {
+        console.write("No local policy file: FIPS mode is off\n");
+        return kExitFipsOff;
     }
     if (policyManager.getLocalPolicyInfo().getFipsMode())
     {
@@ -295,17 +324,29 @@ bool isAgentInstalled()
 
 bool isStatusRequested(int argc, const wchar_t* const* argv)
 {
-    return HasArgument(argc, argv, {L"/status"});
+    return HasSwitch(argc, argv, Switch::Status);
 }
 
 bool isOverwriteConfirmed(int argc, const wchar_t* const* argv)
 {
-    return HasArgument(argc, argv, {kOverwriteSwitch});
+    return HasSwitch(argc, argv, Switch::Overwrite);
 }
 
 bool isHelpRequested(int argc, const wchar_t* const* argv)
 {
-    return HasArgument(argc, argv, {L"/?", L"-?", L"-h", L"--help"});
+    return HasSwitch(argc, argv, Switch::Help);
+}
+
+const wchar_t* unknownSwitch(int argc, const wchar_t* const* argv)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        if (SwitchOf(argv[i]) == Switch::Unknown)
+        {
+            return argv[i];
+        }
+    }
+    return nullptr;
 }
 
 void printUsage(IConsole& console)
@@ -318,6 +359,8 @@ void printUsage(IConsole& console)
         "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
         "/y overwrites an existing policy file without asking.\n"
         "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
+        "Switches may begin with / or - and are not case-sensitive (/Y, -status). Any other argument\n"
+        "that begins with / or - is refused, and nothing is done.\n"
         "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
         "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
         "\n"
@@ -345,8 +388,8 @@ void printUsage(IConsole& console)
         "\n"
         "Exit codes:\n"
         "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
-        "  -1  not an administrator, the policy file could not be written or read back, or no answer\n"
-        "      to the overwrite prompt (end of input)\n"
+        "  -1  an unknown switch, not an administrator, the policy file could not be written or read\n"
+        "      back, or no answer to the overwrite prompt (end of input)\n"
         "Exit codes with /status:\n"
         "  0   FIPS mode is on\n"
         "  1   FIPS mode is off, there is no policy file, or an administrator did not write it\n"
@@ -407,20 +450,26 @@ bool IsAgentIn(const std::wstring& folder)
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
 }
 
-// True when one of the arguments is one of the names, compared exactly.
-bool HasArgument(int argc, const wchar_t* const* argv, std::initializer_list<const wchar_t*> names)
+Switch SwitchOf(const wchar_t* argument)
 {
-    for (int i = 1; i < argc; ++i)
+    if (argument == nullptr || (argument[0] != L'/' && argument[0] != L'-'))
     {
-        for (const wchar_t* name : names)
+        return Switch::None;
+    }
+    for (const SwitchName& known : kSwitches)
+    {
+        if (_wcsicmp(argument + 1, known.name) == 0)
         {
-            if (argv[i] != nullptr && std::wcscmp(argv[i], name) == 0)
-            {
-                return true;
-            }
+            return known.which;
         }
     }
-    return false;
+    return Switch::Unknown;
+}
+
+bool HasSwitch(int argc, const wchar_t* const* argv, Switch which)
+{
+    return argc > 1 && std::any_of(argv + 1, argv + argc,
+                                   [which](const wchar_t* argument) { return SwitchOf(argument) == which; });
 }
 // Logs the exception that is being handled; called from a catch clause.
 void LogEscapedException() noexcept

@@ -19,7 +19,9 @@ bool isAgentInstalled();
 // console and in the log; when the agent is not installed it only logs where it looked.
 void restartAgent(IConsole& console);
 
-// True when an argument asks for the usage text ("/?", "-?", "-h", "--help").
+// The switches are names after "/" or "-", matched ignoring case ("/Y", "-status").
+
+// True when an argument asks for the usage text ("/?", "/h", "/help", with "-" too, and "--help").
 bool isHelpRequested(int argc, const wchar_t* const* argv);
 
 // True when an argument asks for the FIPS state that the policy file holds ("/status").
@@ -28,6 +30,9 @@ bool isStatusRequested(int argc, const wchar_t* const* argv);
 // True when an argument answers the overwrite prompt in advance ("/y"): an existing policy file is
 // then replaced without asking.
 bool isOverwriteConfirmed(int argc, const wchar_t* const* argv);
+
+// The first argument that begins with "/" or "-" and is none of the switches, or null.
+const wchar_t* unknownSwitch(int argc, const wchar_t* const* argv);
 
 // Writes the usage text to the console.
 void printUsage(IConsole& console);

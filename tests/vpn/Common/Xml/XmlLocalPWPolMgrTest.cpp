@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/ApiOverride.h"
@@ -896,6 +897,158 @@ TEST_F(PolicyReadBack, FileThatIsNotWellFormedFailsTheLoad)
     EXPECT_TRUE(log.contains("Invoked Function: ISAXXMLReader::parse"));
 }
 
+// A policy file that another opener holds for the moment, as a rename over it holds it for delete,
+// is read once it is free again; pauses go through the seam and are recorded.
+class PolicyReadBackInUse : public PolicyManager
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"true"}}, {})); }
+    ~PolicyReadBackInUse() override
+    {
+        if (holder != INVALID_HANDLE_VALUE)
+        {
+            ::CloseHandle(holder);
+        }
+    }
+
+    // Opens the file for delete as a rename that replaces it does, which keeps out every reader
+    // that does not share delete access.
+    void holdForReplacing()
+    {
+        holder = ::CreateFileW(folder.policyFile().c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    }
+    // Refuses the first opens of the policy file with error.
+    OverrideSet refuseOpens(int count, DWORD error)
+    {
+        OverrideSet refuse;
+        refuse.add(&pw::PlatformApi::CreateFileW,
+                   [count, error, refused = 0, open = pw::Api().CreateFileW](
+                       LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE model) mutable
+                   {
+                       if (EndsWith(name, L".xml") && refused++ < count)
+                       {
+                           ::SetLastError(error);
+                           return INVALID_HANDLE_VALUE;
+                       }
+                       return open(name, access, share, security, disposition, flags, model);
+                   });
+        return refuse;
+    }
+    std::vector<LoggedEntry> problems() const
+    {
+        return LoggedEntries(log, [](const LoggedEntry& entry) { return entry.level != 'I'; });
+    }
+
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    size_t releaseAfter = 0; // the pause after which the holder lets go; 0: never
+    std::vector<DWORD> pauses;
+    ApiOverride<void(DWORD)> pause =
+        OverrideApi(&pw::PlatformApi::Sleep,
+                    [this](DWORD ms)
+                    {
+                        pauses.push_back(ms);
+                        if (pauses.size() == releaseAfter && holder != INVALID_HANDLE_VALUE)
+                        {
+                            ::CloseHandle(std::exchange(holder, INVALID_HANDLE_VALUE));
+                        }
+                    });
+};
+
+TEST_F(PolicyReadBackInUse, IsReadOnceTheOtherOpenerLetsGo)
+{
+    holdForReplacing();
+    releaseAfter = 2;
+    EXPECT_EQ(0u, manager.loadLocalPolicy());
+    EXPECT_EQ((std::vector<DWORD>{50, 50}), pauses);
+    EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+    EXPECT_EQ(std::vector<LoggedEntry>(), problems());
+}
+
+TEST_F(PolicyReadBackInUse, GivesUpAfterTwentyAttemptsWithTheErrorLogged)
+{
+    holdForReplacing();
+    EXPECT_EQ(static_cast<ResultCode>(ERROR_SHARING_VIOLATION), manager.loadLocalPolicy());
+    EXPECT_EQ(19u, pauses.size());
+    EXPECT_FALSE(manager.getLocalPolicyInfo().getFipsMode()) << "nothing is parsed";
+    EXPECT_EQ(std::vector<LoggedEntry>{Failure('E', "XmlLocalPWPolMgr::loadLocalPolicy", "XmlLocalPWPolMgr",
+                                               "CFileSecurity::InspectFile", ERROR_SHARING_VIOLATION,
+                                               "Cannot read " + ToUtf8(folder.policyFile()))},
+              problems());
+}
+
+TEST_F(PolicyReadBackInUse, MissingFileOrFolderIsNoFileInUse)
+{
+    ASSERT_TRUE(::DeleteFileW(folder.policyFile().c_str()));
+    EXPECT_EQ(0u, manager.loadLocalPolicy());
+    ASSERT_TRUE(::RemoveDirectoryW(folder.policyDirectory().c_str()));
+    EXPECT_EQ(0u, manager.loadLocalPolicy());
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_EQ(std::vector<LoggedEntry>(), problems());
+}
+
+TEST_F(PolicyReadBackInUse, RefusedAccessIsNoFileInUseAndFailsAtOnce)
+{
+    // Regression: a refused access was taken for a file in use and tried again for a second.
+    const OverrideSet refuse = refuseOpens(100, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), manager.loadLocalPolicy());
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_FALSE(manager.getLocalPolicyInfo().getFipsMode()) << "nothing is parsed";
+}
+
+TEST_F(PolicyReadBackInUse, EachErrorOfAFileInUseIsTriedAgain)
+{
+    for (const DWORD error : {ERROR_LOCK_VIOLATION, ERROR_SHARING_VIOLATION})
+    {
+        pauses.clear();
+        const OverrideSet refuse = refuseOpens(3, error);
+        EXPECT_EQ(0u, manager.loadLocalPolicy());
+        EXPECT_EQ(3u, pauses.size());
+        EXPECT_TRUE(manager.getLocalPolicyInfo().getFipsMode());
+    }
+}
+
+// The file is opened once before the reader opens it by its path, and that one handle, with the
+// folders on its way, holds it against writers until the parse is done.
+TEST_F(PolicyReadBackInUse, FileAndFoldersAreHeldFromTheOneOpenUntilTheParseIsDone)
+{
+    struct WatchingManager : XmlLocalPWPolMgr
+    {
+        void startElement(const std::wstring& name) override
+        {
+            // Another run that begins to replace the file opens it for delete, as the rename does.
+            const HANDLE writer = ::CreateFileW(file.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            fileHeld = writer == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION;
+            ::CloseHandle(writer);
+            const std::wstring moved = folderPath.substr(0, folderPath.size() - 1) + L" moved";
+            folderHeld = !::MoveFileW(folderPath.c_str(), moved.c_str()) ||
+                         !::MoveFileW(moved.c_str(), folderPath.c_str());
+            XmlLocalPWPolMgr::startElement(name);
+        }
+        std::wstring file, folderPath;
+        bool fileHeld = false, folderHeld = false;
+    } watching;
+    watching.file = folder.policyFile();
+    watching.folderPath = folder.policyDirectory();
+    int opens = 0;
+    const auto count =
+        OverrideApi(&pw::PlatformApi::CreateFileW,
+                    [&opens, open = pw::Api().CreateFileW](LPCWSTR name, DWORD access, DWORD share,
+                                                           LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                                           DWORD flags, HANDLE model)
+                    {
+                        opens += EndsWith(name, L"PathweaveLocalPolicy.xml") ? 1 : 0;
+                        return open(name, access, share, security, disposition, flags, model);
+                    });
+    EXPECT_EQ(0u, watching.loadLocalPolicy());
+    EXPECT_EQ(1, opens);
+    EXPECT_TRUE(watching.fileHeld && watching.folderHeld);
+    holdForReplacing(); // let go after the parse
+}
+
 TEST_F(PolicyReadBack, MisplacedUpdatePolicyAndNewerVersionWarnButLoad)
 {
     ASSERT_TRUE(folder.createPolicyDirectory());
@@ -927,8 +1080,10 @@ struct FoundFiles
     std::shared_ptr<void> (*prepare)(const std::wstring& schema);
     ResultCode loaded;
     bool schemaUsed;
-    // The warnings and errors, level first, with "{P}" and "{S}" for the policy's and the schema's path.
+    // The warnings and errors, level first, with "{P}", "{S}" and "{D}" for the policy's, the schema's
+    // and the policy directory's path.
     std::vector<std::string> entries;
+    bool onlyRead = false; // the fakes come after the write: what the read-back alone sees
 };
 
 class PolicyFoundFiles : public PolicyManager, public ::testing::WithParamInterface<FoundFiles>
@@ -955,14 +1110,34 @@ std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
         new OwnerOverride(OverrideSecurityOf(schema.empty() ? L".xml" : L".xsd", sddl)));
 }
 
+// What stands at the path that ends in suffix is reported as a reparse point.
+std::shared_ptr<void> ReparsePoint(const std::wstring& suffix)
+{
+    auto set = std::make_shared<OverrideSet>();
+    set->add(&pw::PlatformApi::GetFileInformationByHandle,
+             [suffix](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+             {
+                 const BOOL done = ::GetFileInformationByHandle(file, information);
+                 if (done && EndsWith(FinalPathOf(file), suffix))
+                 {
+                     information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                 }
+                 return done;
+             });
+    return set;
+}
+
+const std::string kNotReadForItsFolder = "E {P} is not read: a folder on its way is not trusted";
+
 TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
 {
     const FoundFiles& found = GetParam();
     ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy({{L"FipsMode", L"false"}}, {}));
     log.clear();
     const std::wstring schema = folder.policyDirectory() + L"PathweaveLocalPolicy.xsd";
-    const std::shared_ptr<void> fakes = found.prepare(schema);
+    std::shared_ptr<void> fakes = found.onlyRead ? nullptr : found.prepare(schema);
     ASSERT_TRUE(Generate(manager, {L"fm=true"}));
+    fakes = found.onlyRead ? found.prepare(schema) : fakes;
     ASSERT_EQ(found.loaded, manager.loadLocalPolicy());
     EXPECT_EQ(found.loaded == 0, manager.getLocalPolicyInfo().getFipsMode());
 
@@ -981,7 +1156,8 @@ TEST_P(PolicyFoundFiles, OnlyTrustedFilesAreTrusted)
     for (std::string text : found.entries)
     {
         for (const auto& [token, path] :
-             {std::make_pair("{P}", folder.policyFile()), std::make_pair("{S}", schema)})
+             {std::make_pair("{P}", folder.policyFile()), std::make_pair("{S}", schema),
+              std::make_pair("{D}", folder.policyDirectory().substr(0, folder.policyDirectory().size() - 1))})
         {
             const size_t at = text.find(token);
             text = at == std::string::npos ? text : text.replace(at, 3, ToUtf8(path));
@@ -1022,18 +1198,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const std::wstring& schema)
                    {
                        PlainSchema(schema);
-                       auto set = std::make_shared<OverrideSet>();
-                       set->add(&pw::PlatformApi::GetFileInformationByHandle,
-                                [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
-                                {
-                                    const BOOL done = ::GetFileInformationByHandle(file, information);
-                                    if (done && EndsWith(FinalPathOf(file), L".xsd"))
-                                    {
-                                        information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                                    }
-                                    return done;
-                                });
-                       return std::shared_ptr<void>(set);
+                       return ReparsePoint(L".xsd");
                    },
                    0,
                    false,
@@ -1057,5 +1222,32 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    false,
                    {"W The policy is read without its schema: {S}: it has 2 hard links, so it may be changed "
-                    "under another name"}}),
+                    "under another name"}},
+        FoundFiles{
+            "PolicyUsersMayWrite",
+            [](const std::wstring&)
+            { return Reported(L"", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1201bf;;;BU)"); },
+            XmlLocalPWPolMgr::kUntrustedPolicyFile,
+            false,
+            {"E {P} is not read: it lets BUILTIN\\Users (S-1-5-32-545) FILE_WRITE_DATA, FILE_APPEND_DATA "
+             "change it"}},
+        FoundFiles{"FolderOfAUser",
+                   [](const std::wstring&)
+                   {
+                       return std::shared_ptr<void>(new OwnerOverride(
+                           OverrideSecurityOf(L"Roamguard Client", L"O:S-1-5-21-7-7-7-1001D:P(A;;FA;;;SY)")));
+                   },
+                   XmlLocalPWPolMgr::kUntrustedPolicyFile,
+                   false,
+                   {"E Refusing folder {D}: its owner S-1-5-21-7-7-7-1001 is not SYSTEM, Administrators, "
+                    "TrustedInstaller or the user running this tool",
+                    kNotReadForItsFolder},
+                   true},
+        FoundFiles{"FolderReparsePoint",
+                   [](const std::wstring&) { return ReparsePoint(L"Roamguard Client"); },
+                   XmlLocalPWPolMgr::kUntrustedPolicyFile,
+                   false,
+                   {"E Refusing folder {D}: it is a reparse point (a junction, symbolic link or mount point)",
+                    kNotReadForItsFolder},
+                   true}),
     [](const ::testing::TestParamInfo<FoundFiles>& info) { return std::string(info.param.name); });

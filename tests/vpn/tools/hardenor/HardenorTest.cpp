@@ -264,10 +264,8 @@ TEST_F(HardenorPrompt, AnswersThatBeginWithYAndSlashYOverwrite)
 {
     // /y, anywhere: no prompt and nothing read (standard input is at its end); with no file, a plain run.
     const std::tuple<std::vector<std::wstring>, std::string, bool> cases[] = {
-        {{L"bd=true"}, "y\n", true},
-        {{L"bd=true"}, "Y\n", true},
-        {{L"bd=true"}, "yes\n", true},
-        {{L"/y", L"bd=true"}, "", true},
+        {{L"bd=true"}, "y\n", true},     {{L"bd=true"}, "Y\n", true},     {{L"bd=true"}, "yes\n", true},
+        {{L"/y", L"bd=true"}, "", true}, {{L"/Y", L"bd=true"}, "", true}, {{L"bd=true", L"-y"}, "", true},
         {{L"bd=true", L"/y"}, "", false}};
     for (const auto& [arguments, input, existing] : cases)
     {
@@ -307,7 +305,7 @@ TEST_F(HardenorPrompt, NoPromptWithoutAFileAndNothingIsRead)
 
 TEST_F(HardenorHelp, HelpArgumentsPrintUsageAndChangeNothing)
 {
-    for (const std::wstring help : {L"/?", L"-?", L"-h", L"--help"})
+    for (const std::wstring help : {L"/?", L"-?", L"-h", L"/H", L"--help", L"--HELP", L"-Help"})
     {
         const HardenorResult run = RunHardenor({L"bd=true", help});
         EXPECT_EQ(0u, run.exitCode);
@@ -326,19 +324,24 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
 {
     // With the agent installed, a restart would show on the console.
     ASSERT_TRUE(agent::Install());
-    const std::pair<std::string, std::pair<DWORD, std::string>> cases[] = {
-        {PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\n"}},
-        {PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
+    // The switch in any case, with / or -: a mistyped /status that wrote the policy would turn a
+    // detection rule into a remediation.
+    const std::tuple<const wchar_t*, std::string, std::pair<DWORD, std::string>> cases[] = {
+        {L"/status", PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\n"}},
+        {L"/STATUS",
+         PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
          {1, "FIPS mode is off\r\n"}},
-        {PolicyFile({"<FipsMode>true</FipsMode"}),
+        {L"-status",
+         PolicyFile({"<FipsMode>true</FipsMode"}),
          {kExitFailure, "The local policy file could not be read\r\n"}},
-        {"", {1, "No local policy file: FIPS mode is off\r\n"}}, // no file
+        {L"/Status", "", {1, "No local policy file: FIPS mode is off\r\n"}}, // no file
+        {L"/STATUS", "", {1, "No local policy file: FIPS mode is off\r\n"}},
     };
-    for (const auto& [file, expected] : cases)
+    for (const auto& [status, file, expected] : cases)
     {
         RemovePath(PolicyFilePath());
         ASSERT_TRUE(file.empty() || WriteFileBytes(PolicyFilePath(), file));
-        const HardenorResult run = RunHardenor({L"bd=true", L"/status"}, "y\n");
+        const HardenorResult run = RunHardenor({L"bd=true", status}, "y\n");
         EXPECT_EQ(expected, std::make_pair(run.exitCode, run.output));
         EXPECT_EQ(file, CurrentPolicy());
         EXPECT_EQ(!file.empty(), FileExists(PolicyFilePath())) << expected.second;
@@ -359,6 +362,14 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
     EXPECT_EQ(std::make_pair(DWORD{1}, std::regex_replace(notWritten, std::regex("\n"), "\r\n")),
               std::make_pair(linked.exitCode, linked.output));
 
+    {
+        // A file of the administrators that users may write to is theirs as well.
+        const auto writable =
+            OverrideSecurityOf(L".xml", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1201bf;;;BU)");
+        ScriptedConsole console("");
+        EXPECT_EQ(1, RunInProcess({L"/status"}, console));
+        EXPECT_EQ(notWritten, console.written);
+    }
     // A file of a user, which Wine cannot show: /status says so, a run's read-back refuses it; a data
     // folder that Windows cannot tell is no "off".
     RecordingEventLog log(false);
@@ -381,7 +392,7 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
     std::vector<std::string> causes;
     for (const LoggedEntry& entry : LoggedEntries(log))
     {
-        if (entry.text.rfind(untrusted, 0) == 0 || entry.invoked == "XmlLocalPWPolMgr::findLocalPolicy")
+        if (entry.text.rfind(untrusted, 0) == 0 || entry.invoked == "XmlLocalPWPolMgr::loadLocalPolicy")
         {
             causes.push_back(entry.level + entry.text.substr(0, untrusted.size()));
         }
@@ -391,11 +402,28 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
               causes);
 }
 
-TEST_F(HardenorHelp, LookalikeArgumentsAreOrdinaryArguments)
+// A mistyped switch never turns into a write: nothing is read, prompted, written or restarted. An
+// argument that only looks like one is a policy argument, skipped.
+TEST_F(HardenorHelp, UnknownSwitchesAreRefusedBeforeAnythingElse)
 {
-    const HardenorResult run = RunHardenor({L"/h", L"--HELP", L"?"});
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(kEnabled, run.output);
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    ASSERT_TRUE(agent::Install());
+    using Args = std::vector<std::wstring>;
+    for (const Args& arguments : {Args{L"/statsu"}, Args{L"/x", L"fm=false"}, Args{L"fm=false", L"-status:"},
+                                  Args{L"/quiet", L"/y"}, Args{L"-"}})
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
+        const HardenorResult run = RunHardenor(arguments, "y\n");
+        const std::string unknown = ToUtf8(arguments[arguments[0].find_first_of(L"/-") == 0 ? 0 : 1]);
+        EXPECT_EQ(kExitFailure, run.exitCode) << unknown;
+        EXPECT_EQ(0u, run.output.rfind("Unknown switch " + unknown + "\r\n\r\nUsage: hardenor.exe", 0))
+            << run.output;
+        EXPECT_EQ(previous, CurrentPolicy()) << unknown;
+    }
+    RemovePath(PolicyFilePath());
+    agent::RemoveExecutable();
+    const HardenorResult lookalike = RunHardenor({L"?", L"h", L"status"});
+    EXPECT_EQ(std::make_pair(DWORD{0}, kEnabled), std::make_pair(lookalike.exitCode, lookalike.output));
 }
 
 // A copy of the exe is the message file of its event source: the entries' ids render their one text.
@@ -724,7 +752,16 @@ TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
     }
     TempDirectory native;
     OverrideSet wow64;
-    wow64.add(&pw::PlatformApi::IsWow64Process, [](HANDLE, PBOOL yes) { return *yes = TRUE; })
+    // An x86 process on ARM64 Windows, which IsWow64Process tells it is not under WOW64.
+    wow64
+        .add(&pw::PlatformApi::IsWow64Process2,
+             [](HANDLE, USHORT* process, USHORT* machine)
+             {
+                 *process = IMAGE_FILE_MACHINE_I386;
+                 *machine = 0xAA64; // IMAGE_FILE_MACHINE_ARM64
+                 return TRUE;
+             })
+        .add(&pw::PlatformApi::IsWow64Process, [](HANDLE, PBOOL yes) { return *yes = FALSE, TRUE; })
         .add(&pw::PlatformApi::RegQueryValueExW,
              [folder = native.path()](HKEY, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                                       LPDWORD size) -> LSTATUS
@@ -736,6 +773,13 @@ TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
              });
     const std::wstring nativeAgent = native.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
     ASSERT_EQ((std::vector<std::wstring>{AgentDirectory(), nativeAgent}), agentFolders());
+    {
+        // Before Windows 10 1709 there is no IsWow64Process2; IsWow64Process answers.
+        const OverrideSet older = FailCalls(&pw::PlatformApi::IsWow64Process2, ERROR_PROC_NOT_FOUND, FALSE);
+        const auto yes =
+            OverrideApi(&pw::PlatformApi::IsWow64Process, [](HANDLE, PBOOL wow64) { return *wow64 = TRUE; });
+        EXPECT_EQ((std::vector<std::wstring>{AgentDirectory(), nativeAgent}), agentFolders());
+    }
 
     RecordingEventLog log;
     ScriptedConsole console("");

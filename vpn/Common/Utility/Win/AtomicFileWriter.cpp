@@ -174,6 +174,21 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
                                                   const std::wstring& base, const CTrustedIdentities& trusted,
                                                   std::vector<CUniqueFileHandle>& folders)
 {
+    return walkDirectoryPath(logFunction, path, base, trusted, true, 'E', folders);
+}
+
+ResultCode CAtomicFileWriter::openDirectoryPath(const char* logFunction, const std::wstring& path,
+                                                const std::wstring& base, const CTrustedIdentities& trusted,
+                                                char level, std::vector<CUniqueFileHandle>& folders)
+{
+    return walkDirectoryPath(logFunction, path, base, trusted, false, level, folders);
+}
+
+ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const std::wstring& path,
+                                                const std::wstring& base, const CTrustedIdentities& trusted,
+                                                bool create, char level,
+                                                std::vector<CUniqueFileHandle>& folders)
+{
     try
     {
         if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
@@ -194,7 +209,22 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
                 continue;
             }
             const bool secured = prefix.size() > base.size() && !IsDrive(prefix);
-            if (pw::Api().GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES)
+            if (!create && !secured)
+            {
+                prefix += c;
+                continue;
+            }
+            const bool missing = pw::Api().GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES;
+            if (missing && !create)
+            {
+                // Nothing there is nothing to trust or to read; any other failure is the check's.
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                {
+                    return ERROR_PATH_NOT_FOUND;
+                }
+            }
+            else if (missing)
             {
                 SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
                 if (secured)
@@ -216,7 +246,7 @@ ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const
             if (secured)
             {
                 CUniqueFileHandle folder;
-                PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::OpenTrustedFolder(prefix, trusted, folder));
+                PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::OpenTrustedFolder(prefix, trusted, folder, level));
                 folders.push_back(std::move(folder));
             }
             prefix += c;

@@ -66,8 +66,20 @@ public:
                                                         const std::wstring& base,
                                                         const CTrustedIdentities& trusted,
                                                         std::vector<CUniqueFileHandle>& folders);
+    // Opens the same folders of path as createDirectoryPath, creating none, and keeps them open in
+    // folders: a reader that holds them reads from the folders that were checked. 0; ERROR_PATH_NOT_FOUND,
+    // not logged, when one of them does not exist; or the code of the failure, logged (a refused
+    // folder at level).
+    [[nodiscard]] static ResultCode openDirectoryPath(const char* logFunction, const std::wstring& path,
+                                                      const std::wstring& base,
+                                                      const CTrustedIdentities& trusted, char level,
+                                                      std::vector<CUniqueFileHandle>& folders);
 
 private:
+    [[nodiscard]] static ResultCode walkDirectoryPath(const char* logFunction, const std::wstring& path,
+                                                      const std::wstring& base,
+                                                      const CTrustedIdentities& trusted, bool create,
+                                                      char level, std::vector<CUniqueFileHandle>& folders);
     void reportPlantedTarget(const std::wstring& target) const;
     void removeLeftovers() const;
     [[nodiscard]] ResultCode createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,

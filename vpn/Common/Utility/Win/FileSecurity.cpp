@@ -60,10 +60,10 @@ struct OwnerAndDacl
     }
 };
 
-// Logs the refusal of a folder on behalf of the folder check; ERROR_ACCESS_DENIED.
-ResultCode RefuseFolder(int line, const char* format, const std::wstring& path)
+// Logs the refusal of a folder at level on behalf of the folder check; ERROR_ACCESS_DENIED.
+ResultCode RefuseFolder(int line, char level, const char* format, const std::wstring& path)
 {
-    LogReturnCode(kOpenTrustedFolder, kFile, line, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+    LogReturnCode(kOpenTrustedFolder, kFile, line, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
                   format, CNarrowText(path).c_str());
     return ERROR_ACCESS_DENIED;
 }
@@ -158,12 +158,14 @@ DWORD FindUntrustedGrant(PACL dacl, const CTrustedIdentities& trusted, const Dan
 }
 
 // Refuses a DACL that gives an untrusted account a dangerous right on the folder itself. 0, or the
-// code of the refusal, logged.
-ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrustedIdentities& trusted)
+// code of the refusal, logged at level.
+ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrustedIdentities& trusted,
+                             char level)
 {
     if (dacl == nullptr)
     {
-        return RefuseFolder(__LINE__, "Refusing folder %s: it has no DACL, so everyone may change it", path);
+        return RefuseFolder(__LINE__, level, "Refusing folder %s: it has no DACL, so everyone may change it",
+                            path);
     }
     std::string grant;
     PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetAce,
@@ -171,7 +173,7 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
                         "Cannot read the rights of folder %s", CNarrowText(path).c_str());
     if (!grant.empty())
     {
-        PW_LOG_RETURN_CODE(kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+        PW_LOG_RETURN_CODE(kOpenTrustedFolder, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
                            "Refusing folder %s: it grants %s; only SYSTEM, Administrators, "
                            "TrustedInstaller or the user running this tool may hold these rights",
                            CNarrowText(path).c_str(), grant.c_str());
@@ -192,7 +194,7 @@ ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemor
 }
 
 ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTrustedIdentities& trusted,
-                                            CUniqueFileHandle& folder)
+                                            CUniqueFileHandle& folder, char level)
 {
     // The link itself, not what it points to, so that a reparse point shows as one. Listing access
     // makes the missing delete sharing count: a handle without data access pins nothing. It is
@@ -215,12 +217,12 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     {
         return RefuseFolder(
-            __LINE__, "Refusing folder %s: it is a reparse point (a junction, symbolic link or mount point)",
-            path);
+            __LINE__, level,
+            "Refusing folder %s: it is a reparse point (a junction, symbolic link or mount point)", path);
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     {
-        return RefuseFolder(__LINE__, "Refusing folder %s: it is not a folder", path);
+        return RefuseFolder(__LINE__, level, "Refusing folder %s: it is not a folder", path);
     }
 
     OwnerAndDacl security;
@@ -230,13 +232,13 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     if (!trusted.contains(security.owner))
     {
         PW_LOG_RETURN_CODE(
-            kOpenTrustedFolder, 'E', kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+            kOpenTrustedFolder, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
             "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
             "the user running this tool",
             CNarrowText(path).c_str(), CTrustedIdentities::SidText(security.owner).c_str());
         return ERROR_ACCESS_DENIED;
     }
-    PW_RETURN_IF_FAILED_LOGGED(CheckFolderRights(path, security.dacl, trusted));
+    PW_RETURN_IF_FAILED_LOGGED(CheckFolderRights(path, security.dacl, trusted, level));
     folder = std::move(opened);
     return GLOBAL_SUCCESS;
 }

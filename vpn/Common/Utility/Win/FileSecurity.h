@@ -48,10 +48,10 @@ public:
     // whose DACL lets an untrusted account delete it or its children, or change its rights or
     // owner (DELETE, FILE_DELETE_CHILD, WRITE_DAC, WRITE_OWNER, GENERIC_ALL). Adding files and
     // subfolders is accepted: it is what the common application data folder hands down. Every
-    // failure is logged at level 'E' with the folder and the reason.
+    // failure is logged with the folder and the reason: a refusal at level, any other at 'E'.
     [[nodiscard]] static ResultCode OpenTrustedFolder(const std::wstring& path,
                                                       const CTrustedIdentities& trusted,
-                                                      CUniqueFileHandle& folder);
+                                                      CUniqueFileHandle& folder, char level = 'E');
 
     // Looks at path without following a link, holding it open in file with READ_CONTROL,
     // FILE_READ_ATTRIBUTES and extraAccess, shared as share allows. 0 with found.exists false when

@@ -71,10 +71,18 @@ DWORD RetryWhileFileInUse(const std::function<DWORD()>& attempt, const std::func
 
 std::wstring NativeProgramFilesFolder()
 {
+    // IsWow64Process tells an x86 process on ARM64 Windows that it is not under WOW64; its successor
+    // tells every guest. Where Windows lacks it (before Windows 10 1709), the older call is asked.
+    USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
     BOOL wow64 = FALSE;
-    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
-                                   pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64),
-                                   nullptr) != ERROR_SUCCESS)
+    if (pw::Api().IsWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine))
+    {
+        wow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+    else if (PW_LOG_IF_WIN32_BOOL_FALSE(
+                 names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
+                 pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64), nullptr) != ERROR_SUCCESS)
     {
         return std::wstring();
     }

@@ -147,6 +147,22 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix)
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+ApiOverride<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> ReportAsReparsePoint(
+    const std::wstring& suffix)
+{
+    return OverrideApi(&pw::PlatformApi::GetFileInformationByHandleEx,
+                       [suffix](HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size)
+                       {
+                           const BOOL done = ::GetFileInformationByHandleEx(file, type, information, size);
+                           if (done && type == FileAttributeTagInfo && EndsWith(FinalPathOf(file), suffix))
+                           {
+                               static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information)->FileAttributes |=
+                                   FILE_ATTRIBUTE_REPARSE_POINT;
+                           }
+                           return done;
+                       });
+}
+
 OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl)
 {
     return OverrideApi(&pw::PlatformApi::GetSecurityInfo,

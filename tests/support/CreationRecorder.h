@@ -57,3 +57,6 @@ std::wstring FinalPathOf(HANDLE file);
 bool EndsWith(const std::wstring& text, const std::wstring& suffix);
 // sddl for the files whose name ends in suffix; every other object reports what it really has.
 OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl);
+// The files and folders whose name ends in suffix are reported as reparse points (Wine makes none).
+ApiOverride<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> ReportAsReparsePoint(
+    const std::wstring& suffix);

@@ -212,7 +212,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(WriteFile, FALSE, ERROR_DISK_FULL, kFail, None{})                                                      \
     X(FlushFileBuffers, FALSE, ERROR_DISK_FULL, kFail, None{})                                               \
     X(DeleteFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                                \
-    X(GetFileInformationByHandle, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                 \
+    X(GetFileInformationByHandleEx, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                               \
     X(SetFileInformationByHandle, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                 \
     X(FindFirstFileW, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kFail, Returns{"find handle"})              \
     X(FindNextFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                              \

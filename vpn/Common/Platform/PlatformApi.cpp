@@ -157,7 +157,7 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.WriteFile = ::WriteFile;
     api.FlushFileBuffers = ::FlushFileBuffers;
     api.DeleteFileW = ::DeleteFileW;
-    api.GetFileInformationByHandle = ::GetFileInformationByHandle;
+    api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
     api.SetFileInformationByHandle = ::SetFileInformationByHandle;
     api.FindFirstFileW = ::FindFirstFileW;
     api.FindNextFileW = ::FindNextFileW;

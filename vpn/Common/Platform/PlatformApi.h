@@ -36,7 +36,7 @@ struct PlatformApi
     std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
     std::function<BOOL(HANDLE)> FlushFileBuffers;
     std::function<BOOL(LPCWSTR)> DeleteFileW;
-    std::function<BOOL(HANDLE, LPBY_HANDLE_FILE_INFORMATION)> GetFileInformationByHandle;
+    std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> GetFileInformationByHandleEx;
     std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> SetFileInformationByHandle;
     std::function<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW;
     std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;

@@ -1113,18 +1113,7 @@ std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
 // What stands at the path that ends in suffix is reported as a reparse point.
 std::shared_ptr<void> ReparsePoint(const std::wstring& suffix)
 {
-    auto set = std::make_shared<OverrideSet>();
-    set->add(&pw::PlatformApi::GetFileInformationByHandle,
-             [suffix](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
-             {
-                 const BOOL done = ::GetFileInformationByHandle(file, information);
-                 if (done && EndsWith(FinalPathOf(file), suffix))
-                 {
-                     information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                 }
-                 return done;
-             });
-    return set;
+    return std::shared_ptr<void>(new decltype(ReportAsReparsePoint(suffix))(ReportAsReparsePoint(suffix)));
 }
 
 const std::string kNotReadForItsFolder = "E {P} is not read: a folder on its way is not trusted";

@@ -414,14 +414,7 @@ TEST_F(AtomicWriterUntrustedFolder, ReparsePointIsRefusedAndTheOldFileKept)
     const std::wstring folder = dir.join(L"Maker");
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
-    const auto reparsePoint = OverrideApi(&pw::PlatformApi::GetFileInformationByHandle,
-                                          [](HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
-                                          {
-                                              const BOOL done =
-                                                  ::GetFileInformationByHandle(file, information);
-                                              information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                                              return done;
-                                          });
+    const auto reparsePoint = ReportAsReparsePoint(L"");
     EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(folder + L"\\", dir.path()));
 
     EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));

@@ -276,4 +276,10 @@ PlatformApi& Api()
     return api;
 }
 
+void KeepShellLibraryLoaded()
+{
+    static const HMODULE shell = LoadRealSystemLibrary(L"shell32.dll");
+    (void)shell;
+}
+
 } // namespace pw

@@ -145,4 +145,10 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve = nullptr);
 // Through the table's LoadLibraryExW and GetSystemDirectoryW. Null on failure, with the last error.
 HMODULE LoadSystemLibrary(const wchar_t* name, DWORD flags = 0);
 
+// Keeps the shell library loaded from the first call to the end of the process, as the table's own
+// libraries are. The tool loads and frees it for each folder it asks for, and the XML reader's URL
+// support loads it again moments later: without this hold every run maps it, with user32's
+// and gdi32's companions, twice, which costs about a tenth of a run.
+void KeepShellLibraryLoaded();
+
 } // namespace pw

@@ -28,6 +28,7 @@ std::wstring GetCSIDLPath(int csidl)
     {
         return result;
     }
+    pw::KeepShellLibraryLoaded();
 
     wchar_t buffer[MAX_PATH] = {};
     FARPROC entry = nullptr;

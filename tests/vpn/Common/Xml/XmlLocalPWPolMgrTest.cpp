@@ -922,20 +922,9 @@ protected:
     // Refuses the first opens of the policy file with error.
     OverrideSet refuseOpens(int count, DWORD error)
     {
-        OverrideSet refuse;
-        refuse.add(&pw::PlatformApi::CreateFileW,
-                   [count, error, refused = 0, open = pw::Api().CreateFileW](
-                       LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                       DWORD disposition, DWORD flags, HANDLE model) mutable
-                   {
-                       if (EndsWith(name, L".xml") && refused++ < count)
-                       {
-                           ::SetLastError(error);
-                           return INVALID_HANDLE_VALUE;
-                       }
-                       return open(name, access, share, security, disposition, flags, model);
-                   });
-        return refuse;
+        return FailCalls(&pw::PlatformApi::CreateFileW, error, INVALID_HANDLE_VALUE,
+                         [count, refused = std::make_shared<int>(0)](LPCWSTR name, auto...)
+                         { return EndsWith(name, L".xml") && (*refused)++ < count; });
     }
     std::vector<LoggedEntry> problems() const
     {
@@ -1034,15 +1023,10 @@ TEST_F(PolicyReadBackInUse, FileAndFoldersAreHeldFromTheOneOpenUntilTheParseIsDo
     watching.file = folder.policyFile();
     watching.folderPath = folder.policyDirectory();
     int opens = 0;
-    const auto count =
-        OverrideApi(&pw::PlatformApi::CreateFileW,
-                    [&opens, open = pw::Api().CreateFileW](LPCWSTR name, DWORD access, DWORD share,
-                                                           LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                                           DWORD flags, HANDLE model)
-                    {
-                        opens += EndsWith(name, L"PathweaveLocalPolicy.xml") ? 1 : 0;
-                        return open(name, access, share, security, disposition, flags, model);
-                    });
+    const OverrideSet count = FailCalls(&pw::PlatformApi::CreateFileW, 0, INVALID_HANDLE_VALUE,
+                                        [&opens](LPCWSTR name, auto...) {
+                                            return (opens += EndsWith(name, L"PathweaveLocalPolicy.xml")) < 0;
+                                        });
     EXPECT_EQ(0u, watching.loadLocalPolicy());
     EXPECT_EQ(1, opens);
     EXPECT_TRUE(watching.fileHeld && watching.folderHeld);

@@ -10,6 +10,8 @@ namespace
 
 using LogNames::Privilege::kFile;
 namespace names = LogNames::Privilege;
+// Every entry of the privilege check carries its one function name.
+constexpr const char* kFunction = names::kGetPrivilegeLevel;
 
 enum class GroupSearch
 {
@@ -22,11 +24,11 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     CUniqueSid sid;
-    if (PW_LOG_IF_WIN32_BOOL_FALSE(
-            names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kAllocateAndInitializeSid,
-            pw::Api().AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, alias, 0, 0, 0,
-                                               0, 0, 0, sid.put()),
-            nullptr) != ERROR_SUCCESS)
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kAllocateAndInitializeSid,
+                                   pw::Api().AllocateAndInitializeSid(&ntAuthority, 2,
+                                                                      SECURITY_BUILTIN_DOMAIN_RID, alias, 0,
+                                                                      0, 0, 0, 0, 0, sid.put()),
+                                   nullptr) != ERROR_SUCCESS)
     {
         return GroupSearch::Failed;
     }
@@ -45,7 +47,7 @@ GroupSearch FindBuiltinGroup(const TOKEN_GROUPS& groups, DWORD alias)
         }
         if (::GetLastError() != ERROR_SUCCESS)
         {
-            (void)PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kEqualSid, nullptr);
+            (void)PW_LOG_LAST_ERROR(LogNames::Invoked::kEqualSid, nullptr);
             return GroupSearch::Failed;
         }
     }
@@ -64,11 +66,10 @@ DWORD OpenCallerToken(CUniqueKernelHandle& token)
     }
     if (::GetLastError() != ERROR_NO_TOKEN)
     {
-        return PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenThreadToken,
-                                 nullptr);
+        return PW_LOG_LAST_ERROR(LogNames::Invoked::kOpenThreadToken, nullptr);
     }
     return PW_LOG_IF_WIN32_BOOL_FALSE(
-        names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kOpenProcessToken,
+        LogNames::Invoked::kOpenProcessToken,
         pw::Api().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()), nullptr);
 }
 
@@ -86,20 +87,18 @@ int GetPrivilegeLevel()
     if (!pw::Api().GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &needed) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
-        (void)PW_LOG_LAST_ERROR(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation,
-                                nullptr);
+        (void)PW_LOG_LAST_ERROR(LogNames::Invoked::kGetTokenInformation, nullptr);
         return 0;
     }
 
     CUniqueGlobalMemory block(pw::Api().GlobalAlloc(GPTR, needed));
     if (!block.valid())
     {
-        PW_LOG_RETURN_CODE(names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetPrivilegeLevel,
-                           GLOBAL_ERROR_MEMALLOC_FAILED, nullptr, nullptr);
+        (void)PW_LOG_IF_FAILED(LogNames::Invoked::kGetPrivilegeLevel, GLOBAL_ERROR_MEMALLOC_FAILED, nullptr);
         return 0;
     }
     if (PW_LOG_IF_WIN32_BOOL_FALSE(
-            names::kGetPrivilegeLevel, 'E', LogNames::Invoked::kGetTokenInformation,
+            LogNames::Invoked::kGetTokenInformation,
             pw::Api().GetTokenInformation(token.get(), TokenGroups, block.get(), needed, &needed),
             nullptr) != ERROR_SUCCESS)
     {

@@ -50,50 +50,82 @@ inline DWORD LastErrorOfFailure()
     return error != ERROR_SUCCESS ? error : GLOBAL_ERROR_UNEXPECTED;
 }
 
-// Checked Win32 calls that answer with a BOOL. On FALSE the last error is taken once, before anything
-// else runs, and logged with LogReturnCode as a failure of invoked on behalf of function, with the
-// text that follows (a format and its arguments, or nullptr).
-// - PW_RETURN_IF_WIN32_BOOL_FALSE returns that error from the enclosing function;
-// - PW_LOG_IF_WIN32_BOOL_FALSE is an expression: that error, or ERROR_SUCCESS.
-#define PW_RETURN_IF_WIN32_BOOL_FALSE(function, level, invoked, call, ...)                                   \
+// Checked calls. Each logs with LogReturnCode on behalf of kFunction, a constant that the enclosing
+// scope defines as every logging source file defines kFile (once per function, or once for a file
+// whose entries all name one function), at level 'E'; the _AT forms take the level first. The
+// failed call is named by invoked, and the text that follows is a format and its arguments, or
+// nullptr. A last error is taken once, before anything else runs, and is never 0.
+// - PW_RETURN_IF_WIN32_BOOL_FALSE: a BOOL call; on FALSE its last error is logged and returned from
+//   the enclosing function.
+// - PW_LOG_IF_WIN32_BOOL_FALSE: the same as an expression: that error, or ERROR_SUCCESS.
+// - PW_LOG_LAST_ERROR: for a call that failed in another way (a null or invalid handle, a wrong
+//   answer): an expression, the last error, logged.
+// - PW_RETURN_IF_FAILED: a call that answers with a ResultCode (0 for success); a failure is logged
+//   and returned from the enclosing function.
+// - PW_LOG_IF_FAILED: an expression, the code, logged when it is not 0 (a Windows error, a
+//   ResultCode, an LSTATUS).
+// - PW_LOG_IF_FAILED_HRESULT: an expression, the HRESULT, logged when FAILED.
+#define PW_RETURN_IF_WIN32_BOOL_FALSE(invoked, call, ...)                                                    \
+    PW_RETURN_IF_WIN32_BOOL_FALSE_AT('E', invoked, call, __VA_ARGS__)
+#define PW_RETURN_IF_WIN32_BOOL_FALSE_AT(level, invoked, call, ...)                                          \
     do                                                                                                       \
     {                                                                                                        \
         if (!(call))                                                                                         \
         {                                                                                                    \
             const DWORD pwFailure = LastErrorOfFailure();                                                    \
-            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__); \
+            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);  \
             return pwFailure;                                                                                \
         }                                                                                                    \
     } while (false)
-#define PW_LOG_IF_WIN32_BOOL_FALSE(function, level, invoked, call, ...)                                      \
-    ((call) ? static_cast<DWORD>(ERROR_SUCCESS)                                                              \
-            : PW_LOG_LAST_ERROR((function), (level), (invoked), __VA_ARGS__))
-
-// For a call that failed in another way (a null or invalid handle, a wrong answer): the last error,
-// taken before anything else runs and never 0, logged as above. An expression: that error.
-#define PW_LOG_LAST_ERROR(function, level, invoked, ...)                                                     \
+#define PW_LOG_IF_WIN32_BOOL_FALSE(invoked, call, ...)                                                       \
+    PW_LOG_IF_WIN32_BOOL_FALSE_AT('E', invoked, call, __VA_ARGS__)
+#define PW_LOG_IF_WIN32_BOOL_FALSE_AT(level, invoked, call, ...)                                             \
+    ((call) ? static_cast<DWORD>(ERROR_SUCCESS) : PW_LOG_LAST_ERROR_AT((level), (invoked), __VA_ARGS__))
+#define PW_LOG_LAST_ERROR(invoked, ...) PW_LOG_LAST_ERROR_AT('E', invoked, __VA_ARGS__)
+#define PW_LOG_LAST_ERROR_AT(level, invoked, ...)                                                            \
     [&]() -> DWORD                                                                                           \
     {                                                                                                        \
         const DWORD pwFailure = LastErrorOfFailure();                                                        \
-        LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);     \
+        LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);      \
         return pwFailure;                                                                                    \
     }()
-
-// Checked calls that answer with a ResultCode (0 for success). A failure is returned from the
-// enclosing function:
-// - PW_RETURN_IF_FAILED first logs it with LogReturnCode as a failure of invoked, like the above;
-// - PW_RETURN_IF_FAILED_LOGGED returns it as it is: the call has logged it where it failed, or it
-//   is one that deserves no entry.
-#define PW_RETURN_IF_FAILED(function, level, invoked, call, ...)                                             \
+#define PW_RETURN_IF_FAILED(invoked, call, ...) PW_RETURN_IF_FAILED_AT('E', invoked, call, __VA_ARGS__)
+#define PW_RETURN_IF_FAILED_AT(level, invoked, call, ...)                                                    \
     do                                                                                                       \
     {                                                                                                        \
         const ResultCode pwResult = (call);                                                                  \
         if (pwResult != GLOBAL_SUCCESS)                                                                      \
         {                                                                                                    \
-            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwResult, nullptr, __VA_ARGS__);  \
+            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwResult, nullptr, __VA_ARGS__);   \
             return pwResult;                                                                                 \
         }                                                                                                    \
     } while (false)
+#define PW_LOG_IF_FAILED(invoked, code, ...) PW_LOG_IF_FAILED_AT('E', invoked, code, __VA_ARGS__)
+#define PW_LOG_IF_FAILED_AT(level, invoked, code, ...)                                                       \
+    [&]()                                                                                                    \
+    {                                                                                                        \
+        const auto pwCode = (code);                                                                          \
+        if (pwCode != 0)                                                                                     \
+        {                                                                                                    \
+            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), static_cast<ResultCode>(pwCode),   \
+                          nullptr, __VA_ARGS__);                                                             \
+        }                                                                                                    \
+        return pwCode;                                                                                       \
+    }()
+#define PW_LOG_IF_FAILED_HRESULT(invoked, hr, ...) PW_LOG_IF_FAILED_HRESULT_AT('E', invoked, hr, __VA_ARGS__)
+#define PW_LOG_IF_FAILED_HRESULT_AT(level, invoked, hr, ...)                                                 \
+    [&]() -> HRESULT                                                                                         \
+    {                                                                                                        \
+        const HRESULT pwResult = (hr);                                                                       \
+        if (FAILED(pwResult))                                                                                \
+        {                                                                                                    \
+            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), static_cast<ResultCode>(pwResult), \
+                          nullptr, __VA_ARGS__);                                                             \
+        }                                                                                                    \
+        return pwResult;                                                                                     \
+    }()
+// A failure that the call has already logged where it failed, or one that deserves no entry, is
+// returned as it is.
 #define PW_RETURN_IF_FAILED_LOGGED(call)                                                                     \
     do                                                                                                       \
     {                                                                                                        \

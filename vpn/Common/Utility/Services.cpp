@@ -55,7 +55,8 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
     handles.manager.reset(pw::Api().OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, managerAccess));
     if (!handles.manager.valid())
     {
-        (void)PW_LOG_LAST_ERROR(names::kCSCMHandle, 'E', LogNames::Invoked::kOpenSCManager, nullptr);
+        constexpr const char* kFunction = names::kCSCMHandle;
+        (void)PW_LOG_LAST_ERROR(LogNames::Invoked::kOpenSCManager, nullptr);
         handles.result = SERVICES_ERROR_OPEN_SC_MANAGER_FAILED;
         return handles;
     }
@@ -68,7 +69,8 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
             handles.result = SERVICES_ERROR_SERVICE_DOES_NOT_EXIST;
             return handles;
         }
-        (void)PW_LOG_LAST_ERROR(names::kCServiceHandle, 'W', LogNames::Invoked::kOpenService, nullptr);
+        constexpr const char* kFunction = names::kCServiceHandle;
+        (void)PW_LOG_LAST_ERROR_AT('W', LogNames::Invoked::kOpenService, nullptr);
         handles.result = SERVICES_ERROR_OPEN_SERVICE_FAILED;
     }
     return handles;
@@ -84,12 +86,13 @@ DWORD RequestStart(SC_HANDLE service)
 
 ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
+    constexpr const char* kFunction = names::kServiceStart;
     const ServiceHandles handles =
-        OpenHandles(names::kServiceStart, "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
+        OpenHandles(kFunction, "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
     PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     ServiceState state = STATE_STOPPED;
-    PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesGetServiceState,
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesGetServiceState,
                         getServiceState(handles.service.get(), state), nullptr);
     if (state == STATE_RUNNING)
     {
@@ -104,19 +107,16 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
     }
     if (startError == ERROR_SERVICE_DISABLED)
     {
-        PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesEnableService,
-                            EnableService(serviceName), nullptr);
+        PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesEnableService, EnableService(serviceName), nullptr);
         // A second refusal fails the start, whatever its reason.
         startError = RequestStart(handles.service.get());
     }
-    if (startError != ERROR_SUCCESS)
+    if (PW_LOG_IF_FAILED(LogNames::Invoked::kStartService, startError, nullptr) != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(names::kServiceStart, 'E', LogNames::Invoked::kStartService, startError, nullptr,
-                           nullptr);
         return SERVICES_ERROR_START_SERVICE_FAILED;
     }
 
-    PW_RETURN_IF_FAILED(names::kServiceStart, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesWaitForServiceState,
                         waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs),
                         "STATE_RUNNING");
     return SERVICES_SUCCESS;
@@ -124,12 +124,13 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 
 ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
+    constexpr const char* kFunction = names::kServiceStop;
     const ServiceHandles handles =
-        OpenHandles(names::kServiceStop, "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
+        OpenHandles(kFunction, "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
     PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     ServiceState state = STATE_STOPPED;
-    PW_RETURN_IF_FAILED(names::kServiceStop, 'E', LogNames::Invoked::kCServicesGetServiceState,
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesGetServiceState,
                         getServiceState(handles.service.get(), state), nullptr);
     if (state == STATE_STOPPED)
     {
@@ -139,11 +140,11 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
     SERVICE_STATUS status = {};
     // A service that is already stopping refuses the control; the wait still decides.
     (void)PW_LOG_IF_WIN32_BOOL_FALSE(
-        names::kServiceStop, 'E', LogNames::Invoked::kControlService,
+        LogNames::Invoked::kControlService,
         pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status),
         "SERVICE_CONTROL_STOP");
 
-    PW_RETURN_IF_FAILED(names::kServiceStop, 'E', LogNames::Invoked::kCServicesWaitForServiceState,
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesWaitForServiceState,
                         waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs),
                         "STATE_STOPPED");
     return SERVICES_SUCCESS;
@@ -151,15 +152,16 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 
 ResultCode CServices::EnableService(const std::wstring& serviceName)
 {
+    constexpr const char* kFunction = names::kEnableService;
     const ServiceHandles handles =
-        OpenHandles(names::kEnableService, "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
+        OpenHandles(kFunction, "Enabling", serviceName, GENERIC_WRITE, kEnableAccess);
     PW_RETURN_IF_FAILED_LOGGED(handles.result);
 
     DWORD needed = 0;
     if (pw::Api().QueryServiceConfigW(handles.service.get(), nullptr, 0, &needed) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     {
-        (void)PW_LOG_LAST_ERROR(names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig,
+        (void)PW_LOG_LAST_ERROR(LogNames::Invoked::kQueryServiceConfig,
                                 "Failed to determine needed buffer size");
         return SERVICES_ERROR_QUERY_SERVICE_CONFIG_FAILED;
     }
@@ -168,7 +170,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     if (PW_LOG_IF_WIN32_BOOL_FALSE(
-            names::kEnableService, 'E', LogNames::Invoked::kQueryServiceConfig,
+            LogNames::Invoked::kQueryServiceConfig,
             pw::Api().QueryServiceConfigW(handles.service.get(), config, needed, &needed),
             nullptr) != ERROR_SUCCESS)
     {
@@ -176,7 +178,7 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
     }
 
     if (config->dwStartType == SERVICE_DISABLED &&
-        PW_LOG_IF_WIN32_BOOL_FALSE(names::kEnableService, 'E', LogNames::Invoked::kChangeServiceConfig,
+        PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kChangeServiceConfig,
                                    pw::Api().ChangeServiceConfigW(handles.service.get(), SERVICE_NO_CHANGE,
                                                                   SERVICE_DEMAND_START, SERVICE_NO_CHANGE,
                                                                   nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -190,9 +192,10 @@ ResultCode CServices::EnableService(const std::wstring& serviceName)
 
 ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
 {
+    constexpr const char* kFunction = names::kGetServiceState;
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (PW_LOG_IF_WIN32_BOOL_FALSE(names::kGetServiceState, 'E', LogNames::Invoked::kQueryServiceStatusEx,
+    if (PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kQueryServiceStatusEx,
                                    pw::Api().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
                                                                   reinterpret_cast<LPBYTE>(&status),
                                                                   sizeof(status), &needed),
@@ -209,6 +212,7 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
 
 ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted, DWORD timeoutMs)
 {
+    constexpr const char* kFunction = names::kWaitForServiceState;
     // Polls until the time is used up; the last step is the time that is left.
     for (DWORD step = kPollStepMs, remaining = timeoutMs; step != 0;
          step = std::min(step, remaining), remaining -= step)
@@ -216,14 +220,10 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
         pw::Api().Sleep(step);
         // A failed poll must not reuse the state of an earlier one.
         ServiceState state = static_cast<ServiceState>(0);
-        const ResultCode result = getServiceState(service, state);
-        if (result != SERVICES_SUCCESS)
-        {
-            // "CService" without the s is the name this entry has always carried; kept on purpose.
-            PW_LOG_RETURN_CODE(names::kWaitForServiceState, 'W', LogNames::Invoked::kCServiceGetServiceState,
-                               result, nullptr, nullptr);
-        }
-        else if (state == wanted)
+        // "CService" without the s is the name this entry has always carried; kept on purpose.
+        if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCServiceGetServiceState,
+                                getServiceState(service, state), nullptr) == SERVICES_SUCCESS &&
+            state == wanted)
         {
             return SERVICES_SUCCESS;
         }

@@ -130,21 +130,11 @@ bool XmlLocalPWPolMgr::writeLocalPolicy(const LocalPolicyContext& context, const
 {
     PWCSaxWriter writer(context.policyDirectory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
                         context.dataFolder, context.trustedIdentities());
-    const ResultCode built = buildLocalPolicy(writer, top, update);
-    if (built != GLOBAL_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kWriteLocalPolicy, 'E',
-                           LogNames::Invoked::kXmlLocalPWPolMgrBuildLocalPolicy, built, nullptr, nullptr);
-        return false;
-    }
-    const ResultCode result = writer.writeDocument(refusal);
-    if (result != GLOBAL_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kWriteLocalPolicy, 'E', LogNames::Invoked::kPWCSaxWriterWriteDocument,
-                           result, nullptr, nullptr);
-        return false;
-    }
-    return true;
+    constexpr const char* kFunction = names::kWriteLocalPolicy;
+    return PW_LOG_IF_FAILED(LogNames::Invoked::kXmlLocalPWPolMgrBuildLocalPolicy,
+                            buildLocalPolicy(writer, top, update), nullptr) == GLOBAL_SUCCESS &&
+           PW_LOG_IF_FAILED(LogNames::Invoked::kPWCSaxWriterWriteDocument, writer.writeDocument(refusal),
+                            nullptr) == GLOBAL_SUCCESS;
 }
 
 ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const PolicyValues& top,
@@ -161,6 +151,7 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel,
                                              bool* exists)
 {
+    constexpr const char* kFunction = names::kLoadLocalPolicy;
     policyInfo.reset();
     // Nothing of a parse that stopped part-way carries over.
     reader.reset();
@@ -177,8 +168,8 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     const CTrustedIdentities* trusted = context.trustedIdentities();
     if (trusted == nullptr)
     {
-        PW_RETURN_IF_FAILED(names::kLoadLocalPolicy, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
-                            ownTrusted.load(), "Cannot tell who wrote %s", CNarrowText(path).c_str());
+        PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, ownTrusted.load(),
+                            "Cannot tell who wrote %s", CNarrowText(path).c_str());
         trusted = &ownTrusted;
     }
     // The folders, the file and its schema are held against writers until the parse is done. The

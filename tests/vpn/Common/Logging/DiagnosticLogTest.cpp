@@ -116,7 +116,8 @@ TEST(LogReturnCodeText, WininetCodeIsLoggedReducedToItsLow16Bits)
 
 namespace
 {
-constexpr const char* kFile = kSrc; // the file name the checking macros log
+constexpr const char* kFile = kSrc;    // the file name the checking macros log
+constexpr const char* kFunction = kFn; // and the function
 
 // A text argument that changes the last error while it is evaluated, as a path converted for the
 // entry may: the macros must have taken the failed call's error before.
@@ -129,12 +130,12 @@ const char* Clobbering(const char* text)
 // 7 tells that the macro let the function go on.
 DWORD ReturnIfFalse(BOOL answer)
 {
-    PW_RETURN_IF_WIN32_BOOL_FALSE(kFn, 'E', "::Call", answer, "%s", Clobbering("text"));
+    PW_RETURN_IF_WIN32_BOOL_FALSE("::Call", answer, "%s", Clobbering("text"));
     return 7;
 }
 ResultCode ReturnIfFailed(ResultCode code)
 {
-    PW_RETURN_IF_FAILED(kFn, 'W', "CCall::run", code, "%s", Clobbering("text"));
+    PW_RETURN_IF_FAILED_AT('W', "CCall::run", code, "%s", Clobbering("text"));
     return 7;
 }
 ResultCode ReturnIfFailedLogged(ResultCode code)
@@ -151,9 +152,9 @@ TEST(CheckedCalls, AFailureGivesTheErrorOfTheFailedCallLoggedOnce)
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ReturnIfFalse(FALSE));
     ::SetLastError(ERROR_SHARING_VIOLATION);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
-              PW_LOG_IF_WIN32_BOOL_FALSE(kFn, 'W', "::Call", FALSE, "%s", Clobbering("text")));
+              PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', "::Call", FALSE, "%s", Clobbering("text")));
     ::SetLastError(ERROR_INVALID_HANDLE);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), PW_LOG_LAST_ERROR(kFn, 'E', "::Open", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), PW_LOG_LAST_ERROR("::Open", nullptr));
     EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, ReturnIfFailed(GLOBAL_ERROR_BAD_PARAMETER));
     EXPECT_EQ(GLOBAL_ERROR_BAD_PARAMETER, ReturnIfFailedLogged(GLOBAL_ERROR_BAD_PARAMETER));
     const std::vector<LoggedEntry> expected = {
@@ -172,7 +173,7 @@ TEST(CheckedCalls, AFailureThatSetNoLastErrorIsNeverSuccess)
     ::SetLastError(ERROR_SUCCESS);
     EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, ReturnIfFalse(FALSE));
     ::SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, PW_LOG_LAST_ERROR(kFn, 'E', "::Open", nullptr));
+    EXPECT_EQ(GLOBAL_ERROR_UNEXPECTED, PW_LOG_LAST_ERROR("::Open", nullptr));
 }
 
 TEST(CheckedCalls, ASuccessLogsNothingAndGoesOn)
@@ -180,8 +181,7 @@ TEST(CheckedCalls, ASuccessLogsNothingAndGoesOn)
     RecordingEventLog log;
     ::SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(7u, ReturnIfFalse(TRUE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              PW_LOG_IF_WIN32_BOOL_FALSE(kFn, 'W', "::Call", TRUE, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', "::Call", TRUE, nullptr));
     EXPECT_EQ(7u, ReturnIfFailed(GLOBAL_SUCCESS));
     EXPECT_EQ(7u, ReturnIfFailedLogged(GLOBAL_SUCCESS));
     EXPECT_THAT(log.entries(), IsEmpty());

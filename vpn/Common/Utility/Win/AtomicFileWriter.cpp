@@ -28,16 +28,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // A name beside target that no one can guess: target, a dot, random bytes in hexadecimal, ".tmp".
 // 0, or the code of a failed generator (logged).
-ResultCode RandomTemporaryName(const char* function, const std::wstring& target, std::wstring& name)
+ResultCode RandomTemporaryName(const char* kFunction, const std::wstring& target, std::wstring& name)
 {
     unsigned char bytes[kNameRandomBytes] = {};
-    if (!pw::Api().RtlGenRandom(bytes, kNameRandomBytes))
-    {
-        // The generator sets no last error.
-        PW_LOG_RETURN_CODE(function, 'E', LogNames::Invoked::kRtlGenRandom, GLOBAL_ERROR_UNEXPECTED, nullptr,
-                           nullptr);
-        return GLOBAL_ERROR_UNEXPECTED;
-    }
+    // The generator sets no last error.
+    PW_RETURN_IF_FAILED(
+        LogNames::Invoked::kRtlGenRandom,
+        pw::Api().RtlGenRandom(bytes, kNameRandomBytes) ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED, nullptr);
     static const wchar_t kDigits[] = L"0123456789abcdef";
     name = target + L".";
     for (const unsigned char byte : bytes)
@@ -189,6 +186,7 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
                                                 bool create, char level,
                                                 std::vector<CUniqueFileHandle>& folders)
 {
+    const char* const kFunction = logFunction;
     try
     {
         if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
@@ -240,7 +238,7 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
                 if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr) &&
                     !(secured && ::GetLastError() == ERROR_ALREADY_EXISTS))
                 {
-                    return PW_LOG_LAST_ERROR(logFunction, 'E', logFunction, kCreateFolderFailed);
+                    return PW_LOG_LAST_ERROR(logFunction, kCreateFolderFailed);
                 }
             }
             if (secured)
@@ -263,6 +261,7 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
 
 ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* refusal)
 {
+    const char* const kFunction = m_function;
     TargetRefusal ignored;
     TargetRefusal& why = refusal != nullptr ? *refusal : ignored;
     why = TargetRefusal();
@@ -274,7 +273,7 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
                            CNarrowText(m_fileName).c_str());
         return GLOBAL_ERROR_UNEXPECTED;
     }
-    PW_RETURN_IF_FAILED(m_function, 'E', LogNames::Invoked::kCTrustedIdentitiesLoad,
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad,
                         m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load(),
                         "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
     // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
@@ -291,9 +290,8 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
     std::wstring name;
     PW_RETURN_IF_FAILED_LOGGED(createTemporaryFile(target, file, name));
     // From here on the file goes when its handle closes, whatever ends this process.
-    if (const DWORD error =
-            PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
-                                       SetDeletePending(file.get(), true), nullptr))
+    if (const DWORD error = PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kSetFileInformationByHandle,
+                                                       SetDeletePending(file.get(), true), nullptr))
     {
         deleteByName(file, name);
         return error;
@@ -305,20 +303,16 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
         const DWORD chunk = static_cast<DWORD>(bytes.size() - offset);
         DWORD done = 0;
         PW_RETURN_IF_WIN32_BOOL_FALSE(
-            m_function, 'E', LogNames::Invoked::kWriteFile,
+            LogNames::Invoked::kWriteFile,
             pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr), nullptr);
-        if (done == 0)
-        {
-            PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kWriteFile, ERROR_WRITE_FAULT, nullptr,
-                               nullptr);
-            return ERROR_WRITE_FAULT;
-        }
+        PW_RETURN_IF_FAILED(LogNames::Invoked::kWriteFile, done != 0 ? GLOBAL_SUCCESS : ERROR_WRITE_FAULT,
+                            nullptr);
         offset += done;
     }
-    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kFlushFileBuffers,
+    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kFlushFileBuffers,
                                   pw::Api().FlushFileBuffers(file.get()), nullptr);
     // A delete-pending file cannot be renamed.
-    PW_RETURN_IF_WIN32_BOOL_FALSE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
+    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kSetFileInformationByHandle,
                                   SetDeletePending(file.get(), false), nullptr);
     const ResultCode replaced = replaceTarget(file, target, why);
     if (replaced != GLOBAL_SUCCESS)
@@ -331,17 +325,18 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
         return replaced;
     }
     // The file is in place under its name; a failed close changes nothing on disk.
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kCloseHandle,
-                                     pw::Api().CloseHandle(file.release()), nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kCloseHandle,
+                                        pw::Api().CloseHandle(file.release()), nullptr);
     return GLOBAL_SUCCESS;
 }
 
 // Closes a temporary file that could not be marked for deletion and deletes it by its name.
 void CAtomicFileWriter::deleteByName(CUniqueFileHandle& file, const std::wstring& name) const
 {
+    const char* const kFunction = m_function;
     file.reset();
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kDeleteFile,
-                                     pw::Api().DeleteFileW(name.c_str()), nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kDeleteFile,
+                                        pw::Api().DeleteFileW(name.c_str()), nullptr);
 }
 
 // A target that an untrusted account owns was put there by someone who should not have: it is
@@ -366,6 +361,7 @@ void CAtomicFileWriter::reportPlantedTarget(const std::wstring& target) const
 // through a link) and deleted through that handle, so the file checked is the file removed.
 void CAtomicFileWriter::removeLeftovers() const
 {
+    const char* const kFunction = m_function;
     WIN32_FIND_DATAW entry = {};
     const std::wstring pattern = m_directory + m_fileName + L".*" + kTemporarySuffix;
     CUniqueFindHandle search(pw::Api().FindFirstFileW(pattern.c_str(), &entry));
@@ -389,9 +385,9 @@ void CAtomicFileWriter::removeLeftovers() const
         {
             continue;
         }
-        if (PW_LOG_IF_WIN32_BOOL_FALSE(m_function, 'W', LogNames::Invoked::kSetFileInformationByHandle,
-                                       SetDeletePending(file.get(), true), "Cannot remove %s",
-                                       CNarrowText(path).c_str()) != ERROR_SUCCESS)
+        if (PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kSetFileInformationByHandle,
+                                          SetDeletePending(file.get(), true), "Cannot remove %s",
+                                          CNarrowText(path).c_str()) != ERROR_SUCCESS)
         {
             continue;
         }
@@ -406,6 +402,7 @@ void CAtomicFileWriter::removeLeftovers() const
 ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
                                                   std::wstring& name) const
 {
+    const char* const kFunction = m_function;
     CUniqueLocalMemory descriptor;
     PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor));
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
@@ -421,8 +418,7 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
         const DWORD error = LastErrorOfFailure();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         {
-            PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCreateFile, error, nullptr, nullptr);
-            return error;
+            return PW_LOG_IF_FAILED(LogNames::Invoked::kCreateFile, error, nullptr);
         }
     }
     PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCreateFile, ERROR_FILE_EXISTS, nullptr,
@@ -440,6 +436,7 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
 ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target,
                                             TargetRefusal& refusal)
 {
+    const char* const kFunction = m_function;
     const DWORD error = RetryWhileFileInUse(
         [&]() -> DWORD { return RenameOver(file.get(), target); },
         [&target](DWORD refused)
@@ -453,9 +450,7 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
     }
     if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
-        PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error, nullptr,
-                           nullptr);
-        return error;
+        return PW_LOG_IF_FAILED(LogNames::Invoked::kSetFileInformationByHandle, error, nullptr);
     }
     refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
     // A refused access counts as a file in use only when the Restart Manager names who holds it.

@@ -20,6 +20,8 @@ using LogNames::FileSecurity::kFile;
 namespace names = LogNames::FileSecurity;
 constexpr const char* kBuildDescriptor = names::kBuildDescriptor;
 constexpr const char* kOpenTrustedFolder = names::kOpenTrustedFolder;
+// The folder check's entries, most of this file's.
+constexpr const char* kFunction = kOpenTrustedFolder;
 
 struct DangerousRight
 {
@@ -177,8 +179,7 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
                             path);
     }
     std::string grant;
-    PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetAce,
-                        FindUntrustedGrant(dacl, trusted, kFolderRights, grant),
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kGetAce, FindUntrustedGrant(dacl, trusted, kFolderRights, grant),
                         "Cannot read the rights of folder %s", CNarrowText(path).c_str());
     if (!grant.empty())
     {
@@ -194,8 +195,8 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
 
 ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemory& descriptor)
 {
-    PW_RETURN_IF_WIN32_BOOL_FALSE(kBuildDescriptor, 'E',
-                                  LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor,
+    constexpr const char* kFunction = kBuildDescriptor;
+    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor,
                                   pw::Api().ConvertStringSecurityDescriptorToSecurityDescriptorW(
                                       sddl, SDDL_REVISION_1, descriptor.put(), nullptr),
                                   "%s", CNarrowText(sddl).c_str());
@@ -215,12 +216,12 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!opened.valid())
     {
-        return PW_LOG_LAST_ERROR(kOpenTrustedFolder, 'E', LogNames::Invoked::kCreateFile,
-                                 "Cannot open folder %s", CNarrowText(path).c_str());
+        return PW_LOG_LAST_ERROR(LogNames::Invoked::kCreateFile, "Cannot open folder %s",
+                                 CNarrowText(path).c_str());
     }
 
     FILE_ATTRIBUTE_TAG_INFO attributes = {};
-    PW_RETURN_IF_WIN32_BOOL_FALSE(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetFileInformationByHandleEx,
+    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kGetFileInformationByHandleEx,
                                   QueryInformation(opened.get(), FileAttributeTagInfo, attributes),
                                   "Cannot read the attributes of folder %s", CNarrowText(path).c_str());
     if ((attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
@@ -235,9 +236,8 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     }
 
     OwnerAndDacl security;
-    PW_RETURN_IF_FAILED(kOpenTrustedFolder, 'E', LogNames::Invoked::kGetSecurityInfo,
-                        security.read(opened.get()), "Cannot read the owner of folder %s",
-                        CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
+                        "Cannot read the owner of folder %s", CNarrowText(path).c_str());
     if (!trusted.contains(security.owner))
     {
         PW_LOG_RETURN_CODE(
@@ -256,6 +256,7 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
                                       DWORD share, const CTrustedIdentities& trusted, FoundFile& found,
                                       CUniqueFileHandle& file)
 {
+    const char* const kFunction = function;
     found = FoundFile();
     file.reset();
     CUniqueFileHandle opened(pw::Api().CreateFileW(
@@ -272,23 +273,22 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         {
             return error;
         }
-        PW_LOG_RETURN_CODE(function, 'W', LogNames::Invoked::kCreateFile, error, nullptr, "Cannot look at %s",
-                           CNarrowText(path).c_str());
-        return error;
+        return PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCreateFile, error, "Cannot look at %s",
+                                   CNarrowText(path).c_str());
     }
     FILE_ATTRIBUTE_TAG_INFO attributes = {};
     FILE_STANDARD_INFO standard = {};
-    PW_RETURN_IF_WIN32_BOOL_FALSE(function, 'W', LogNames::Invoked::kGetFileInformationByHandleEx,
-                                  QueryInformation(opened.get(), FileAttributeTagInfo, attributes) &&
-                                      QueryInformation(opened.get(), FileStandardInfo, standard),
-                                  "Cannot read the attributes of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kGetFileInformationByHandleEx,
+                                     QueryInformation(opened.get(), FileAttributeTagInfo, attributes) &&
+                                         QueryInformation(opened.get(), FileStandardInfo, standard),
+                                     "Cannot read the attributes of %s", CNarrowText(path).c_str());
     OwnerAndDacl security;
-    PW_RETURN_IF_FAILED(function, 'W', LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
-                        "Cannot read the owner of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
+                           "Cannot read the owner of %s", CNarrowText(path).c_str());
     std::string grant;
-    PW_RETURN_IF_FAILED(function, 'W', LogNames::Invoked::kGetAce,
-                        FindUntrustedGrant(security.dacl, trusted, kFileRights, grant),
-                        "Cannot read the rights of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kGetAce,
+                           FindUntrustedGrant(security.dacl, trusted, kFileRights, grant),
+                           "Cannot read the rights of %s", CNarrowText(path).c_str());
     found.exists = true;
     found.links = standard.NumberOfLinks;
     found.changeableBy = security.dacl == nullptr ? "Everyone (the file has no DACL)" : grant;

@@ -12,8 +12,9 @@ namespace names = LogNames::HModuleMgr;
 // ERROR_SUCCESS, or the error of a refused free (logged).
 DWORD FreeLoadedModule(HMODULE module)
 {
-    return PW_LOG_IF_WIN32_BOOL_FALSE(names::kSTFreeLibrary, 'E', LogNames::Invoked::kFreeLibrary,
-                                      pw::Api().FreeLibrary(module), nullptr);
+    constexpr const char* kFunction = names::kSTFreeLibrary;
+    return PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kFreeLibrary, pw::Api().FreeLibrary(module),
+                                      nullptr);
 }
 } // namespace
 
@@ -24,6 +25,7 @@ void CHModuleMgr::LoadedModuleTraits::close(HMODULE module)
 
 ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
 {
+    constexpr const char* kFunction = names::kSTLoadLibrary;
     // A module that cannot be freed is given up all the same.
     m_module.reset();
     if (name == nullptr)
@@ -34,8 +36,8 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
     m_module.reset(pw::LoadSystemLibrary(name));
     if (!m_module.valid())
     {
-        const DWORD error = PW_LOG_LAST_ERROR(names::kSTLoadLibrary, 'W', LogNames::Invoked::kLoadLibrary,
-                                              "Unable to load %s", CNarrowText(name).c_str());
+        const DWORD error = PW_LOG_LAST_ERROR_AT('W', LogNames::Invoked::kLoadLibrary, "Unable to load %s",
+                                                 CNarrowText(name).c_str());
         return error == ERROR_SHARING_VIOLATION ? GLOBAL_ERROR_BAD_HANDLE : GLOBAL_ERROR_NOT_INITIALIZED;
     }
     return GLOBAL_SUCCESS;
@@ -43,6 +45,7 @@ ResultCode CHModuleMgr::STLoadLibrary(const wchar_t* name)
 
 ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
 {
+    constexpr const char* kFunction = names::kSTGetProcAddress;
     if (!m_module.valid())
     {
         return GLOBAL_ERROR_UNEXPECTED;
@@ -54,8 +57,8 @@ ResultCode CHModuleMgr::STGetProcAddress(const char* name, FARPROC& address)
     address = pw::Api().GetProcAddress(m_module.get(), name);
     if (address == nullptr)
     {
-        (void)PW_LOG_LAST_ERROR(names::kSTGetProcAddress, 'W', LogNames::Invoked::kGetProcAddress,
-                                "Unable to obtain entry point %s", name);
+        (void)PW_LOG_LAST_ERROR_AT('W', LogNames::Invoked::kGetProcAddress, "Unable to obtain entry point %s",
+                                   name);
         return GLOBAL_ERROR_NULL_POINTER;
     }
     return GLOBAL_SUCCESS;

@@ -22,6 +22,7 @@ constexpr const wchar_t* kNativeProgramFilesValues[] = {L"ProgramW6432Dir", L"Pr
 
 std::wstring GetCSIDLPath(int csidl)
 {
+    constexpr const char* kFunction = names::kGetCSIDLPath;
     std::wstring result;
     CHModuleMgr shell;
     if (shell.STLoadLibrary(L"Shell32.dll") != GLOBAL_SUCCESS)
@@ -36,14 +37,10 @@ std::wstring GetCSIDLPath(int csidl)
     {
         // The shell exports the function by name only; its type is fixed by the shell's interface.
         const auto getFolderPath = reinterpret_cast<SHGetFolderPathWFn>(reinterpret_cast<void*>(entry));
-        const HRESULT hr = getFolderPath(nullptr, csidl, nullptr, 0, buffer);
-        if (FAILED(hr))
-        {
-            // "%ul" prints the number followed by the letter l; the entry has always read so, kept on
-            // purpose.
-            PW_LOG_RETURN_CODE(names::kGetCSIDLPath, 'W', LogNames::Invoked::kSHGetFolderPath,
-                               static_cast<ResultCode>(hr), nullptr, "CSIDL value = %ul", csidl);
-        }
+        // "%ul" prints the number followed by the letter l; the entry has always read so, kept on purpose.
+        (void)PW_LOG_IF_FAILED_HRESULT_AT('W', LogNames::Invoked::kSHGetFolderPath,
+                                          getFolderPath(nullptr, csidl, nullptr, 0, buffer),
+                                          "CSIDL value = %ul", csidl);
     }
     buffer[MAX_PATH - 1] = L'\0';
     result = buffer;
@@ -74,6 +71,7 @@ std::wstring NativeProgramFilesFolder()
 {
     // IsWow64Process tells an x86 process on ARM64 Windows that it is not under WOW64; its successor
     // tells every guest. Where Windows lacks it (before Windows 10 1709), the older call is asked.
+    constexpr const char* kFunction = names::kNativeProgramFilesFolder;
     USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
     USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
     BOOL wow64 = FALSE;
@@ -81,9 +79,9 @@ std::wstring NativeProgramFilesFolder()
     {
         wow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
     }
-    else if (PW_LOG_IF_WIN32_BOOL_FALSE(
-                 names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kIsWow64Process,
-                 pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64), nullptr) != ERROR_SUCCESS)
+    else if (PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kIsWow64Process,
+                                           pw::Api().IsWow64Process(::GetCurrentProcess(), &wow64),
+                                           nullptr) != ERROR_SUCCESS)
     {
         return std::wstring();
     }
@@ -93,12 +91,13 @@ std::wstring NativeProgramFilesFolder()
     }
     // The 64-bit view of the key: a 32-bit process is otherwise shown the 32-bit folder here too.
     CUniqueRegistryKey key;
-    LSTATUS status = pw::Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0,
-                                             KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put());
+    LSTATUS status =
+        PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kRegOpenKeyEx,
+                            pw::Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0,
+                                                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()),
+                            nullptr);
     if (status != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kRegOpenKeyEx,
-                           static_cast<ResultCode>(status), nullptr, nullptr);
         return std::wstring();
     }
     wchar_t folder[MAX_PATH + 1] = {};
@@ -113,12 +112,12 @@ std::wstring NativeProgramFilesFolder()
             break;
         }
     }
-    if (status != ERROR_SUCCESS || type != REG_SZ)
+    if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kRegQueryValueEx,
+                            status != ERROR_SUCCESS ? status
+                            : type != REG_SZ        ? ERROR_DATATYPE_MISMATCH
+                                                    : ERROR_SUCCESS,
+                            "%ls", kNativeProgramFilesValues[0]) != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(
-            names::kNativeProgramFilesFolder, 'W', LogNames::Invoked::kRegQueryValueEx,
-            static_cast<ResultCode>(status != ERROR_SUCCESS ? status : ERROR_DATATYPE_MISMATCH), nullptr,
-            "%ls", kNativeProgramFilesValues[0]);
         return std::wstring();
     }
     // A registry string need not end in a terminator: the buffer has one more, zeroed.

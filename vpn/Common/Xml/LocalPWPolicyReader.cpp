@@ -183,6 +183,7 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
 namespace
 {
 constexpr const char* kLoad = names::kLoadLocalPolicy;
+constexpr const char* kFunction = kLoad; // the read-back's checks
 constexpr char kTrustedAccounts[] = "SYSTEM, Administrators, TrustedInstaller or the user running this tool";
 
 // Why a file found beside the policy may not be trusted, or "" when it may: the first check that it
@@ -236,17 +237,13 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     FoundFile found;
     CUniqueFileHandle file;
     // Another run may be replacing the file right now: look at it once it holds still.
-    const ResultCode inspected = RetryWhileFileInUse(
-        [&]() -> DWORD {
-            return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found,
-                                              file);
-        });
-    if (inspected != GLOBAL_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(kLoad, 'E', LogNames::Invoked::kCFileSecurityInspectFile, inspected, nullptr,
-                           "Cannot read %s", CNarrowText(path).c_str());
-        return inspected;
-    }
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCFileSecurityInspectFile,
+                        RetryWhileFileInUse(
+                            [&]() -> DWORD {
+                                return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ,
+                                                                  trusted, found, file);
+                            }),
+                        "Cannot read %s", CNarrowText(path).c_str());
     const std::string distrust = found.exists ? Distrust(found) : std::string();
     if (!distrust.empty())
     {
@@ -264,12 +261,11 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
                                        CUniqueFileHandle& schema)
 {
     FoundFile found;
-    const ResultCode inspected =
-        CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema);
-    if (inspected != GLOBAL_SUCCESS)
+    if (PW_LOG_IF_FAILED_AT(
+            'W', LogNames::Invoked::kCFileSecurityInspectFile,
+            CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema),
+            "The policy is read without its schema") != GLOBAL_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kLoad, 'W', LogNames::Invoked::kCFileSecurityInspectFile, inspected, nullptr,
-                           "The policy is read without its schema");
         return false;
     }
     if (!found.exists)

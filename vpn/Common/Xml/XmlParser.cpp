@@ -70,7 +70,7 @@ XmlParser::~XmlParser() = default;
 
 ResultCode XmlParser::invokeParser(const std::wstring& path)
 {
-    ResultCode result = GLOBAL_ERROR_UNEXPECTED;
+    const ResultCode result = GLOBAL_ERROR_UNEXPECTED;
     if (m_manager == nullptr)
     {
         PW_LOG_DEBUG(kFunction, 'E', "XML Manager not provided");
@@ -83,10 +83,8 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         // The thread already lives in a single-threaded apartment: join it.
         hr = pw::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     }
-    if (FAILED(hr))
+    if (FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kCoInitializeEx, hr, nullptr)))
     {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kCoInitializeEx, static_cast<ResultCode>(hr),
-                           nullptr, nullptr);
         return result;
     }
     // Declared before every COM pointer so that the apartment is left after they are released.
@@ -108,56 +106,34 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         return result;
     }
 
-    hr = reader->putContentHandler(contentHandler.get());
-    if (FAILED(hr))
-    {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutContentHandler,
-                           static_cast<ResultCode>(hr), nullptr, "Error configuring content handler");
-        return result;
-    }
-    hr = reader->putErrorHandler(errorHandler.get());
-    if (FAILED(hr))
-    {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutErrorHandler,
-                           static_cast<ResultCode>(hr), nullptr, "Error configuring error handler");
-        return result;
-    }
-
     // MSXML 6.0 prohibits a DTD by default; the 3.0 reader must be told to, or a DTD in the file could
     // have the elevated reader expand entities without end.
-    if (!validating)
+    if (FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutContentHandler,
+                                        reader->putContentHandler(contentHandler.get()),
+                                        "Error configuring content handler")) ||
+        FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutErrorHandler,
+                                        reader->putErrorHandler(errorHandler.get()),
+                                        "Error configuring error handler")) ||
+        (!validating && FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutFeature,
+                                                        reader->putFeature(L"prohibit-dtd", VARIANT_TRUE),
+                                                        "Couldn't prohibit DTDs"))))
     {
-        hr = reader->putFeature(L"prohibit-dtd", VARIANT_TRUE);
-        if (FAILED(hr))
-        {
-            PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderPutFeature,
-                               static_cast<ResultCode>(hr), nullptr, "Couldn't prohibit DTDs");
-            return result;
-        }
+        return result;
     }
-    if (validating && m_useSchemaLocation)
+    for (const SchemaFeature& feature : kSchemaFeatures)
     {
-        for (const SchemaFeature& feature : kSchemaFeatures)
-        {
-            hr = reader->putFeature(feature.name, VARIANT_TRUE);
-            if (FAILED(hr))
-            {
-                PW_LOG_RETURN_CODE(kFunction, 'W', LogNames::Invoked::kISAXXMLReaderPutFeature,
-                                   static_cast<ResultCode>(hr), nullptr, "%s", feature.failureText);
-            }
-        }
+        (void)(validating && m_useSchemaLocation &&
+               FAILED(PW_LOG_IF_FAILED_HRESULT_AT('W', LogNames::Invoked::kISAXXMLReaderPutFeature,
+                                                  reader->putFeature(feature.name, VARIANT_TRUE), "%s",
+                                                  feature.failureText)));
     }
 
     // The caller holds the file and its folders against writers until the parse is done.
     hr = reader->parseURL(path.c_str());
     if (SUCCEEDED(hr) || hr == kSchemaValidationResult)
     {
-        result = GLOBAL_SUCCESS;
+        return GLOBAL_SUCCESS;
     }
-    else
-    {
-        PW_LOG_RETURN_CODE(kFunction, 'E', LogNames::Invoked::kISAXXMLReaderParse,
-                           static_cast<ResultCode>(hr), nullptr, nullptr);
-    }
+    (void)PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderParse, hr, nullptr);
     return result;
 }

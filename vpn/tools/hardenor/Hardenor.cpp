@@ -26,6 +26,8 @@ namespace
 {
 using LogNames::Hardenor::kFile;
 namespace names = LogNames::Hardenor;
+// The run and /status log under the entry point they run for.
+constexpr const char* kFunction = names::kWmain;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = -1;
 constexpr int kExitFipsOff = 1;
@@ -233,8 +235,8 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
         }
         else
         {
-            PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kXmlLocalPWPolMgrLoadLocalPolicy,
-                               loaded, nullptr, "cannot tell whether there is a local policy file");
+            (void)PW_LOG_IF_FAILED(LogNames::Invoked::kXmlLocalPWPolMgrLoadLocalPolicy, loaded,
+                                   "cannot tell whether there is a local policy file");
         }
         return kExitFailure;
     }
@@ -275,21 +277,18 @@ void restartAgent(IConsole& console)
     }
     console.write("Restarting the VPN Agent process...\n");
 
-    const ResultCode stopResult = CServices::ServiceStop(kAgentServiceName);
-    if (stopResult != 0)
+    constexpr const char* kFunction = names::kRestartAgent;
+    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCServicesServiceStop, CServices::ServiceStop(kAgentServiceName),
+                         nullptr) != 0)
     {
         console.write("Could not stop the VPN agent service.\n");
-        PW_LOG_RETURN_CODE(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStop, stopResult,
-                           nullptr, nullptr);
         return;
     }
 
-    const ResultCode startResult = CServices::ServiceStart(kAgentServiceName);
-    if (startResult != 0)
+    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCServicesServiceStart,
+                         CServices::ServiceStart(kAgentServiceName), nullptr) != 0)
     {
         console.write("Could not start the VPN agent service.\n");
-        PW_LOG_RETURN_CODE(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStart, startResult,
-                           nullptr, nullptr);
         return;
     }
     console.write("The VPN agent has been successfully restarted.\n");
@@ -400,23 +399,18 @@ namespace
 {
 void ReportDllSearch(DWORD dllSearchError)
 {
-    if (dllSearchError != ERROR_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(names::kWmain, 'W', LogNames::Invoked::kSetDefaultDllDirectories, dllSearchError,
-                           nullptr, "libraries may still be searched for beside the program");
-    }
+    (void)PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kSetDefaultDllDirectories, dllSearchError,
+                              "libraries may still be searched for beside the program");
 }
 
 // The storage path singleton for the run, or null after telling the console and the log.
 CStoragePath* CreateStoragePath(IConsole& console)
 {
     CStoragePath* instance = nullptr;
-    const ResultCode result = CStoragePath::CreateSingletonInstance(instance);
-    if (result != 0)
+    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCStoragePathCreateSingletonInstance,
+                         CStoragePath::CreateSingletonInstance(instance), nullptr) != 0)
     {
         console.write("Failed to create storage path manager\n");
-        PW_LOG_RETURN_CODE(names::kWmain, 'E', LogNames::Invoked::kCStoragePathCreateSingletonInstance,
-                           result, nullptr, nullptr);
         return nullptr;
     }
     return instance;

@@ -17,7 +17,7 @@ namespace
 {
 using LogNames::FileHolders::kFile;
 namespace names = LogNames::FileHolders;
-constexpr const char* kDescribe = names::kDescribe;
+constexpr const char* kFunction = names::kDescribe;
 // The list may grow between asking for its size and reading it; a few tries are enough.
 constexpr int kListAttempts = 3;
 } // namespace
@@ -27,21 +27,18 @@ ResultCode CFileHolders::Describe(const std::wstring& path, std::string& holders
     holders.clear();
     WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
     CUniqueRestartSession session;
-    DWORD error = pw::Api().RmStartSession(session.put(), 0, key);
+    DWORD error = PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kRmStartSession,
+                                      pw::Api().RmStartSession(session.put(), 0, key), nullptr);
     if (error != ERROR_SUCCESS)
     {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmStartSession, error, nullptr, nullptr);
         // A failed start gives no session to end.
         (void)session.release();
         return error;
     }
     LPCWSTR files[] = {path.c_str()};
-    error = pw::Api().RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr);
-    if (error != ERROR_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmRegisterResources, error, nullptr, nullptr);
-        return error;
-    }
+    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kRmRegisterResources,
+                           pw::Api().RmRegisterResources(session.get(), 1, files, 0, nullptr, 0, nullptr),
+                           nullptr);
 
     std::vector<RM_PROCESS_INFO> processes;
     UINT count = 0;
@@ -58,11 +55,7 @@ ResultCode CFileHolders::Describe(const std::wstring& path, std::string& holders
         }
         processes.resize(needed);
     }
-    if (error != ERROR_SUCCESS)
-    {
-        PW_LOG_RETURN_CODE(kDescribe, 'W', LogNames::Invoked::kRmGetList, error, nullptr, nullptr);
-        return error;
-    }
+    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kRmGetList, error, nullptr);
     // None that it can see: a holder in another session, say.
     if (count == 0 || count > processes.size())
     {

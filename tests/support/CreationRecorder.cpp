@@ -147,6 +147,16 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix)
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+const CTrustedIdentities& CallerTrusted()
+{
+    static const CTrustedIdentities trusted = []
+    {
+        CTrustedIdentities loaded;
+        return loaded.load() == GLOBAL_SUCCESS ? loaded : CTrustedIdentities();
+    }();
+    return trusted;
+}
+
 ApiOverride<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> ReportAsReparsePoint(
     const std::wstring& suffix)
 {

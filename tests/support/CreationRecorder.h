@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ApiOverride.h"
+#include "vpn/Common/Utility/Win/TrustedIdentities.h"
 
 // One CreateDirectoryW or CreateFileW call that the product made through the platform table.
 struct RecordedCreation
@@ -55,6 +56,8 @@ OwnerOverride OverrideFileOwner(const std::wstring& sid);
 // The path of an open file as Windows gives it, or "" when it cannot.
 std::wstring FinalPathOf(HANDLE file);
 bool EndsWith(const std::wstring& text, const std::wstring& suffix);
+// The trusted identities of this process, loaded once.
+const CTrustedIdentities& CallerTrusted();
 // sddl for the files whose name ends in suffix; every other object reports what it really has.
 OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring& sddl);
 // The files and folders whose name ends in suffix are reported as reparse points (Wine makes none).

@@ -16,13 +16,8 @@ struct LocalPolicyContext
     std::wstring policyDirectory;
     // The common application data folder that the directory lies in; empty when it is unknown.
     std::wstring dataFolder;
-    // The trusted identities, when trustedLoaded is 0. Otherwise their load failed, or was not
-    // asked for, and each user of them loads them itself and reports a failure in its own words.
+    // The trusted identities, when trustedLoaded is 0; otherwise the code of their failed load, which
+    // the manager reports before it writes or reads anything.
     CTrustedIdentities trusted;
     ResultCode trustedLoaded = GLOBAL_ERROR_NOT_INITIALIZED;
-
-    const CTrustedIdentities* trustedIdentities() const
-    {
-        return trustedLoaded == GLOBAL_SUCCESS ? &trusted : nullptr;
-    }
 };

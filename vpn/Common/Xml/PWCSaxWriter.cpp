@@ -34,14 +34,10 @@ std::string DiskBytes(const std::wstring& document)
 } // namespace
 
 PWCSaxWriter::PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName,
-                           const std::wstring& rootName, const std::wstring& trustedBase,
-                           const CTrustedIdentities* trusted)
-    : rootName(rootName), directory(directory), fileName(fileName), trustedBase(trustedBase)
+                           const std::wstring& rootName, const CTrustedIdentities& trusted,
+                           const std::wstring& trustedBase)
+    : rootName(rootName), directory(directory), fileName(fileName), trustedBase(trustedBase), trusted(trusted)
 {
-    if (trusted != nullptr)
-    {
-        this->trusted = *trusted;
-    }
 }
 
 ResultCode PWCSaxWriter::startDocument(const AttributeList* attributes)
@@ -185,8 +181,7 @@ ResultCode PWCSaxWriter::writeDocument()
 
 ResultCode PWCSaxWriter::writeDocument(TargetRefusal* refusal)
 {
-    CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase,
-                           trusted.has_value() ? &*trusted : nullptr);
+    CAtomicFileWriter file(kWriteDocument, directory, fileName, trustedBase, trusted);
     const ResultCode written = file.write(DiskBytes(document), refusal);
     return written == GLOBAL_SUCCESS ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED;
 }

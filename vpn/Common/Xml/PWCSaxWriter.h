@@ -6,7 +6,6 @@
 // the target file in one step through CAtomicFileWriter, so readers see the old file or the new one
 // and a failure leaves the old file untouched.
 
-#include <optional>
 #include <string>
 
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
@@ -18,11 +17,10 @@ public:
     // directory is joined to fileName without a separator, so it ends in a backslash; an empty
     // directory is refused by writeDocument. trustedBase, when given, is a folder that directory
     // lies below and that is used as it is (the common application data folder); without it every
-    // folder below the drive is checked. trusted, when given, are the trusted identities already
-    // loaded for the run (copied); without them writeDocument loads its own.
+    // folder below the drive is checked. trusted are the identities that may own the folders and the
+    // file (copied).
     PWCSaxWriter(const std::wstring& directory, const std::wstring& fileName, const std::wstring& rootName,
-                 const std::wstring& trustedBase = std::wstring(),
-                 const CTrustedIdentities* trusted = nullptr);
+                 const CTrustedIdentities& trusted, const std::wstring& trustedBase = std::wstring());
     ~PWCSaxWriter() override = default;
 
     [[nodiscard]] ResultCode startDocument(const AttributeList* attributes) override;
@@ -53,5 +51,5 @@ private:
     std::wstring directory;
     std::wstring fileName;
     std::wstring trustedBase;
-    std::optional<CTrustedIdentities> trusted;
+    CTrustedIdentities trusted;
 };

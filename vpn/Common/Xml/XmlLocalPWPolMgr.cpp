@@ -49,29 +49,18 @@ std::wstring XmlLocalPWPolMgr::getLocalSecurityPolicyDir()
     return storagePath->GetMainPath();
 }
 
-namespace
-{
-// Where the policy lives, without the trusted identities: what the operations without a context
-// resolve for themselves.
-LocalPolicyContext PolicyLocation()
-{
-    LocalPolicyContext context;
-    context.policyDirectory = XmlLocalPWPolMgr::getLocalSecurityPolicyDir();
-    context.dataFolder = DataFolderOf(context.policyDirectory);
-    return context;
-}
-} // namespace
-
 LocalPolicyContext XmlLocalPWPolMgr::resolveContext()
 {
-    LocalPolicyContext context = PolicyLocation();
+    LocalPolicyContext context;
+    context.policyDirectory = getLocalSecurityPolicyDir();
+    context.dataFolder = DataFolderOf(context.policyDirectory);
     context.trustedLoaded = context.trusted.load();
     return context;
 }
 
 bool XmlLocalPWPolMgr::localPolicyExists()
 {
-    return localPolicyExists(PolicyLocation());
+    return localPolicyExists(resolveContext());
 }
 
 bool XmlLocalPWPolMgr::localPolicyExists(const LocalPolicyContext& context)
@@ -82,7 +71,7 @@ bool XmlLocalPWPolMgr::localPolicyExists(const LocalPolicyContext& context)
 
 ResultCode XmlLocalPWPolMgr::findLocalPolicy(bool& exists)
 {
-    return findLocalPolicy(PolicyLocation(), exists);
+    return findLocalPolicy(resolveContext(), exists);
 }
 
 ResultCode XmlLocalPWPolMgr::findLocalPolicy(const LocalPolicyContext& context, bool& exists)
@@ -98,7 +87,7 @@ ResultCode XmlLocalPWPolMgr::findLocalPolicy(const LocalPolicyContext& context, 
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count)
 {
-    return GenerateLocalPolicy(PolicyLocation(), args, count);
+    return GenerateLocalPolicy(resolveContext(), args, count);
 }
 
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args,
@@ -122,15 +111,21 @@ bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,
                                         TargetRefusal* refusal)
 {
-    return writeLocalPolicy(PolicyLocation(), top, update, refusal);
+    return writeLocalPolicy(resolveContext(), top, update, refusal);
 }
 
 bool XmlLocalPWPolMgr::writeLocalPolicy(const LocalPolicyContext& context, const PolicyValues& top,
                                         const PolicyValues& update, TargetRefusal* refusal)
 {
-    PWCSaxWriter writer(context.policyDirectory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
-                        context.dataFolder, context.trustedIdentities());
     constexpr const char* kFunction = names::kWriteLocalPolicy;
+    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, context.trustedLoaded,
+                         "Cannot tell which accounts may own %s",
+                         CNarrowText(context.policyDirectory).c_str()) != GLOBAL_SUCCESS)
+    {
+        return false;
+    }
+    PWCSaxWriter writer(context.policyDirectory, kPolicyFileName, LocalPWPolicyFormat::kRootElement,
+                        context.trusted, context.dataFolder);
     return PW_LOG_IF_FAILED(LogNames::Invoked::kXmlLocalPWPolMgrBuildLocalPolicy,
                             buildLocalPolicy(writer, top, update), nullptr) == GLOBAL_SUCCESS &&
            PW_LOG_IF_FAILED(LogNames::Invoked::kPWCSaxWriterWriteDocument, writer.writeDocument(refusal),
@@ -145,7 +140,7 @@ ResultCode XmlLocalPWPolMgr::buildLocalPolicy(SaxWriterIfc& writer, const Policy
 
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy(char untrustedLevel)
 {
-    return loadLocalPolicy(PolicyLocation(), untrustedLevel);
+    return loadLocalPolicy(resolveContext(), untrustedLevel);
 }
 
 ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel,
@@ -164,19 +159,14 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
         return ERROR_PATH_NOT_FOUND;
     }
     const std::wstring path = context.policyDirectory + kPolicyFileName;
-    CTrustedIdentities ownTrusted;
-    const CTrustedIdentities* trusted = context.trustedIdentities();
-    if (trusted == nullptr)
-    {
-        PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, ownTrusted.load(),
-                            "Cannot tell who wrote %s", CNarrowText(path).c_str());
-        trusted = &ownTrusted;
-    }
+    PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, context.trustedLoaded,
+                        "Cannot tell who wrote %s", CNarrowText(path).c_str());
+    const CTrustedIdentities& trusted = context.trusted;
     // The folders, the file and its schema are held against writers until the parse is done. The
     // reader opens the file by its path, which the held folders keep naming the file that was checked.
     LocalPWPolicyReader::HeldPolicy policy;
     PW_RETURN_IF_FAILED_LOGGED(
-        LocalPWPolicyReader::openTrustedPolicy(path, context.dataFolder, *trusted, untrustedLevel, policy));
+        LocalPWPolicyReader::openTrustedPolicy(path, context.dataFolder, trusted, untrustedLevel, policy));
     policyExists = policy.file.valid();
     if (!policyExists)
     {
@@ -184,7 +174,7 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     }
     CUniqueFileHandle schema;
     XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(
-                               context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, *trusted, schema));
+                               context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, trusted, schema));
     return parser.invokeParser(path);
 }
 

@@ -36,8 +36,7 @@ public:
     // The policy's directory and data folder, and the trusted identities: what a run resolves once.
     static LocalPolicyContext resolveContext();
 
-    // The operations below without a context resolve the policy's directory for themselves (the
-    // trusted identities are loaded where they are needed) and delegate.
+    // The operations below without a context resolve one for themselves and delegate.
 
     // True when the policy file exists as a regular file.
     static bool localPolicyExists();

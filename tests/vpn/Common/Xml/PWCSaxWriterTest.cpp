@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "RecordingXmlMgr.h"
+#include "support/CreationRecorder.h"
 #include "support/LoggedEntry.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
@@ -31,7 +32,7 @@ void BuildSmallDocument(PWCSaxWriter& writer, const std::wstring& text = L"x")
 // What a fresh writer holds after it has accepted each of the texts in turn.
 std::wstring AfterTexts(std::initializer_list<const wchar_t*> texts)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    PWCSaxWriter writer(L"", L"f.xml", L"R", {});
     for (const wchar_t* text : texts)
     {
         EXPECT_EQ(0u, writer.characters(text));
@@ -42,7 +43,7 @@ std::wstring AfterTexts(std::initializer_list<const wchar_t*> texts)
 
 TEST(WriterDocument, WorkedExampleToTheCharacter)
 {
-    PWCSaxWriter writer(L"C:\\unused\\", L"f.xml", L"Root");
+    PWCSaxWriter writer(L"C:\\unused\\", L"f.xml", L"Root", {});
     AttributeList attributes;
     attributes.add(L"a", L"1");
     EXPECT_EQ(0u, writer.startDocument(&attributes));
@@ -59,7 +60,7 @@ TEST(WriterDocument, WorkedExampleToTheCharacter)
 
 TEST(WriterDocument, AttributesInListOrderWithoutEscaping)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    PWCSaxWriter writer(L"", L"f.xml", L"R", {});
     AttributeList attributes;
     attributes.add(L"z", L"last>first");
     attributes.add(L"a", L"");
@@ -74,7 +75,7 @@ TEST(WriterDocument, AttributesInListOrderWithoutEscaping)
 
 TEST(WriterDocument, StartDocumentDiscardsEverythingBefore)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    PWCSaxWriter writer(L"", L"f.xml", L"R", {});
     AttributeList first;
     first.add(L"n", L"1");
     AttributeList second;
@@ -87,7 +88,7 @@ TEST(WriterDocument, StartDocumentDiscardsEverythingBefore)
 
 TEST(WriterCData, OnlyAmpersandLessThanAndSectionEndCallForASection)
 {
-    PWCSaxWriter writer(L"", L"f.xml", L"R");
+    PWCSaxWriter writer(L"", L"f.xml", L"R", {});
     ASSERT_EQ(0u, writer.characters(L"a>b\"'"));
     const std::wstring plain = writer.getDocument();
     EXPECT_EQ(L"a>b\"'", plain);
@@ -139,7 +140,7 @@ TEST(WriterCData, AcceptedTextsReadBackUnchanged)
                                              L"tab\tand\nline",
                                              L"\u00E9\u00DF\u03A9\xD83D\xDE00\xDBFF\xDFFF]]>"};
     TempDirectory dir;
-    PWCSaxWriter writer(dir.path() + L"\\", L"texts.xml", L"R");
+    PWCSaxWriter writer(dir.path() + L"\\", L"texts.xml", L"R", CallerTrusted());
     ASSERT_EQ(0u, writer.startDocument(nullptr));
     for (const std::wstring& text : texts)
     {
@@ -182,7 +183,7 @@ TEST(WriterCData, TextXmlCannotCarryIsRefusedAndNothingAppended)
     for (const std::wstring& text : refused)
     {
         RecordingEventLog log;
-        PWCSaxWriter writer(L"", L"f.xml", L"R");
+        PWCSaxWriter writer(L"", L"f.xml", L"R", {});
         ASSERT_EQ(0u, writer.characters(L"kept"));
         EXPECT_EQ(0xFE000002u, writer.characters(text));
         EXPECT_EQ(L"kept", writer.getDocument());
@@ -199,7 +200,7 @@ TEST(WriterCData, TextXmlCannotCarryIsRefusedAndNothingAppended)
 TEST(WriterFile, Utf8WithoutMarkAndWithCrLf)
 {
     TempDirectory dir;
-    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R");
+    PWCSaxWriter writer(dir.path() + L"\\", L"out.xml", L"R", CallerTrusted());
     // e acute (2 bytes), euro sign (3 bytes), a character outside the basic plane (surrogate pair, 4 bytes)
     BuildSmallDocument(writer, L"\u00E9\u20AC\xD83D\xDE00");
     ASSERT_EQ(0u, writer.writeDocument());

@@ -689,7 +689,7 @@ TEST(PolicyArgumentsProperty, RandomListsReadBackAsTheRulesSay)
         ASSERT_EQ(expected.top, top);
         ASSERT_EQ(expected.update, update);
 
-        PWCSaxWriter writer(L"", XmlLocalPWPolMgr::kPolicyFileName, L"PathweaveLocalPolicy");
+        PWCSaxWriter writer(L"", XmlLocalPWPolMgr::kPolicyFileName, L"PathweaveLocalPolicy", {});
         ASSERT_EQ(0u, XmlLocalPWPolMgr::buildLocalPolicy(writer, top, update));
         const std::wstring document = writer.getDocument();
         ASSERT_EQ(S_OK, reader.parse(document)) << ToUtf8(document);

@@ -157,14 +157,10 @@ std::string RefusalText(const TargetRefusal& refusal)
 
 CAtomicFileWriter::CAtomicFileWriter(const char* logFunction, const std::wstring& directory,
                                      const std::wstring& fileName, const std::wstring& trustedBase,
-                                     const CTrustedIdentities* trusted)
-    : m_function(logFunction), m_directory(directory), m_fileName(fileName), m_trustedBase(trustedBase)
+                                     const CTrustedIdentities& trusted)
+    : m_function(logFunction), m_directory(directory), m_fileName(fileName), m_trustedBase(trustedBase),
+      m_trusted(trusted)
 {
-    if (trusted != nullptr)
-    {
-        m_trusted = *trusted;
-        m_trustedGiven = true;
-    }
 }
 
 ResultCode CAtomicFileWriter::createDirectoryPath(const char* logFunction, const std::wstring& path,
@@ -273,9 +269,6 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
                            CNarrowText(m_fileName).c_str());
         return GLOBAL_ERROR_UNEXPECTED;
     }
-    PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad,
-                        m_trustedGiven ? GLOBAL_SUCCESS : m_trusted.load(),
-                        "Cannot tell which accounts may own %s", CNarrowText(m_directory).c_str());
     // Held open until the file is in place, so that no checked folder can be swapped meanwhile.
     std::vector<CUniqueFileHandle> folders;
     PW_RETURN_IF_FAILED_LOGGED(

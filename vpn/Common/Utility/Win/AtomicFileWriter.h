@@ -45,10 +45,9 @@ public:
     // directory is joined to fileName without a separator, so it ends in a backslash; an empty
     // directory is refused. trustedBase, when given, is a folder that directory lies below and that
     // is used as it is (the common application data folder); without it every folder below the
-    // drive is checked. trusted, when given, are the trusted identities already loaded (copied);
-    // without them write loads its own.
+    // drive is checked. trusted are the identities that may own the folders and the file (copied).
     CAtomicFileWriter(const char* logFunction, const std::wstring& directory, const std::wstring& fileName,
-                      const std::wstring& trustedBase, const CTrustedIdentities* trusted = nullptr);
+                      const std::wstring& trustedBase, const CTrustedIdentities& trusted);
 
     // Replaces the file with bytes. 0, or the code of the failure (the Windows error of the call that
     // failed, where one did), logged at level 'E'. refusal, when given, receives why the target could
@@ -93,5 +92,4 @@ private:
     std::wstring m_fileName;
     std::wstring m_trustedBase;
     CTrustedIdentities m_trusted;
-    bool m_trustedGiven = false;
 };

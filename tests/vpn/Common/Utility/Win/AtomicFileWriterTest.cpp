@@ -80,7 +80,7 @@ protected:
     ResultCode write(const std::wstring& folder, const std::wstring& base = L"",
                      const std::string& bytes = kBytes)
     {
-        CAtomicFileWriter writer(kCaller, folder, L"out.xml", base);
+        CAtomicFileWriter writer(kCaller, folder, L"out.xml", base, CallerTrusted());
         return writer.write(bytes, &refusal);
     }
     // The temporary folder itself, ending in a backslash.

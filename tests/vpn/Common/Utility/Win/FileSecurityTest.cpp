@@ -34,11 +34,9 @@ TEST_P(FolderRightsCheck, OnlyTrustedAccountsMayRemoveOrTakeOverAFolder)
     const FolderRights& rights = GetParam();
     TempDirectory dir;
     RecordingEventLog log;
-    CTrustedIdentities trusted;
-    ASSERT_EQ(0u, trusted.load());
     const auto security = OverrideSecurity(rights.sddl);
     CUniqueFileHandle folder;
-    const ResultCode result = CFileSecurity::OpenTrustedFolder(dir.path(), trusted, folder);
+    const ResultCode result = CFileSecurity::OpenTrustedFolder(dir.path(), CallerTrusted(), folder);
     if (rights.rights[0] == '\0')
     {
         EXPECT_EQ(0u, result);

@@ -15,7 +15,6 @@
 #include "RecordingXmlMgr.h"
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
-#include "support/OverrideSet.h"
 #include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"

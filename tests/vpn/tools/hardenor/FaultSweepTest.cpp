@@ -119,7 +119,7 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 194; 125 repetitions ended 0 and 69 ended -1. Three
+// Results (Wine 8, x86_64): N = 194; 114 repetitions ended 0 and 80 ended -1. Three
 // of the calls (two sleeps, one CoUninitialize) cannot fail and pass on.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {

@@ -182,8 +182,7 @@ void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring
 
 namespace
 {
-constexpr const char* kLoad = names::kLoadLocalPolicy;
-constexpr const char* kFunction = kLoad; // the read-back's checks
+constexpr const char* kFunction = names::kLoadLocalPolicy;
 constexpr char kTrustedAccounts[] = "SYSTEM, Administrators, TrustedInstaller or the user running this tool";
 
 // Why a file found beside the policy may not be trusted, or "" when it may: the first check that it
@@ -221,14 +220,14 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     // parse: the file inside is then no more trusted than the folder. A refused folder has been
     // logged with its reason; a folder that cannot be opened at all is refused the same way.
     const ResultCode folders =
-        CAtomicFileWriter::openDirectoryPath(kLoad, path, base, trusted, level, held.folders);
+        CAtomicFileWriter::openDirectoryPath(kFunction, path, base, trusted, level, held.folders);
     if (folders == ERROR_PATH_NOT_FOUND)
     {
         return GLOBAL_SUCCESS;
     }
     if (folders == ERROR_ACCESS_DENIED)
     {
-        PW_LOG_DEBUG(kLoad, level, "%s is not read: a folder on its way is not trusted",
+        PW_LOG_DEBUG(kFunction, level, "%s is not read: a folder on its way is not trusted",
                      CNarrowText(path).c_str());
         return kUntrustedPolicyFile;
     }
@@ -240,14 +239,14 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     PW_RETURN_IF_FAILED(LogNames::Invoked::kCFileSecurityInspectFile,
                         RetryWhileFileInUse(
                             [&]() -> DWORD {
-                                return CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ,
-                                                                  trusted, found, file);
+                                return CFileSecurity::InspectFile(kFunction, path, GENERIC_READ,
+                                                                  FILE_SHARE_READ, trusted, found, file);
                             }),
                         "Cannot read %s", CNarrowText(path).c_str());
     const std::string distrust = found.exists ? Distrust(found) : std::string();
     if (!distrust.empty())
     {
-        PW_LOG_DEBUG(kLoad, level, "%s is not read: %s", CNarrowText(path).c_str(), distrust.c_str());
+        PW_LOG_DEBUG(kFunction, level, "%s is not read: %s", CNarrowText(path).c_str(), distrust.c_str());
         return kUntrustedPolicyFile;
     }
     held.file = std::move(file);
@@ -261,10 +260,10 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
                                        CUniqueFileHandle& schema)
 {
     FoundFile found;
-    if (PW_LOG_IF_FAILED_AT(
-            'W', LogNames::Invoked::kCFileSecurityInspectFile,
-            CFileSecurity::InspectFile(kLoad, path, GENERIC_READ, FILE_SHARE_READ, trusted, found, schema),
-            "The policy is read without its schema") != GLOBAL_SUCCESS)
+    if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCFileSecurityInspectFile,
+                            CFileSecurity::InspectFile(kFunction, path, GENERIC_READ, FILE_SHARE_READ,
+                                                       trusted, found, schema),
+                            "The policy is read without its schema") != GLOBAL_SUCCESS)
     {
         return false;
     }
@@ -276,8 +275,8 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
     if (!distrust.empty())
     {
         schema.reset();
-        PW_LOG_DEBUG(kLoad, 'W', "The policy is read without its schema: %s: %s", CNarrowText(path).c_str(),
-                     distrust.c_str());
+        PW_LOG_DEBUG(kFunction, 'W', "The policy is read without its schema: %s: %s",
+                     CNarrowText(path).c_str(), distrust.c_str());
         return false;
     }
     return true;

@@ -161,20 +161,20 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     const std::wstring path = context.policyDirectory + kPolicyFileName;
     PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, context.trustedLoaded,
                         "Cannot tell who wrote %s", CNarrowText(path).c_str());
-    const CTrustedIdentities& trusted = context.trusted;
     // The folders, the file and its schema are held against writers until the parse is done. The
     // reader opens the file by its path, which the held folders keep naming the file that was checked.
     LocalPWPolicyReader::HeldPolicy policy;
-    PW_RETURN_IF_FAILED_LOGGED(
-        LocalPWPolicyReader::openTrustedPolicy(path, context.dataFolder, trusted, untrustedLevel, policy));
+    PW_RETURN_IF_FAILED_LOGGED(LocalPWPolicyReader::openTrustedPolicy(
+        path, context.dataFolder, context.trusted, untrustedLevel, policy));
     policyExists = policy.file.valid();
     if (!policyExists)
     {
         return GLOBAL_SUCCESS;
     }
     CUniqueFileHandle schema;
-    XmlParser parser(this, LocalPWPolicyReader::mayUseSchema(
-                               context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, trusted, schema));
+    XmlParser parser(
+        this, LocalPWPolicyReader::mayUseSchema(context.policyDirectory + LocalPWPolicyFormat::kSchemaFile,
+                                                context.trusted, schema));
     return parser.invokeParser(path);
 }
 

@@ -106,26 +106,31 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         return result;
     }
 
-    // MSXML 6.0 prohibits a DTD by default; the 3.0 reader must be told to, or a DTD in the file could
-    // have the elevated reader expand entities without end.
     if (FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutContentHandler,
                                         reader->putContentHandler(contentHandler.get()),
                                         "Error configuring content handler")) ||
         FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutErrorHandler,
                                         reader->putErrorHandler(errorHandler.get()),
-                                        "Error configuring error handler")) ||
-        (!validating && FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutFeature,
-                                                        reader->putFeature(L"prohibit-dtd", VARIANT_TRUE),
-                                                        "Couldn't prohibit DTDs"))))
+                                        "Error configuring error handler")))
     {
         return result;
     }
-    for (const SchemaFeature& feature : kSchemaFeatures)
+    // MSXML 6.0 prohibits a DTD by default; the 3.0 reader must be told to, or a DTD in the file could
+    // have the elevated reader expand entities without end.
+    if (!validating && FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutFeature,
+                                                       reader->putFeature(L"prohibit-dtd", VARIANT_TRUE),
+                                                       "Couldn't prohibit DTDs")))
     {
-        (void)(validating && m_useSchemaLocation &&
-               FAILED(PW_LOG_IF_FAILED_HRESULT_AT('W', LogNames::Invoked::kISAXXMLReaderPutFeature,
-                                                  reader->putFeature(feature.name, VARIANT_TRUE), "%s",
-                                                  feature.failureText)));
+        return result;
+    }
+    if (validating && m_useSchemaLocation)
+    {
+        for (const SchemaFeature& feature : kSchemaFeatures)
+        {
+            (void)PW_LOG_IF_FAILED_HRESULT_AT('W', LogNames::Invoked::kISAXXMLReaderPutFeature,
+                                              reader->putFeature(feature.name, VARIANT_TRUE), "%s",
+                                              feature.failureText);
+        }
     }
 
     // The caller holds the file and its folders against writers until the parse is done.

@@ -93,11 +93,10 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
         if (const wchar_t* unknown = unknownSwitch(argc, argv))
         {
             const CNarrowText name(unknown);
-            console.write(
-                ("Unknown switch " + std::string(name.c_str() != nullptr ? name.c_str() : "?") + "\n\n")
-                    .c_str());
+            const char* shown = name.c_str() != nullptr ? name.c_str() : "?";
+            console.write(("Unknown switch " + std::string(shown) + "\n\n").c_str());
             printUsage(console);
-            PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", name.c_str());
+            PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", shown);
             return kExitFailure;
         }
         if (isStatusRequested(argc, argv))

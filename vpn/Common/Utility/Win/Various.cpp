@@ -112,11 +112,12 @@ std::wstring NativeProgramFilesFolder()
             break;
         }
     }
-    if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kRegQueryValueEx,
-                            status != ERROR_SUCCESS ? status
-                            : type != REG_SZ        ? ERROR_DATATYPE_MISMATCH
-                                                    : ERROR_SUCCESS,
-                            "%ls", kNativeProgramFilesValues[0]) != ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS && type != REG_SZ)
+    {
+        status = ERROR_DATATYPE_MISMATCH;
+    }
+    if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kRegQueryValueEx, status, "%ls",
+                            kNativeProgramFilesValues[0]) != ERROR_SUCCESS)
     {
         return std::wstring();
     }

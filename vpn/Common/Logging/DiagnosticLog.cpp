@@ -54,20 +54,13 @@ HMODULE LoadMessageModule(const wchar_t* name)
 const char* DescribeOwnCode(ResultCode code)
 {
     const LogState& state = State();
-    if (state.codeNames == nullptr || state.codeNameSlots == 0)
-    {
-        return nullptr;
-    }
     const std::uint32_t module = (code >> 16) & 0xFF;
-    if (module >= state.codeNameSlots)
+    if (state.codeNames == nullptr || module >= state.codeNameSlots ||
+        state.codeNames[module].rows == nullptr || state.codeNames[module].rowCount == 0)
     {
         return nullptr;
     }
     const CodeNameModule& slot = state.codeNames[module];
-    if (slot.rows == nullptr || slot.rowCount == 0)
-    {
-        return nullptr;
-    }
     const std::uint32_t index = code & 0xFFFF;
     if (index < slot.rowCount && slot.rows[index] != nullptr)
     {
@@ -105,11 +98,7 @@ void CloseDiagnosticLog()
 {
     CManualLock::CScopedLock hold(Lock());
     LogState& state = State();
-    if (state.referenceCount == 0)
-    {
-        return;
-    }
-    if (--state.referenceCount > 0)
+    if (state.referenceCount == 0 || --state.referenceCount > 0)
     {
         return;
     }
@@ -188,17 +177,10 @@ void LogReturnCode(const char* function, const char* file, int line, char level,
             description = callerText;
             trailingText = "";
         }
-        else if (code == 0)
-        {
-            description = "unknown";
-        }
         else
         {
-            description = DescribeResultCode(code, systemText, sizeof(systemText));
-            if (description == nullptr)
-            {
-                description = "unknown";
-            }
+            description = code != 0 ? DescribeResultCode(code, systemText, sizeof(systemText)) : nullptr;
+            description = description != nullptr ? description : "unknown";
         }
     }
     (void)LogCatalogueMessage(MID_DEBUG_RETURN_CODE, level, function, file, line, invokedFunction, code, code,
@@ -214,29 +196,19 @@ const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narr
     }
 
     const LogState& state = State();
-    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
-    HMODULE source = nullptr;
-    if ((code & 0x00FD0000u) == 0x00FD0000u)
+    const bool wininet = (code & 0x00FD0000u) == 0x00FD0000u;
+    const bool fromModule = wininet || (code & 0x00FC0000u) == 0x00FC0000u;
+    const HMODULE source = !fromModule ? nullptr : wininet ? state.wininet.get() : state.winhttp.get();
+    if (fromModule)
     {
-        source = state.wininet.get();
         code &= 0xFFFF;
-        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+        if (source == nullptr)
+        {
+            return "WINDOWS_ERROR_CODE";
+        }
     }
-    else if ((code & 0x00FC0000u) == 0x00FC0000u)
-    {
-        source = state.winhttp.get();
-        code &= 0xFFFF;
-        flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    }
-    else
-    {
-        flags |= FORMAT_MESSAGE_FROM_SYSTEM;
-    }
-
-    if ((flags & FORMAT_MESSAGE_FROM_HMODULE) != 0 && source == nullptr)
-    {
-        return "WINDOWS_ERROR_CODE";
-    }
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (fromModule ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
 
     wchar_t* message = nullptr;
     const DWORD length =

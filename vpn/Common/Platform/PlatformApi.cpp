@@ -143,6 +143,10 @@ HRESULT LastErrorResult()
 }
 } // namespace
 
+// Binds the entry to the function of its name in library, looked up on the entry's first call.
+#define PW_BIND_LATE(library, name, failure)                                                                 \
+    api.name = LateBound<decltype(&::name)>(resolve, library, #name, failure)
+
 PlatformApi RealPlatformApi(LateBoundResolver resolve)
 {
     if (resolve == nullptr)
@@ -165,12 +169,9 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.wstat = [](const wchar_t* path, struct _stat* st) { return ::_wstat(path, st); };
 
     api.IsWow64Process = ::IsWow64Process;
-    api.RegOpenKeyExW = LateBound<decltype(&::RegOpenKeyExW)>(
-        resolve, Advapi32, "RegOpenKeyExW", [] { return static_cast<LSTATUS>(LastError()); });
-    api.RegQueryValueExW = LateBound<decltype(&::RegQueryValueExW)>(
-        resolve, Advapi32, "RegQueryValueExW", [] { return static_cast<LSTATUS>(LastError()); });
-    api.RegCloseKey = LateBound<decltype(&::RegCloseKey)>(resolve, Advapi32, "RegCloseKey",
-                                                          [] { return static_cast<LSTATUS>(LastError()); });
+    PW_BIND_LATE(Advapi32, RegOpenKeyExW, [] { return static_cast<LSTATUS>(LastError()); });
+    PW_BIND_LATE(Advapi32, RegQueryValueExW, [] { return static_cast<LSTATUS>(LastError()); });
+    PW_BIND_LATE(Advapi32, RegCloseKey, [] { return static_cast<LSTATUS>(LastError()); });
 
     api.IsWow64Process2 = [](HANDLE process, USHORT* processMachine, USHORT* nativeMachine) -> BOOL
     {
@@ -194,73 +195,51 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.TlsFree = ::TlsFree;
     api.Sleep = ::Sleep;
 
-    api.RegisterEventSourceA = LateBound<decltype(&::RegisterEventSourceA)>(
-        resolve, Advapi32, "RegisterEventSourceA", NoHandle<HANDLE>);
-    api.ReportEventA = LateBound<decltype(&::ReportEventA)>(resolve, Advapi32, "ReportEventA", Refused);
-    api.DeregisterEventSource =
-        LateBound<decltype(&::DeregisterEventSource)>(resolve, Advapi32, "DeregisterEventSource", Refused);
+    PW_BIND_LATE(Advapi32, RegisterEventSourceA, NoHandle<HANDLE>);
+    PW_BIND_LATE(Advapi32, ReportEventA, Refused);
+    PW_BIND_LATE(Advapi32, DeregisterEventSource, Refused);
 
-    api.OpenThreadToken =
-        LateBound<decltype(&::OpenThreadToken)>(resolve, Advapi32, "OpenThreadToken", Refused);
-    api.OpenProcessToken =
-        LateBound<decltype(&::OpenProcessToken)>(resolve, Advapi32, "OpenProcessToken", Refused);
-    api.GetTokenInformation =
-        LateBound<decltype(&::GetTokenInformation)>(resolve, Advapi32, "GetTokenInformation", Refused);
+    PW_BIND_LATE(Advapi32, OpenThreadToken, Refused);
+    PW_BIND_LATE(Advapi32, OpenProcessToken, Refused);
+    PW_BIND_LATE(Advapi32, GetTokenInformation, Refused);
     api.GlobalAlloc = ::GlobalAlloc;
     api.GlobalFree = ::GlobalFree;
-    api.AllocateAndInitializeSid = LateBound<decltype(&::AllocateAndInitializeSid)>(
-        resolve, Advapi32, "AllocateAndInitializeSid", Refused);
-    api.EqualSid = LateBound<decltype(&::EqualSid)>(resolve, Advapi32, "EqualSid", Refused);
-    api.GetLengthSid =
-        LateBound<decltype(&::GetLengthSid)>(resolve, Advapi32, "GetLengthSid", [] { return DWORD{0}; });
-    api.FreeSid = LateBound<decltype(&::FreeSid)>(resolve, Advapi32, "FreeSid", NoHandle<PVOID>);
-    api.ConvertStringSidToSidW =
-        LateBound<decltype(&::ConvertStringSidToSidW)>(resolve, Advapi32, "ConvertStringSidToSidW", Refused);
-    api.ConvertSidToStringSidW =
-        LateBound<decltype(&::ConvertSidToStringSidW)>(resolve, Advapi32, "ConvertSidToStringSidW", Refused);
+    PW_BIND_LATE(Advapi32, AllocateAndInitializeSid, Refused);
+    PW_BIND_LATE(Advapi32, EqualSid, Refused);
+    PW_BIND_LATE(Advapi32, GetLengthSid, [] { return DWORD{0}; });
+    PW_BIND_LATE(Advapi32, FreeSid, NoHandle<PVOID>);
+    PW_BIND_LATE(Advapi32, ConvertStringSidToSidW, Refused);
+    PW_BIND_LATE(Advapi32, ConvertSidToStringSidW, Refused);
 
-    api.LookupAccountSidW =
-        LateBound<decltype(&::LookupAccountSidW)>(resolve, Advapi32, "LookupAccountSidW", Refused);
+    PW_BIND_LATE(Advapi32, LookupAccountSidW, Refused);
 
-    api.ConvertStringSecurityDescriptorToSecurityDescriptorW =
-        LateBound<decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW)>(
-            resolve, Advapi32, "ConvertStringSecurityDescriptorToSecurityDescriptorW", Refused);
-    api.GetSecurityInfo =
-        LateBound<decltype(&::GetSecurityInfo)>(resolve, Advapi32, "GetSecurityInfo", LastError);
+    PW_BIND_LATE(Advapi32, ConvertStringSecurityDescriptorToSecurityDescriptorW, Refused);
+    PW_BIND_LATE(Advapi32, GetSecurityInfo, LastError);
 
-    api.GetAce = LateBound<decltype(&::GetAce)>(resolve, Advapi32, "GetAce", Refused);
+    PW_BIND_LATE(Advapi32, GetAce, Refused);
 
     api.RtlGenRandom = LateBound<decltype(&::SystemFunction036)>(resolve, Advapi32, "SystemFunction036",
                                                                  [] { return BOOLEAN{FALSE}; });
 
-    api.RmStartSession =
-        LateBound<decltype(&::RmStartSession)>(resolve, Rstrtmgr, "RmStartSession", LastError);
-    api.RmRegisterResources =
-        LateBound<decltype(&::RmRegisterResources)>(resolve, Rstrtmgr, "RmRegisterResources", LastError);
-    api.RmGetList = LateBound<decltype(&::RmGetList)>(resolve, Rstrtmgr, "RmGetList", LastError);
-    api.RmEndSession = LateBound<decltype(&::RmEndSession)>(resolve, Rstrtmgr, "RmEndSession", LastError);
+    PW_BIND_LATE(Rstrtmgr, RmStartSession, LastError);
+    PW_BIND_LATE(Rstrtmgr, RmRegisterResources, LastError);
+    PW_BIND_LATE(Rstrtmgr, RmGetList, LastError);
+    PW_BIND_LATE(Rstrtmgr, RmEndSession, LastError);
 
-    api.OpenSCManagerW =
-        LateBound<decltype(&::OpenSCManagerW)>(resolve, Advapi32, "OpenSCManagerW", NoHandle<SC_HANDLE>);
-    api.OpenServiceW =
-        LateBound<decltype(&::OpenServiceW)>(resolve, Advapi32, "OpenServiceW", NoHandle<SC_HANDLE>);
-    api.CloseServiceHandle =
-        LateBound<decltype(&::CloseServiceHandle)>(resolve, Advapi32, "CloseServiceHandle", Refused);
-    api.QueryServiceStatusEx =
-        LateBound<decltype(&::QueryServiceStatusEx)>(resolve, Advapi32, "QueryServiceStatusEx", Refused);
-    api.StartServiceW = LateBound<decltype(&::StartServiceW)>(resolve, Advapi32, "StartServiceW", Refused);
-    api.ControlService = LateBound<decltype(&::ControlService)>(resolve, Advapi32, "ControlService", Refused);
-    api.QueryServiceConfigW =
-        LateBound<decltype(&::QueryServiceConfigW)>(resolve, Advapi32, "QueryServiceConfigW", Refused);
-    api.ChangeServiceConfigW =
-        LateBound<decltype(&::ChangeServiceConfigW)>(resolve, Advapi32, "ChangeServiceConfigW", Refused);
+    PW_BIND_LATE(Advapi32, OpenSCManagerW, NoHandle<SC_HANDLE>);
+    PW_BIND_LATE(Advapi32, OpenServiceW, NoHandle<SC_HANDLE>);
+    PW_BIND_LATE(Advapi32, CloseServiceHandle, Refused);
+    PW_BIND_LATE(Advapi32, QueryServiceStatusEx, Refused);
+    PW_BIND_LATE(Advapi32, StartServiceW, Refused);
+    PW_BIND_LATE(Advapi32, ControlService, Refused);
+    PW_BIND_LATE(Advapi32, QueryServiceConfigW, Refused);
+    PW_BIND_LATE(Advapi32, ChangeServiceConfigW, Refused);
 
-    api.CoInitializeEx =
-        LateBound<decltype(&::CoInitializeEx)>(resolve, Ole32, "CoInitializeEx", LastErrorResult);
-    api.CoCreateInstance =
-        LateBound<decltype(&::CoCreateInstance)>(resolve, Ole32, "CoCreateInstance", LastErrorResult);
+    PW_BIND_LATE(Ole32, CoInitializeEx, LastErrorResult);
+    PW_BIND_LATE(Ole32, CoCreateInstance, LastErrorResult);
     // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
-    api.CoUninitialize = LateBound<decltype(&::CoUninitialize)>(resolve, Ole32, "CoUninitialize", [] {});
+    PW_BIND_LATE(Ole32, CoUninitialize, [] {});
+#undef PW_BIND_LATE
     return api;
 }
 

@@ -53,71 +53,22 @@ private:
     pointer m_handle = Traits::invalid();
 };
 
-struct KernelHandleTraits // process, thread, token: null on failure
+// The traits of a handle that the table's entry Close releases and whose empty value is null.
+template <typename Pointer, auto Close>
+struct NullHandleTraits
 {
-    using pointer = HANDLE;
+    using pointer = Pointer;
     static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().CloseHandle(h); }
+    static void close(pointer h) { (void)(pw::Api().*Close)(h); }
 };
 
-struct FileHandleTraits // CreateFileW: INVALID_HANDLE_VALUE on failure
-{
-    using pointer = HANDLE;
-    static pointer invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(pointer h) { (void)pw::Api().CloseHandle(h); }
-};
-
-// Buffers that the system allocates with LocalAlloc: message texts, and the security descriptors
-// and SIDs of ConvertStringSecurityDescriptorToSecurityDescriptorW, GetSecurityInfo and
-// ConvertStringSidToSidW.
-struct LocalMemoryTraits
-{
-    using pointer = HLOCAL;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().LocalFree(h); }
-};
-
-struct GlobalMemoryTraits
-{
-    using pointer = HGLOBAL;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().GlobalFree(h); }
-};
-
-struct SidTraits // AllocateAndInitializeSid
-{
-    using pointer = PSID;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().FreeSid(h); }
-};
-
-struct ServiceHandleTraits // OpenSCManagerW, OpenServiceW
-{
-    using pointer = SC_HANDLE;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().CloseServiceHandle(h); }
-};
-
-struct ModuleTraits // LoadLibraryExW, for code or as a data file: null on failure
-{
-    using pointer = HMODULE;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().FreeLibrary(h); }
-};
-
-// RegisterEventSourceA: null on failure. Callers store a returned INVALID_HANDLE_VALUE as empty.
-struct EventSourceTraits
-{
-    using pointer = HANDLE;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().DeregisterEventSource(h); }
-};
-
-struct FindHandleTraits // FindFirstFileW: INVALID_HANDLE_VALUE on failure
+// The same for a handle whose empty value is INVALID_HANDLE_VALUE.
+template <auto Close>
+struct InvalidHandleTraits
 {
     using pointer = HANDLE;
     static pointer invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(pointer h) { (void)pw::Api().FindClose(h); }
+    static void close(pointer h) { (void)(pw::Api().*Close)(h); }
 };
 
 // RmStartSession gives a session number, any value of which may be valid; the holder marks "no
@@ -129,24 +80,28 @@ struct RestartSessionTraits
     static void close(pointer h) { (void)pw::Api().RmEndSession(h); }
 };
 
-struct RegistryKeyTraits // RegOpenKeyExW: the key stays null on failure
-{
-    using pointer = HKEY;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { (void)pw::Api().RegCloseKey(h); }
-};
-
-using CUniqueKernelHandle = CUniqueHandle<KernelHandleTraits>;
-using CUniqueFileHandle = CUniqueHandle<FileHandleTraits>;
-using CUniqueLocalMemory = CUniqueHandle<LocalMemoryTraits>;
-using CUniqueGlobalMemory = CUniqueHandle<GlobalMemoryTraits>;
-using CUniqueSid = CUniqueHandle<SidTraits>;
-using CUniqueServiceHandle = CUniqueHandle<ServiceHandleTraits>;
-using CUniqueModule = CUniqueHandle<ModuleTraits>;
-using CUniqueEventSource = CUniqueHandle<EventSourceTraits>;
-using CUniqueFindHandle = CUniqueHandle<FindHandleTraits>;
+// Process, thread, token.
+using CUniqueKernelHandle = CUniqueHandle<NullHandleTraits<HANDLE, &pw::PlatformApi::CloseHandle>>;
+// CreateFileW.
+using CUniqueFileHandle = CUniqueHandle<InvalidHandleTraits<&pw::PlatformApi::CloseHandle>>;
+// Buffers that the system allocates with LocalAlloc: message texts, and the security descriptors
+// and SIDs of ConvertStringSecurityDescriptorToSecurityDescriptorW, GetSecurityInfo and
+// ConvertStringSidToSidW.
+using CUniqueLocalMemory = CUniqueHandle<NullHandleTraits<HLOCAL, &pw::PlatformApi::LocalFree>>;
+using CUniqueGlobalMemory = CUniqueHandle<NullHandleTraits<HGLOBAL, &pw::PlatformApi::GlobalFree>>;
+// AllocateAndInitializeSid.
+using CUniqueSid = CUniqueHandle<NullHandleTraits<PSID, &pw::PlatformApi::FreeSid>>;
+// OpenSCManagerW, OpenServiceW.
+using CUniqueServiceHandle = CUniqueHandle<NullHandleTraits<SC_HANDLE, &pw::PlatformApi::CloseServiceHandle>>;
+// LoadLibraryExW, for code or as a data file.
+using CUniqueModule = CUniqueHandle<NullHandleTraits<HMODULE, &pw::PlatformApi::FreeLibrary>>;
+// RegisterEventSourceA. Callers store a returned INVALID_HANDLE_VALUE as empty.
+using CUniqueEventSource = CUniqueHandle<NullHandleTraits<HANDLE, &pw::PlatformApi::DeregisterEventSource>>;
+// FindFirstFileW.
+using CUniqueFindHandle = CUniqueHandle<InvalidHandleTraits<&pw::PlatformApi::FindClose>>;
 using CUniqueRestartSession = CUniqueHandle<RestartSessionTraits>;
-using CUniqueRegistryKey = CUniqueHandle<RegistryKeyTraits>;
+// RegOpenKeyExW: the key stays null on failure.
+using CUniqueRegistryKey = CUniqueHandle<NullHandleTraits<HKEY, &pw::PlatformApi::RegCloseKey>>;
 
 // Holds one reference to a COM object; releases it when destroyed. The holder takes over a
 // reference that its creator already owns.

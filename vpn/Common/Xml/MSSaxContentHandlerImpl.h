@@ -13,24 +13,32 @@
 class MSSaxContentHandlerImpl : public ComObject<ISAXContentHandler, kIID_ISAXContentHandler>
 {
 public:
-    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override;
-    HRESULT STDMETHODCALLTYPE startDocument() override;
-    HRESULT STDMETHODCALLTYPE endDocument() override;
-    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t* prefix, int prefixLength, const wchar_t* uri,
-                                                 int uriLength) override;
-    HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t* prefix, int prefixLength) override;
-    HRESULT STDMETHODCALLTYPE startElement(const wchar_t* namespaceUri, int namespaceUriLength,
-                                           const wchar_t* localName, int localNameLength,
-                                           const wchar_t* qName, int qNameLength,
-                                           ISAXAttributes* attributes) override;
-    HRESULT STDMETHODCALLTYPE endElement(const wchar_t* namespaceUri, int namespaceUriLength,
-                                         const wchar_t* localName, int localNameLength, const wchar_t* qName,
-                                         int qNameLength) override;
-    HRESULT STDMETHODCALLTYPE characters(const wchar_t* chars, int length) override;
-    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t* chars, int length) override;
-    HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t* target, int targetLength,
-                                                    const wchar_t* data, int dataLength) override;
-    HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t* name, int nameLength) override;
+    // The parameters are unnamed: no event reads them.
+    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE startDocument() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*, int) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE startElement(const wchar_t*, int, const wchar_t*, int, const wchar_t*, int,
+                                           ISAXAttributes*) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t*, int, const wchar_t*,
+                                         int) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE characters(const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
 protected:
     ~MSSaxContentHandlerImpl() override = default;

@@ -6,37 +6,32 @@ namespace
 {
 using LogNames::MSSaxErrorHandlerImpl::kFile;
 namespace names = LogNames::MSSaxErrorHandlerImpl;
-constexpr const char* kParse = LogNames::Invoked::kISAXXMLReaderParse;
+
+// Logs one report of the reader under the handler's method; the reader goes on either way.
+HRESULT Report(const char* function, char level, const char* format, const wchar_t* message, HRESULT code)
+{
+    if (message != nullptr)
+    {
+        PW_LOG_RETURN_CODE(function, level, LogNames::Invoked::kISAXXMLReaderParse,
+                           static_cast<ResultCode>(code), nullptr, format, message);
+    }
+    return S_OK;
+}
 } // namespace
 
 HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::error(ISAXLocator*, const wchar_t* message, HRESULT code)
 {
-    if (message != nullptr)
-    {
-        PW_LOG_RETURN_CODE(names::kError, 'W', kParse, static_cast<ResultCode>(code), nullptr,
-                           "XML Parser error: %ls", message);
-    }
-    return S_OK;
+    return Report(names::kError, 'W', "XML Parser error: %ls", message, code);
 }
 
 HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::fatalError(ISAXLocator*, const wchar_t* message,
                                                             HRESULT code)
 {
-    if (message != nullptr)
-    {
-        PW_LOG_RETURN_CODE(names::kFatalError, 'E', kParse, static_cast<ResultCode>(code), nullptr,
-                           "XML Parser fatal error: %ls", message);
-    }
-    return S_OK;
+    return Report(names::kFatalError, 'E', "XML Parser fatal error: %ls", message, code);
 }
 
 HRESULT STDMETHODCALLTYPE MSSaxErrorHandlerImpl::ignorableWarning(ISAXLocator*, const wchar_t* message,
                                                                   HRESULT code)
 {
-    if (message != nullptr)
-    {
-        PW_LOG_RETURN_CODE(names::kIgnorableWarning, 'I', kParse, static_cast<ResultCode>(code), nullptr,
-                           "XML Parser warning: %ls", message);
-    }
-    return S_OK;
+    return Report(names::kIgnorableWarning, 'I', "XML Parser warning: %ls", message, code);
 }

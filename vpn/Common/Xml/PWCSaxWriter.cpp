@@ -54,11 +54,7 @@ ResultCode PWCSaxWriter::startElement(const std::wstring& name, const AttributeL
     {
         for (const AttributeList::Attribute& attribute : *attributes)
         {
-            document += L' ';
-            document += attribute.first;
-            document += L"=\"";
-            document += attribute.second;
-            document += L'"';
+            document += L' ' + attribute.first + L"=\"" + attribute.second + L'"';
         }
     }
     document += L'>';
@@ -76,14 +72,7 @@ ResultCode PWCSaxWriter::characters(const std::wstring& text)
                            "Text holds a character that XML 1.0 cannot carry");
         return GLOBAL_ERROR_BAD_PARAMETER;
     }
-    if (needsCData(text))
-    {
-        document += wrapCData(text);
-    }
-    else
-    {
-        document += text;
-    }
+    document += needsCData(text) ? wrapCData(text) : text;
     return GLOBAL_SUCCESS;
 }
 
@@ -104,17 +93,13 @@ bool PWCSaxWriter::needsCData(const std::wstring& text) const
 
 ResultCode PWCSaxWriter::endElement(const std::wstring& name)
 {
-    document += L"</";
-    document += name;
-    document += L'>';
+    document += L"</" + name + L'>';
     return GLOBAL_SUCCESS;
 }
 
 ResultCode PWCSaxWriter::endDocument()
 {
-    document += L"\n</";
-    document += rootName;
-    document += L">\n";
+    document += L"\n</" + rootName + L">\n";
     return GLOBAL_SUCCESS;
 }
 
@@ -149,11 +134,7 @@ bool PWCSaxWriter::isXmlText(const std::wstring& text)
     for (size_t i = 0; i < text.size(); ++i)
     {
         const wchar_t c = text[i];
-        if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD)
-        {
-            return false;
-        }
-        if (c == 0xFFFE || c == 0xFFFF)
+        if ((c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) || c == 0xFFFE || c == 0xFFFF)
         {
             return false;
         }

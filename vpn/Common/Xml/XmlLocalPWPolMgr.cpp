@@ -177,28 +177,3 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
                                                 context.trusted, schema));
     return parser.invokeParser(path);
 }
-
-LocalPWPolicyInfo XmlLocalPWPolMgr::getLocalPolicyInfo() const
-{
-    return LocalPWPolicyInfo(policyInfo);
-}
-
-void XmlLocalPWPolMgr::startElement(const std::wstring& name)
-{
-    reader.startElement(name);
-}
-
-void XmlLocalPWPolMgr::endElement(const std::wstring& name)
-{
-    reader.endElement(name);
-}
-
-void XmlLocalPWPolMgr::setElementValue(const std::wstring& text)
-{
-    reader.characters(text);
-}
-
-void XmlLocalPWPolMgr::addAttribute(const std::wstring& name, const std::wstring& value)
-{
-    reader.attribute(name, value);
-}

@@ -77,12 +77,16 @@ public:
     [[nodiscard]] ResultCode loadLocalPolicy(const LocalPolicyContext& context, char untrustedLevel = 'E',
                                              bool* exists = nullptr);
     static constexpr ResultCode kUntrustedPolicyFile = LocalPWPolicyReader::kUntrustedPolicyFile;
-    LocalPWPolicyInfo getLocalPolicyInfo() const;
+    LocalPWPolicyInfo getLocalPolicyInfo() const { return LocalPWPolicyInfo(policyInfo); }
 
-    void startElement(const std::wstring& name) override;
-    void endElement(const std::wstring& name) override;
-    void setElementValue(const std::wstring& text) override;
-    void addAttribute(const std::wstring& name, const std::wstring& value) override;
+    // The reader's callbacks go to the read-back.
+    void startElement(const std::wstring& name) override { reader.startElement(name); }
+    void endElement(const std::wstring& name) override { reader.endElement(name); }
+    void setElementValue(const std::wstring& text) override { reader.characters(text); }
+    void addAttribute(const std::wstring& name, const std::wstring& value) override
+    {
+        reader.attribute(name, value);
+    }
 
 private:
     LocalPWPolicyInfo policyInfo;

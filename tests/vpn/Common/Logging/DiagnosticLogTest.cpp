@@ -65,33 +65,30 @@ TEST(LogReturnCodeText, OwnCodeShowsSignedDecimalHexAndName)
         OnlyText(log));
 }
 
-TEST(LogReturnCodeText, CodeZeroWithFormatMovesTheTextToTheDescription)
+TEST(LogReturnCodeText, DescriptionIsTheGivenOneTheTextOfCodeZeroOrUnknown)
 {
-    RecordingEventLog log;
-    LogReturnCode(kFn, kSrc, 3, 'W', "::Thing", 0, nullptr, "value %d", 5);
-    EXPECT_EQ(ReturnCodeEntry(kFn, kSrc, 3, "::Thing", 0, "value 5", ""), OnlyText(log));
-}
-
-TEST(LogReturnCodeText, CodeZeroWithoutFormatIsUnknown)
-{
-    RecordingEventLog log;
-    LogReturnCode(kFn, kSrc, 3, 'W', "::Thing", 0, nullptr, nullptr);
-    EXPECT_EQ(ReturnCodeEntry(kFn, kSrc, 3, "::Thing", 0, "unknown", ""), OnlyText(log));
-}
-
-TEST(LogReturnCodeText, GivenDescriptionReplacesTheCodesAndTheTextStillFollows)
-{
-    RecordingEventLog log;
-    LogReturnCode(kFn, kSrc, 4, 'E', "std::ofstream::open", 13, "Permission denied", "extra %s", "text");
-    EXPECT_EQ(ReturnCodeEntry(kFn, kSrc, 4, "std::ofstream::open", 13, "Permission denied", "extra text"),
-              OnlyText(log));
-}
-
-TEST(LogReturnCodeText, CodeWithoutDescriptionIsUnknown)
-{
-    RecordingEventLog log;
-    LogReturnCode(kFn, kSrc, 5, 'E', "::Thing", 0xFEA70001, nullptr, nullptr); // empty slot 167
-    EXPECT_EQ(ReturnCodeEntry(kFn, kSrc, 5, "::Thing", 0xFEA70001, "unknown", ""), OnlyText(log));
+    const struct
+    {
+        ResultCode code;
+        const char* description;
+        const char* text; // the caller's, or none
+        std::string shownDescription;
+        std::string shownText;
+    } cases[] = {
+        {0, nullptr, "value 5", "value 5", ""}, // code 0: the text moves to the description
+        {0, nullptr, nullptr, "unknown", ""},
+        {13, "Permission denied", "extra text", "Permission denied", "extra text"},
+        {0xFEA70001, nullptr, nullptr, "unknown", ""}, // empty slot 167
+    };
+    for (const auto& c : cases)
+    {
+        RecordingEventLog log;
+        LogReturnCode(kFn, kSrc, 3, 'W', "::Thing", c.code, c.description, c.text != nullptr ? "%s" : nullptr,
+                      c.text);
+        EXPECT_EQ(ReturnCodeEntry(kFn, kSrc, 3, "::Thing", c.code, c.shownDescription, c.shownText),
+                  OnlyText(log))
+            << c.code;
+    }
 }
 
 TEST(LogReturnCodeText, EntryTextIsCutAt2047Characters)

@@ -77,24 +77,18 @@ TEST_F(AgentRestart, DisabledAgentIsSetToDemandStartAndStarted)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), agent::State());
 }
 
-TEST_F(AgentRestart, MissingExecutableMeansNoRestart)
+TEST_F(AgentRestart, MissingExecutableOrADirectoryInItsPlaceMeansNoRestart)
 {
     agent::RemoveExecutable();
-    const HardenorResult run = RunHardenor({});
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(kEnabled, run.output);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), agent::State());
-}
-
-TEST_F(AgentRestart, DirectoryNamedLikeTheExecutableIsNoAgent)
-{
-    agent::RemoveExecutable();
-    ASSERT_TRUE(::CreateDirectoryW(AgentExecutablePath().c_str(), nullptr));
-    const HardenorResult run = RunHardenor({});
+    for (const bool directory : {false, true})
+    {
+        ASSERT_TRUE(!directory || ::CreateDirectoryW(AgentExecutablePath().c_str(), nullptr));
+        const HardenorResult run = RunHardenor({L"/y"}); // the second run finds the first one's file
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_EQ(kEnabled, run.output) << directory;
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), agent::State());
+    }
     RemovePath(AgentExecutablePath());
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(kEnabled, run.output);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), agent::State());
 }
 
 TEST_F(AgentRestart, ExecutableWithoutServiceCannotBeStopped)

@@ -392,36 +392,27 @@ INSTANTIATE_TEST_SUITE_P(
     Owners, AtomicWriterTrustedOwner,
     ::testing::Values(L"SY", L"BA", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));
 
-TEST_F(AtomicWriterUntrustedFolder, FolderOwnedByAnotherUserIsRefusedAndTheOldFileKept)
+TEST_F(AtomicWriterUntrustedFolder, FolderOwnedByAnotherUserOrAReparsePointIsRefusedAndTheOldFileKept)
 {
     const std::wstring folder = dir.join(L"Maker");
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
-    const auto owner = OverrideOwner(L"S-1-5-21-7-7-7-1001");
-    EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(folder + L"\\", dir.path()));
-
-    EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
-    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
-    EXPECT_EQ(std::vector<LoggedEntry>{Refusal(folder, "its owner S-1-5-21-7-7-7-1001 is not SYSTEM, "
-                                                       "Administrators, TrustedInstaller or the user running "
-                                                       "this tool")},
-              LoggedEntries(log));
-}
-
-TEST_F(AtomicWriterUntrustedFolder, ReparsePointIsRefusedAndTheOldFileKept)
-{
+    const auto expectRefused = [&](const std::string& reason)
+    {
+        log.clear();
+        EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(folder + L"\\", dir.path()));
+        EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
+        EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
+        EXPECT_EQ(std::vector<LoggedEntry>{Refusal(folder, reason)}, LoggedEntries(log));
+    };
+    {
+        const auto owner = OverrideOwner(L"S-1-5-21-7-7-7-1001");
+        expectRefused("its owner S-1-5-21-7-7-7-1001 is not SYSTEM, Administrators, TrustedInstaller or the "
+                      "user running this tool");
+    }
     // Wine cannot make a junction; the folder is reported as one.
-    const std::wstring folder = dir.join(L"Maker");
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(WriteFileBytes(folder + L"\\out.xml", "old policy"));
     const auto reparsePoint = ReportAsReparsePoint(L"");
-    EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(folder + L"\\", dir.path()));
-
-    EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
-    EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
-    EXPECT_EQ(std::vector<LoggedEntry>{Refusal(folder, "it is a reparse point (a junction, symbolic link or "
-                                                       "mount point)")},
-              LoggedEntries(log));
+    expectRefused("it is a reparse point (a junction, symbolic link or mount point)");
 }
 
 TEST_F(AtomicWriterUntrustedFolder, FileWhereAFolderBelongsIsRefused)

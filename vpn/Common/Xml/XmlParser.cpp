@@ -70,11 +70,12 @@ XmlParser::~XmlParser() = default;
 
 ResultCode XmlParser::invokeParser(const std::wstring& path)
 {
-    const ResultCode result = GLOBAL_ERROR_UNEXPECTED;
+    // Every failure of the read gives the same code; its cause is in the log.
+    constexpr ResultCode kFailed = GLOBAL_ERROR_UNEXPECTED;
     if (m_manager == nullptr)
     {
         PW_LOG_DEBUG(kFunction, 'E', "XML Manager not provided");
-        return result;
+        return kFailed;
     }
 
     HRESULT hr = pw::Api().CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
@@ -85,7 +86,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     }
     if (FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kCoInitializeEx, hr, nullptr)))
     {
-        return result;
+        return kFailed;
     }
     // Declared before every COM pointer so that the apartment is left after they are released.
     const CComApartment apartment;
@@ -103,7 +104,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
 
     if (!reader)
     {
-        return result;
+        return kFailed;
     }
 
     if (FAILED(PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderPutContentHandler,
@@ -113,7 +114,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
                                         reader->putErrorHandler(errorHandler.get()),
                                         "Error configuring error handler")))
     {
-        return result;
+        return kFailed;
     }
     // MSXML 6.0 prohibits a DTD by default; the 3.0 reader must be told to, or a DTD in the file could
     // have the elevated reader expand entities without end.
@@ -121,7 +122,7 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
                                                        reader->putFeature(L"prohibit-dtd", VARIANT_TRUE),
                                                        "Couldn't prohibit DTDs")))
     {
-        return result;
+        return kFailed;
     }
     if (validating && m_useSchemaLocation)
     {
@@ -140,5 +141,5 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
         return GLOBAL_SUCCESS;
     }
     (void)PW_LOG_IF_FAILED_HRESULT(LogNames::Invoked::kISAXXMLReaderParse, hr, nullptr);
-    return result;
+    return kFailed;
 }

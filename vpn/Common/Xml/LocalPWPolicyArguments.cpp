@@ -37,6 +37,13 @@ bool IsServerListText(const std::wstring& text)
 {
     return PWCSaxWriter::isXmlText(text) && text.find(L'\r') == std::wstring::npos;
 }
+
+// The narrow form of a text for a warning, as the log would show it.
+std::string Narrow(const std::wstring& text)
+{
+    const CNarrowText narrow(text);
+    return narrow.c_str() != nullptr ? narrow.c_str() : "?";
+}
 } // namespace
 
 bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, PolicyValues& top,
@@ -47,8 +54,21 @@ bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, Poli
         PW_LOG_DEBUG(kGenerate, 'E', "Invalid Arguments");
         return false;
     }
+    for (const SkippedArgument& skipped : sort(args, count, top, update))
+    {
+        if (skipped.logged)
+        {
+            PW_LOG_DEBUG(kGenerate, 'W', "%s", skipped.reason.c_str());
+        }
+    }
+    return true;
+}
 
-    for (int i = 0; i < count; ++i)
+std::vector<SkippedArgument> LocalPWPolicyArguments::sort(const wchar_t* const* args, int count,
+                                                          PolicyValues& top, PolicyValues& update)
+{
+    std::vector<SkippedArgument> skipped;
+    for (int i = 0; args != nullptr && i < count; ++i)
     {
         if (args[i] == nullptr)
         {
@@ -58,24 +78,24 @@ bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, Poli
         const size_t equals = argument.find(L'=');
         if (equals == std::wstring::npos)
         {
-            PW_LOG_DEBUG(
-                kGenerate, 'W',
-                "ignoring invalid argument %s. Arguments in the form policy_abbreviation=value expected",
-                CNarrowText(argument).c_str());
+            skipped.push_back({i,
+                               "ignoring invalid argument " + Narrow(argument) +
+                                   ". Arguments in the form policy_abbreviation=value expected",
+                               true});
             continue;
         }
         const std::wstring abbreviation = argument.substr(0, equals);
         const std::wstring given = argument.substr(equals + 1);
         if (given.empty())
         {
+            skipped.push_back({i, "no value is given", false});
             continue;
         }
         const auto& table = LocalPWPolicyTable::byAbbreviation();
         const auto definition = table.find(abbreviation);
         if (definition == table.end())
         {
-            PW_LOG_DEBUG(kGenerate, 'W', "ignoring undefined abbreviation %s",
-                         CNarrowText(abbreviation).c_str());
+            skipped.push_back({i, "ignoring undefined abbreviation " + Narrow(abbreviation), true});
             continue;
         }
         const PolicyDefinition& policy = definition->second;
@@ -95,8 +115,9 @@ bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, Poli
         }
         if (!allowed)
         {
-            PW_LOG_DEBUG(kGenerate, 'W', "%s is not an allowed value for policy %s",
-                         CNarrowText(given).c_str(), CNarrowText(policy.policyName).c_str());
+            skipped.push_back(
+                {i, Narrow(given) + " is not an allowed value for policy " + Narrow(policy.policyName),
+                 true});
             continue;
         }
 
@@ -104,11 +125,13 @@ bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, Poli
         const auto stored = values.find(policy.policyName);
         if (stored != values.end() && !stored->second.empty())
         {
-            PW_LOG_DEBUG(kGenerate, 'W', "ignoring duplicate policy arg %s. The first value will be used",
-                         CNarrowText(policy.policyName).c_str());
+            skipped.push_back({i,
+                               "ignoring duplicate policy arg " + Narrow(policy.policyName) +
+                                   ". The first value will be used",
+                               true});
             continue;
         }
         values[policy.policyName] = value;
     }
-    return true;
+    return skipped;
 }

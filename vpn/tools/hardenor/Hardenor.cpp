@@ -18,6 +18,7 @@
 #include "vpn/Common/Utility/Services.h"
 #include "vpn/Common/Utility/StoragePath.h"
 #include "vpn/Common/Utility/Win/Various.h"
+#include "vpn/Common/Xml/LocalPWPolicyArguments.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
@@ -40,7 +41,9 @@ constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
 constexpr wchar_t kFipsOnArgument[] = L"fm=true";
 
 // The tool's switches: a name after "/" or "-", in any case, as Windows tools take theirs. No policy
-// argument begins with either character, so any other argument that does is a mistyped switch.
+// argument begins with either character, so any other argument that does is a mistyped switch. A
+// switch's name alone is one whose "/" was forgotten: taken as a policy argument, it would turn a
+// check into a write.
 enum class Switch
 {
     None, // a policy argument
@@ -48,6 +51,7 @@ enum class Switch
     Overwrite, // answers the overwrite prompt in advance, for runs with no one to answer it
     Status,
     Unknown,
+    BareName,
 };
 struct SwitchName
 {
@@ -66,7 +70,9 @@ std::string RefusalLine(const TargetRefusal& refusal);
 int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console);
 int ReportStatus(DWORD dllSearchError, IConsole& console);
 bool IsAgentIn(const std::wstring& folder);
+bool IsSwitchCharacter(wchar_t character);
 Switch SwitchOf(const wchar_t* argument);
+void ReportSkippedArguments(const std::vector<const wchar_t*>& arguments, size_t given, IConsole& console);
 bool HasSwitch(int argc, const wchar_t* const* argv, Switch which);
 void LogEscapedException() noexcept;
 } // namespace
@@ -94,7 +100,8 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
         {
             const CNarrowText name(unknown);
             const char* shown = name.c_str() != nullptr ? name.c_str() : "?";
-            console.write(("Unknown switch " + std::string(shown) + "\n\n").c_str());
+            const char* rule = IsSwitchCharacter(unknown[0]) ? "" : ": a switch begins with / or -";
+            console.write(("Unknown switch " + std::string(shown) + rule + "\n\n").c_str());
             printUsage(console);
             PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", shown);
             return kExitFailure;
@@ -134,6 +141,16 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         return kExitFailure;
     }
 
+    // The user's policy arguments as given, then FIPS mode on; the first value of a policy wins, so a
+    // user's fm=false keeps FIPS mode off.
+    std::vector<const wchar_t*> arguments;
+    std::copy_if(argv + 1, argv + argc, std::back_inserter(arguments),
+                 [](const wchar_t* argument) { return SwitchOf(argument) == Switch::None; });
+    const size_t given = arguments.size();
+    arguments.push_back(kFipsOnArgument);
+    // Before the question, so that an administrator who sees a typo can answer N and mend it.
+    ReportSkippedArguments(arguments, given, console);
+
     XmlLocalPWPolMgr policyManager;
     // Where the policy lives and who may own it, resolved once for the whole run.
     const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
@@ -154,13 +171,6 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
             return kExitSuccess;
         }
     }
-
-    // The user's policy arguments as given, then FIPS mode on; the first value of a policy wins, so a
-    // user's fm=false keeps FIPS mode off.
-    std::vector<const wchar_t*> arguments;
-    std::copy_if(argv + 1, argv + argc, std::back_inserter(arguments),
-                 [](const wchar_t* argument) { return SwitchOf(argument) == Switch::None; });
-    arguments.push_back(kFipsOnArgument);
 
     TargetRefusal refusal;
     if (!policyManager.GenerateLocalPolicy(context, arguments.data(), static_cast<int>(arguments.size()),
@@ -339,7 +349,8 @@ const wchar_t* unknownSwitch(int argc, const wchar_t* const* argv)
 {
     for (int i = 1; i < argc; ++i)
     {
-        if (SwitchOf(argv[i]) == Switch::Unknown)
+        const Switch which = SwitchOf(argv[i]);
+        if (which == Switch::Unknown || which == Switch::BareName)
         {
             return argv[i];
         }
@@ -357,8 +368,10 @@ void printUsage(IConsole& console)
         "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
         "/y overwrites an existing policy file without asking.\n"
         "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
-        "Switches may begin with / or - and are not case-sensitive (/Y, -status). Any other argument\n"
-        "that begins with / or - is refused, and nothing is done.\n"
+        "Switches may begin with / or - and are not case-sensitive (/Y, -status); a dash pasted from a\n"
+        "document counts as -. Any other argument that begins with / or -, and a switch's name without\n"
+        "its / (status, y), is refused, and nothing is done.\n"
+        "Each argument that is not applied is named on a line that begins with Skipped.\n"
         "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
         "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
         "\n"
@@ -443,20 +456,65 @@ bool IsAgentIn(const std::wstring& folder)
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
 }
 
+// "/" and "-", and what stands for them in a command line pasted from a document: the Unicode
+// dashes (hyphen to horizontal bar), the minus sign, their small and full-width forms, and the
+// full-width solidus.
+bool IsSwitchCharacter(wchar_t character)
+{
+    switch (character)
+    {
+    case L'/':
+    case L'-':
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2015:
+    case 0x2212:
+    case 0xFE58:
+    case 0xFE63:
+    case 0xFF0D:
+    case 0xFF0F:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Switch SwitchOf(const wchar_t* argument)
 {
-    if (argument == nullptr || (argument[0] != L'/' && argument[0] != L'-'))
+    if (argument == nullptr)
     {
         return Switch::None;
     }
+    const bool prefixed = IsSwitchCharacter(argument[0]);
     for (const SwitchName& known : kSwitches)
     {
-        if (_wcsicmp(argument + 1, known.name) == 0)
+        if (_wcsicmp(prefixed ? argument + 1 : argument, known.name) == 0)
         {
-            return known.which;
+            return prefixed ? known.which : Switch::BareName;
         }
     }
-    return Switch::Unknown;
+    return prefixed ? Switch::Unknown : Switch::None;
+}
+
+// One console line for each of the first given arguments that the policy rules will not apply, with
+// the text of its warning; the implied FIPS argument after them is the tool's own.
+void ReportSkippedArguments(const std::vector<const wchar_t*>& arguments, size_t given, IConsole& console)
+{
+    PolicyValues top;
+    PolicyValues update;
+    for (const SkippedArgument& skipped :
+         LocalPWPolicyArguments::sort(arguments.data(), static_cast<int>(arguments.size()), top, update))
+    {
+        if (static_cast<size_t>(skipped.index) < given)
+        {
+            const CNarrowText argument(arguments[static_cast<size_t>(skipped.index)]);
+            const char* shown = argument.c_str() != nullptr ? argument.c_str() : "?";
+            console.write(("Skipped " + std::string(shown) + ": " + skipped.reason + "\n").c_str());
+        }
+    }
 }
 
 bool HasSwitch(int argc, const wchar_t* const* argv, Switch which)

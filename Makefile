@@ -1,6 +1,8 @@
 # Two commands for a newcomer:
 #   make run    builds hardenor.exe and runs it in the project's own Wine machine (ARGS="fm=false ...")
 #   make test   builds everything and runs every test under Wine; ends with CTest's summary line
+#               (first clang, a second compiler, checks every source: scripts/clang-check.sh)
+#   make lint   clang-tidy's analyzer and bug-prone checks over the product sources (.clang-tidy)
 #   make bench  times the tool against yardsticks under Wine (not a test; see scripts/bench.sh)
 #   make dist   builds only the shipped exe and packs dist/hardenor-<version>-x86.zip; with
 #               SIGN_CERT=<certificate> SIGN_KEY=<key> the exe is signed first
@@ -19,7 +21,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 export JOBS
 
-.PHONY: all bootstrap configure build run test bench dist clean
+.PHONY: all bootstrap configure build run test lint bench dist clean
 
 all: build
 
@@ -29,7 +31,8 @@ bootstrap:
 configure: bootstrap
 	@for arch in i686 x86_64; do \
 		cmake -S $(ROOT) -B $(BUILD_DIR)/$$arch -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/$$arch-w64-mingw32.cmake \
-			-DCMAKE_BUILD_TYPE=Release -Wno-dev --no-warn-unused-cli >/dev/null || exit 1; \
+			-DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -Wno-dev --no-warn-unused-cli \
+			>/dev/null || exit 1; \
 	done
 
 build: configure
@@ -39,8 +42,14 @@ build: configure
 run: build
 	@$(ROOT)/scripts/run-demo.sh $(BUILD_DIR) $(ARGS)
 
+# clang reads the twin's sources (its compile database) before the suite runs: a warning of the second
+# compiler fails the run as a build error does.
 test: build
+	@$(ROOT)/scripts/clang-check.sh $(BUILD_DIR)/x86_64
 	@$(ROOT)/scripts/test.sh $(BUILD_DIR) "$(ARCHES)"
+
+lint: configure
+	@$(ROOT)/scripts/lint.sh $(BUILD_DIR)/x86_64
 
 bench: build
 	@$(ROOT)/scripts/bench.sh $(BUILD_DIR)

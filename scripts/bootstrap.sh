@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine, the test tools (clang-format among them, for the format check)
-# and the release tools (zip, Authenticode signing) on a Debian machine (run as root).
+# Installs the cross toolchain, Wine, the test tools (clang-format for the format check, clang for
+# the second compiler's check, clang-tidy for make lint) and the release tools (zip, Authenticode
+# signing) on a Debian machine (run as root).
 # Quick when everything is present: it only asks dpkg.
 # Usage: bootstrap.sh [architectures]   (as for test.sh: "i686 x86_64", the default, or one)
 # Without i686 the 32-bit Wine is left out. A registry that cannot supply it (an update suite half
@@ -16,7 +17,7 @@ for a in $wanted; do
 done
 # The 64-bit set, and the 32-bit Wine where i686 is to run.
 base=(wine wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools cmake make
-      googletest libxml2-utils file zip unzip osslsigncode openssl clang-format)
+      googletest libxml2-utils file zip unzip osslsigncode openssl clang-format clang clang-tidy)
 wine32=()
 [[ "$wanted" == *" i686 "* ]] && wine32=(wine32:i386)
 packages=("${wine32[@]}" "${base[@]}")

@@ -1,6 +1,6 @@
 // The platform work of one run of the tool, done directly and nothing else: write a small file
-// through a temporary file and a rename, create the SAX 6.0 reader over COM and parse that file,
-// report one event-log entry. Exits with 0 when all of it worked.
+// through a temporary file and a rename, read it back through one handle and parse its bytes with
+// the SAX 6.0 reader over COM, report one event-log entry. Exits with 0 when all of it worked.
 #include <windows.h>
 
 #include <msxml2.h>
@@ -35,19 +35,44 @@ bool WriteThroughRename(const std::wstring& path)
            ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+// Reads the file through one handle and parses its bytes from memory, as the tool's read-back does.
 bool Parse(const std::wstring& path)
 {
-    if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE)))
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
     {
         return false;
     }
+    char bytes[sizeof(kDocument)] = {};
+    DWORD got = 0;
+    const bool read = ::ReadFile(file, bytes, sizeof(bytes), &got, nullptr) != FALSE;
+    ::CloseHandle(file);
+    if (!read || FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE)))
+    {
+        return false;
+    }
+    IStream* stream = nullptr;
     ISAXXMLReader* reader = nullptr;
-    bool parsed = SUCCEEDED(::CoCreateInstance(kCLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
+    bool parsed = SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)) &&
+                  SUCCEEDED(stream->Write(bytes, got, nullptr)) &&
+                  SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr)) &&
+                  SUCCEEDED(::CoCreateInstance(kCLSID_SAXXMLReader60, nullptr, CLSCTX_INPROC_SERVER,
                                                kIID_ISAXXMLReader, reinterpret_cast<void**>(&reader)));
     if (parsed)
     {
-        parsed = SUCCEEDED(reader->parseURL(path.c_str()));
+        VARIANT source = {};
+        source.vt = VT_UNKNOWN;
+        source.punkVal = stream;
+        parsed = SUCCEEDED(reader->parse(source));
+    }
+    if (reader != nullptr)
+    {
         reader->Release();
+    }
+    if (stream != nullptr)
+    {
+        stream->Release();
     }
     ::CoUninitialize();
     return parsed;

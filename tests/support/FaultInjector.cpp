@@ -132,6 +132,17 @@ struct ComLeft
     void operator()(FaultInjector& injector) const { injector.release("COM initialisation", nullptr); }
 };
 
+struct FreedString
+{
+    void operator()(FaultInjector& injector, BSTR text) const
+    {
+        if (text != nullptr)
+        {
+            injector.release("string", text);
+        }
+    }
+};
+
 // Failure values that depend on the arguments or set errno.
 struct SameBlock
 {
@@ -210,6 +221,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(CreateDirectoryW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                           \
     X(CreateFileW, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kFail, Returns{"handle"})                      \
     X(WriteFile, FALSE, ERROR_DISK_FULL, kFail, None{})                                                      \
+    X(ReadFile, FALSE, ERROR_READ_FAULT, kFail, None{})                                                      \
     X(FlushFileBuffers, FALSE, ERROR_DISK_FULL, kFail, None{})                                               \
     X(DeleteFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                                \
     X(GetFileInformationByHandleEx, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                               \
@@ -268,7 +280,10 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(ChangeServiceConfigW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                       \
     X(CoInitializeEx, E_OUTOFMEMORY, 0, kFail, ComEntered{})                                                 \
     X(CoCreateInstance, E_OUTOFMEMORY, 0, kFail, None{})                                                     \
-    X(CoUninitialize, 0, 0, kFail, ComLeft{})
+    X(CoUninitialize, 0, 0, kFail, ComLeft{})                                                                \
+    X(CreateStreamOnHGlobal, E_OUTOFMEMORY, 0, kFail, None{})                                                \
+    X(SysAllocString, nullptr, ERROR_NOT_ENOUGH_MEMORY, kFail, Returns{"string"})                            \
+    X(SysFreeString, 0, 0, kFail, FreedString{})
 
 #define PW_FAULT_COUNT(...) +1
 constexpr size_t kTableLines = 0 PW_FAULT_TABLE(PW_FAULT_COUNT);

@@ -31,10 +31,12 @@ CStoragePath* CreateStoragePath()
 }
 } // namespace
 
-PolicyFolderRedirect::PolicyFolderRedirect()
-    : m_shellFolder(OverrideShellFolderFunction(&RedirectedGetFolderPath)), m_storagePath(CreateStoragePath())
+PolicyFolderRedirect::PolicyFolderRedirect(const std::wstring& leaf)
+    : m_folder(leaf.empty() ? m_root.path() : m_root.join(leaf)),
+      m_shellFolder(OverrideShellFolderFunction(&RedirectedGetFolderPath)), m_storagePath(CreateStoragePath())
 {
-    g_redirectedFolder = m_root.path();
+    (void)::CreateDirectoryW(m_folder.c_str(), nullptr);
+    g_redirectedFolder = m_folder;
 }
 
 PolicyFolderRedirect::~PolicyFolderRedirect()
@@ -44,7 +46,7 @@ PolicyFolderRedirect::~PolicyFolderRedirect()
 
 std::wstring PolicyFolderRedirect::policyDirectory() const
 {
-    return m_root.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
+    return m_folder + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 }
 
 bool PolicyFolderRedirect::createPolicyDirectory() const

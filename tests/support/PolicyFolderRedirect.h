@@ -14,13 +14,14 @@
 class PolicyFolderRedirect
 {
 public:
-    PolicyFolderRedirect();
+    // With leaf, the stand-in folder is that folder, created inside the temporary directory.
+    explicit PolicyFolderRedirect(const std::wstring& leaf = std::wstring());
     ~PolicyFolderRedirect();
     PolicyFolderRedirect(const PolicyFolderRedirect&) = delete;
     PolicyFolderRedirect& operator=(const PolicyFolderRedirect&) = delete;
 
     // The stand-in common application data folder (no trailing backslash).
-    const std::wstring& commonAppData() const { return m_root.path(); }
+    const std::wstring& commonAppData() const { return m_folder; }
     // The local policy directory inside it, ending in a backslash (created only by a write).
     std::wstring policyDirectory() const;
     // Creates the local policy directory as an installer would, with the rights it inherits.
@@ -30,6 +31,7 @@ public:
 
 private:
     TempDirectory m_root;
+    std::wstring m_folder;
     ShellFolderOverride m_shellFolder;
     CInstanceSmartPtr<CStoragePath> m_storagePath;
 };

@@ -50,7 +50,7 @@ HMODULE LoadRealSystemLibrary(const wchar_t* name)
     return LoadFromSystemFolder(::LoadLibraryExW, ::GetSystemDirectoryW, name, 0);
 }
 
-// advapi32, ole32 and rstrtmgr are loaded when one of their functions is first called, from the
+// advapi32, ole32, oleaut32 and rstrtmgr are loaded when one of their functions is first called, from the
 // system folder only, and kept for the rest of the process. The tool then imports none of them:
 // asking for help loads no more than kernel32 and the C runtime, only the read-back loads COM and its
 // dependencies (user32, gdi32, rpcrt4, combase), and only a policy file that stays in use loads the
@@ -64,6 +64,12 @@ HMODULE Advapi32()
 HMODULE Ole32()
 {
     static const HMODULE module = LoadRealSystemLibrary(L"ole32.dll");
+    return module;
+}
+
+HMODULE Oleaut32()
+{
+    static const HMODULE module = LoadRealSystemLibrary(L"oleaut32.dll");
     return module;
 }
 
@@ -159,6 +165,7 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.CreateDirectoryW = ::CreateDirectoryW;
     api.CreateFileW = ::CreateFileW;
     api.WriteFile = ::WriteFile;
+    api.ReadFile = ::ReadFile;
     api.FlushFileBuffers = ::FlushFileBuffers;
     api.DeleteFileW = ::DeleteFileW;
     api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
@@ -239,6 +246,10 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     PW_BIND_LATE(Ole32, CoCreateInstance, LastErrorResult);
     // Only called after a CoInitializeEx that succeeded, so ole32 is loaded by then.
     PW_BIND_LATE(Ole32, CoUninitialize, [] {});
+    PW_BIND_LATE(Ole32, CreateStreamOnHGlobal, LastErrorResult);
+    PW_BIND_LATE(Oleaut32, SysAllocString, NoHandle<BSTR>);
+    // Only called on a string that SysAllocString gave, so oleaut32 is loaded by then.
+    PW_BIND_LATE(Oleaut32, SysFreeString, [] {});
 #undef PW_BIND_LATE
     return api;
 }

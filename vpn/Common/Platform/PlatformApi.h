@@ -34,6 +34,7 @@ struct PlatformApi
     std::function<BOOL(LPCWSTR, LPSECURITY_ATTRIBUTES)> CreateDirectoryW;
     std::function<HANDLE(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)> CreateFileW;
     std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
+    std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> ReadFile;
     std::function<BOOL(HANDLE)> FlushFileBuffers;
     std::function<BOOL(LPCWSTR)> DeleteFileW;
     std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> GetFileInformationByHandleEx;
@@ -125,12 +126,17 @@ struct PlatformApi
     std::function<HRESULT(LPVOID, DWORD)> CoInitializeEx;
     std::function<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> CoCreateInstance;
     std::function<void()> CoUninitialize;
+    std::function<HRESULT(HGLOBAL, BOOL, LPSTREAM*)> CreateStreamOnHGlobal;
+    // Automation strings (oleaut32, loaded from the system folder on first use), for the COM methods
+    // that take a BSTR.
+    std::function<BSTR(const OLECHAR*)> SysAllocString;
+    std::function<void(BSTR)> SysFreeString;
 };
 
 // The live table. Product code calls through it: Api().CreateFileW(...).
 PlatformApi& Api();
 
-// Finds a function of a library that is loaded on first use (advapi32, ole32, rstrtmgr): library
+// Finds a function of a library that is loaded on first use (advapi32, ole32, oleaut32, rstrtmgr): library
 // gives the module, or null when it cannot be loaded. Null, with the last error set, when the
 // function cannot be had.
 using LateBoundResolver = FARPROC (*)(HMODULE (*library)(), const char* name);

@@ -102,6 +102,8 @@ using CUniqueFindHandle = CUniqueHandle<InvalidHandleTraits<&pw::PlatformApi::Fi
 using CUniqueRestartSession = CUniqueHandle<RestartSessionTraits>;
 // RegOpenKeyExW: the key stays null on failure.
 using CUniqueRegistryKey = CUniqueHandle<NullHandleTraits<HKEY, &pw::PlatformApi::RegCloseKey>>;
+// SysAllocString.
+using CUniqueBstr = CUniqueHandle<NullHandleTraits<BSTR, &pw::PlatformApi::SysFreeString>>;
 
 // Holds one reference to a COM object; releases it when destroyed. The holder takes over a
 // reference that its creator already owns.

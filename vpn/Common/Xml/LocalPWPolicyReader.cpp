@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
+#include "vpn/Common/Platform/PlatformApi.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
 #include "vpn/Common/Utility/Win/FileSecurity.h"
@@ -185,6 +186,33 @@ namespace
 constexpr const char* kFunction = names::kLoadLocalPolicy;
 constexpr char kTrustedAccounts[] = "SYSTEM, Administrators, TrustedInstaller or the user running this tool";
 
+// Reads size bytes from the start of an open file into bytes; 0, or the error, logged at level.
+ResultCode ReadWhole(char level, const CUniqueFileHandle& file, ULONGLONG size, const std::wstring& path,
+                     std::string& bytes)
+{
+    if (size > LocalPWPolicyReader::kMaxFileBytes)
+    {
+        PW_LOG_RETURN_CODE(kFunction, level, LogNames::Invoked::kReadFile, ERROR_FILE_TOO_LARGE, nullptr,
+                           "%s is not read: it holds %s bytes, more than any policy takes",
+                           CNarrowText(path).c_str(), std::to_string(size).c_str());
+        return ERROR_FILE_TOO_LARGE;
+    }
+    bytes.assign(static_cast<size_t>(size), '\0');
+    size_t done = 0;
+    DWORD got = 0;
+    do
+    {
+        PW_RETURN_IF_WIN32_BOOL_FALSE_AT(level, LogNames::Invoked::kReadFile,
+                                         pw::Api().ReadFile(file.get(), &bytes[0] + done,
+                                                            static_cast<DWORD>(bytes.size() - done), &got,
+                                                            nullptr),
+                                         "Cannot read %s", CNarrowText(path).c_str());
+        done += got;
+    } while (got != 0 && done < bytes.size());
+    bytes.resize(done);
+    return GLOBAL_SUCCESS;
+}
+
 // Why a file found beside the policy may not be trusted, or "" when it may: the first check that it
 // fails. Any other name of the file may lead to a folder that someone else may change, and a link
 // may lead anywhere.
@@ -225,7 +253,7 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
     {
         return GLOBAL_SUCCESS;
     }
-    if (folders == ERROR_ACCESS_DENIED)
+    if (folders == CFileSecurity::kUntrustedFolder)
     {
         PW_LOG_DEBUG(kFunction, level, "%s is not read: a folder on its way is not trusted",
                      CNarrowText(path).c_str());
@@ -250,16 +278,23 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
         return kUntrustedPolicyFile;
     }
     held.file = std::move(file);
+    held.size = found.size;
     return GLOBAL_SUCCESS;
 }
 
+ResultCode LocalPWPolicyReader::readPolicy(const HeldPolicy& held, const std::wstring& path,
+                                           std::string& bytes)
+{
+    return ReadWhole('E', held.file, held.size, path, bytes);
+}
+
 // The reader runs elevated, so a schema that anyone else could have put there or could change is not
-// read. Without a schema the reader is not asked to load one at all: one that a user put there while
-// the document is parsed would otherwise be loaded.
-bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedIdentities& trusted,
-                                       CUniqueFileHandle& schema)
+// read. Without a schema the reader is given none at all.
+bool LocalPWPolicyReader::readSchema(const std::wstring& path, const CTrustedIdentities& trusted,
+                                     std::string& bytes)
 {
     FoundFile found;
+    CUniqueFileHandle schema;
     if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCFileSecurityInspectFile,
                             CFileSecurity::InspectFile(kFunction, path, GENERIC_READ, FILE_SHARE_READ,
                                                        trusted, found, schema),
@@ -274,10 +309,9 @@ bool LocalPWPolicyReader::mayUseSchema(const std::wstring& path, const CTrustedI
     const std::string distrust = Distrust(found);
     if (!distrust.empty())
     {
-        schema.reset();
         PW_LOG_DEBUG(kFunction, 'W', "The policy is read without its schema: %s: %s",
                      CNarrowText(path).c_str(), distrust.c_str());
         return false;
     }
-    return true;
+    return ReadWhole('W', schema, found.size, path, bytes) == GLOBAL_SUCCESS;
 }

@@ -35,22 +35,30 @@ public:
     {
         std::vector<CUniqueFileHandle> folders;
         CUniqueFileHandle file; // invalid when there is no policy file
+        ULONGLONG size = 0;
     };
     // Opens the folders of path below base with the writer's folder check, then the policy file at
     // path, and keeps them in held. 0 with the file held when it is a plain file with one name that a
     // trusted account owns and that no untrusted account may change, in folders that pass the
     // check; 0 without it when there is no file; kUntrustedPolicyFile, logged at level with the
-    // cause, when the file or a folder on its way is not trusted; or the code of a file that could
-    // not be looked at, logged at level 'E'. A file that another run is replacing is waited for.
+    // cause, when the file or a folder on its way is not trusted; or the code of a file or folder that
+    // could not be looked at, logged at level 'E': what cannot be judged is not called untrusted. A
+    // file that another run is replacing is waited for.
     [[nodiscard]] static ResultCode openTrustedPolicy(const std::wstring& path, const std::wstring& base,
                                                       const CTrustedIdentities& trusted, char level,
                                                       HeldPolicy& held);
-    // True when the schema at path may be handed to the reader, which runs elevated and loads what
-    // the schema names: a plain file with one name that a trusted account owns and that no untrusted
-    // account may change. It is then held in schema, shared for reading only, against writers. A
-    // schema that is there and may not be used is logged as a warning; a missing one is not.
-    static bool mayUseSchema(const std::wstring& path, const CTrustedIdentities& trusted,
-                             CUniqueFileHandle& schema);
+    // Reads the held policy file whole into bytes, through the handle that was checked. 0, or the
+    // error of the read (ERROR_FILE_TOO_LARGE for a file larger than any policy), logged.
+    [[nodiscard]] static ResultCode readPolicy(const HeldPolicy& held, const std::wstring& path,
+                                               std::string& bytes);
+    // True with the schema at path read into bytes when it may be handed to the reader, which runs
+    // elevated: a plain file with one name that a trusted account owns and that no untrusted account
+    // may change, read through the handle that was checked. A schema that is there and may not be
+    // used or read is logged as a warning; a missing one is not.
+    static bool readSchema(const std::wstring& path, const CTrustedIdentities& trusted, std::string& bytes);
+
+    // The largest policy file or schema that is read: far more than any policy takes.
+    static constexpr ULONGLONG kMaxFileBytes = 16 * 1024 * 1024;
 
     // What openTrustedPolicy returns for a policy file that it does not let the reader parse.
     static constexpr ResultCode kUntrustedPolicyFile = static_cast<ResultCode>(TRUST_E_SUBJECT_NOT_TRUSTED);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Class and interface identifiers of the platform's SAX reader. No import library supplies them,
-// so they are defined here under names of their own.
+// Class and interface identifiers of the platform's SAX reader and of its schema cache. No import library
+// supplies them, so they are defined here under names of their own.
 
 #include <windows.h>
 
@@ -12,3 +12,8 @@ extern const IID kIID_ISAXErrorHandler;
 extern const CLSID kCLSID_SAXXMLReader60;
 // The version-independent SAX reader of MSXML 3.0.
 extern const CLSID kCLSID_SAXXMLReader;
+// The MSXML 6.0 DOM document and schema cache, which hand the reader a schema without a URL.
+extern const CLSID kCLSID_DOMDocument60;
+extern const CLSID kCLSID_XMLSchemaCache60;
+extern const IID kIID_IXMLDOMDocument2;
+extern const IID kIID_IXMLDOMSchemaCollection2;

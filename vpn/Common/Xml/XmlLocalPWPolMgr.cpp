@@ -161,8 +161,8 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     const std::wstring path = context.policyDirectory + kPolicyFileName;
     PW_RETURN_IF_FAILED(LogNames::Invoked::kCTrustedIdentitiesLoad, context.trustedLoaded,
                         "Cannot tell who wrote %s", CNarrowText(path).c_str());
-    // The folders, the file and its schema are held against writers until the parse is done. The
-    // reader opens the file by its path, which the held folders keep naming the file that was checked.
+    // The reader parses the bytes read through the handles that were checked, and opens nothing by
+    // name: what was checked is what is read.
     LocalPWPolicyReader::HeldPolicy policy;
     PW_RETURN_IF_FAILED_LOGGED(LocalPWPolicyReader::openTrustedPolicy(
         path, context.dataFolder, context.trusted, untrustedLevel, policy));
@@ -171,9 +171,11 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     {
         return GLOBAL_SUCCESS;
     }
-    CUniqueFileHandle schema;
-    XmlParser parser(
-        this, LocalPWPolicyReader::mayUseSchema(context.policyDirectory + LocalPWPolicyFormat::kSchemaFile,
-                                                context.trusted, schema));
-    return parser.invokeParser(path);
+    std::string document;
+    PW_RETURN_IF_FAILED_LOGGED(LocalPWPolicyReader::readPolicy(policy, path, document));
+    std::string schema;
+    const bool withSchema = LocalPWPolicyReader::readSchema(
+        context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, context.trusted, schema);
+    return XmlParser(this).invokeParser(document, withSchema ? &schema : nullptr,
+                                        LocalPWPolicyFormat::kPolicyNamespace);
 }

@@ -7,6 +7,7 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
@@ -31,18 +32,6 @@ public:
     CComApartment& operator=(const CComApartment&) = delete;
 };
 
-struct SchemaFeature
-{
-    const wchar_t* name;
-    const char* failureText;
-};
-
-constexpr SchemaFeature kSchemaFeatures[] = {
-    {L"use-schema-location", "Couldn't enable use of schema location"},
-    {L"exhaustive-errors", "Couldn't enable exhaustive errors"},
-    {L"schema-validation", "Couldn't enable schema validation"},
-};
-
 // S_OK with the reader, or the failure of CoCreateInstance (E_NOINTERFACE for a success without a
 // reader), logged.
 HRESULT CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader)
@@ -59,16 +48,106 @@ HRESULT CreateReader(const CLSID& readerClass, CComHolder<ISAXXMLReader>& reader
     return S_OK;
 }
 
+// A stream over a copy of bytes, at its start; null after logging when it cannot be made.
+CComHolder<IStream> MemoryStream(char level, const std::string& bytes, const char* what)
+{
+    CComHolder<IStream> stream;
+    if (FAILED(PW_LOG_IF_FAILED_HRESULT_AT(level, LogNames::Invoked::kCreateStreamOnHGlobal,
+                                           pw::Api().CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), "%s",
+                                           what)))
+    {
+        return CComHolder<IStream>();
+    }
+    ULONG written = 0;
+    const HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+    if (FAILED(PW_LOG_IF_FAILED_HRESULT_AT(level, LogNames::Invoked::kIStreamWrite,
+                                           SUCCEEDED(hr) && written != bytes.size() ? STG_E_MEDIUMFULL : hr,
+                                           "%s", what)) ||
+        FAILED(PW_LOG_IF_FAILED_HRESULT_AT(level, LogNames::Invoked::kIStreamSeek,
+                                           stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), "%s",
+                                           what)))
+    {
+        return CComHolder<IStream>();
+    }
+    return stream;
+}
+
+VARIANT ObjectVariant(IUnknown* object, VARTYPE type)
+{
+    VARIANT value = {};
+    value.vt = type;
+    value.punkVal = object;
+    return value;
+}
+
+// Hands the reader the schema through a schema cache, so that only this schema validates the
+// document and the schema location that the document names is never followed. The schema is loaded
+// from its bytes with DTDs prohibited and nothing outside it resolved. A step that fails is one
+// warning, and the reader then parses without validation.
+void UseSchema(ISAXXMLReader& reader, const std::string& schema, const wchar_t* schemaNamespace)
+{
+    constexpr char kWithout[] = "The policy is read without its schema";
+    // Every step names what failed; the line is the same for all.
+    const auto failed = [&kWithout](const char* invoked, HRESULT hr)
+    { return FAILED(PW_LOG_IF_FAILED_HRESULT_AT('W', invoked, hr, kWithout)); };
+
+    CComHolder<IXMLDOMDocument2> document;
+    if (failed(LogNames::Invoked::kIXMLDOMDocument2CoCreateInstance,
+               pw::Api().CoCreateInstance(kCLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
+                                          kIID_IXMLDOMDocument2, reinterpret_cast<void**>(document.put()))))
+    {
+        return;
+    }
+    const CUniqueBstr prohibitDtd(pw::Api().SysAllocString(L"ProhibitDTD"));
+    const CUniqueBstr target(pw::Api().SysAllocString(schemaNamespace));
+    VARIANT yes = {};
+    yes.vt = VT_BOOL;
+    yes.boolVal = VARIANT_TRUE;
+    if (failed(LogNames::Invoked::kSysAllocString,
+               prohibitDtd.valid() && target.valid() ? S_OK : E_OUTOFMEMORY) ||
+        failed(LogNames::Invoked::kIXMLDOMDocument2SetProperty,
+               document->setProperty(prohibitDtd.get(), yes)) ||
+        failed(LogNames::Invoked::kIXMLDOMDocumentPutResolveExternals,
+               document->put_resolveExternals(VARIANT_FALSE)) ||
+        failed(LogNames::Invoked::kIXMLDOMDocumentPutAsync, document->put_async(VARIANT_FALSE)))
+    {
+        return;
+    }
+    const CComHolder<IStream> bytes = MemoryStream('W', schema, kWithout);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (!bytes)
+    {
+        return;
+    }
+    const HRESULT load = document->load(ObjectVariant(bytes.get(), VT_UNKNOWN), &loaded);
+    CComHolder<IXMLDOMSchemaCollection2> cache;
+    if (failed(LogNames::Invoked::kIXMLDOMDocumentLoad,
+               SUCCEEDED(load) && loaded != VARIANT_TRUE ? E_FAIL : load) ||
+        failed(LogNames::Invoked::kIXMLDOMSchemaCollection2CoCreateInstance,
+               pw::Api().CoCreateInstance(kCLSID_XMLSchemaCache60, nullptr, CLSCTX_INPROC_SERVER,
+                                          kIID_IXMLDOMSchemaCollection2,
+                                          reinterpret_cast<void**>(cache.put()))) ||
+        failed(LogNames::Invoked::kIXMLDOMSchemaCollectionAdd,
+               cache->add(target.get(), ObjectVariant(document.get(), VT_DISPATCH))) ||
+        failed(LogNames::Invoked::kISAXXMLReaderPutProperty,
+               reader.putProperty(L"schemas", ObjectVariant(cache.get(), VT_DISPATCH))) ||
+        failed(LogNames::Invoked::kISAXXMLReaderPutFeature,
+               reader.putFeature(L"schema-validation", VARIANT_TRUE)))
+    {
+        return;
+    }
+    (void)failed(LogNames::Invoked::kISAXXMLReaderPutFeature,
+                 reader.putFeature(L"exhaustive-errors", VARIANT_TRUE));
+}
+
 } // namespace
 
-XmlParser::XmlParser(XmlMgr* manager, bool useSchemaLocation)
-    : m_manager(manager), m_useSchemaLocation(useSchemaLocation)
-{
-}
+XmlParser::XmlParser(XmlMgr* manager) : m_manager(manager) {}
 
 XmlParser::~XmlParser() = default;
 
-ResultCode XmlParser::invokeParser(const std::wstring& path)
+ResultCode XmlParser::invokeParser(const std::string& document, const std::string* schema,
+                                   const wchar_t* schemaNamespace)
 {
     // Every failure of the read gives the same code; its cause is in the log.
     constexpr ResultCode kFailed = GLOBAL_ERROR_UNEXPECTED;
@@ -124,18 +203,18 @@ ResultCode XmlParser::invokeParser(const std::wstring& path)
     {
         return kFailed;
     }
-    if (validating && m_useSchemaLocation)
+    if (validating && schema != nullptr)
     {
-        for (const SchemaFeature& feature : kSchemaFeatures)
-        {
-            (void)PW_LOG_IF_FAILED_HRESULT_AT('W', LogNames::Invoked::kISAXXMLReaderPutFeature,
-                                              reader->putFeature(feature.name, VARIANT_TRUE), "%s",
-                                              feature.failureText);
-        }
+        UseSchema(*reader.get(), *schema, schemaNamespace);
     }
 
-    // The caller holds the file and its folders against writers until the parse is done.
-    hr = reader->parseURL(path.c_str());
+    const CComHolder<IStream> source =
+        MemoryStream('E', document, "Couldn't hand the document to the reader");
+    if (!source)
+    {
+        return kFailed;
+    }
+    hr = reader->parse(ObjectVariant(source.get(), VT_UNKNOWN));
     if (SUCCEEDED(hr) || hr == kSchemaValidationResult)
     {
         return GLOBAL_SUCCESS;

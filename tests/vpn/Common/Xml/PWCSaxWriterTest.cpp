@@ -158,7 +158,7 @@ TEST(WriterCData, AcceptedTextsReadBackUnchanged)
 
     RecordingXmlMgr reader;
     XmlParser parser(&reader);
-    ASSERT_EQ(0u, parser.invokeParser(dir.join(L"texts.xml")));
+    ASSERT_EQ(0u, parser.invokeParser(ReadFileBytes(dir.join(L"texts.xml"))));
     std::vector<std::wstring> expected = {L"start R", L"text \n"};
     for (const std::wstring& text : texts)
     {

@@ -714,7 +714,7 @@ TEST(PolicyArgumentsProperty, RandomListsThroughThePolicyFileReadBackAsTheRulesS
 
         RecordingXmlMgr recorder;
         XmlParser parser(&recorder);
-        ASSERT_EQ(0u, parser.invokeParser(folder.policyFile()));
+        ASSERT_EQ(0u, parser.invokeParser(ReadFileBytes(folder.policyFile())));
         const std::vector<std::wstring> seen = ContentEvents(recorder.normalized());
         const std::vector<std::wstring> wanted = ExpectedEvents(expected);
         ASSERT_EQ(wanted, seen) << "expected:\n" << ShowEvents(wanted) << "read:\n" << ShowEvents(seen);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -49,14 +50,6 @@ std::vector<LoggedEntry> ErrorEntries(const RecordingEventLog& log)
     return LoggedEntries(log, [](const LoggedEntry& entry) { return entry.level == 'E'; });
 }
 
-// Writes content as name in directory and gives the file's path.
-std::wstring WriteDocument(const TempDirectory& directory, const std::wstring& name,
-                           const std::string& content)
-{
-    EXPECT_TRUE(WriteFileBytes(directory.join(name), content));
-    return directory.join(name);
-}
-
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 class XmlParserRead : public ::testing::Test
@@ -64,8 +57,7 @@ class XmlParserRead : public ::testing::Test
 protected:
     ResultCode parse(const std::string& document)
     {
-        return XmlParser(&manager).invokeParser(
-            WriteDocument(directory, L"doc.xml", kDeclaration + document));
+        return XmlParser(&manager).invokeParser(kDeclaration + document);
     }
 
     TempDirectory directory;
@@ -160,9 +152,9 @@ TEST_F(XmlParserRead, WithTheValidatingReaderOnlySchemaFeatureWarningsAreLogged)
     EXPECT_EQ((std::vector<std::wstring>{L"start root", L"end root"}), manager.events);
 }
 
-TEST_F(XmlParserRead, MissingFileFailsWithTheParseResultLogged)
+TEST_F(XmlParserRead, EmptyDocumentFailsWithTheParseResultLogged)
 {
-    const ResultCode result = XmlParser(&manager).invokeParser(directory.join(L"absent.xml"));
+    const ResultCode result = XmlParser(&manager).invokeParser("");
 
     EXPECT_EQ(kFailed, result);
     EXPECT_TRUE(manager.events.empty());
@@ -271,7 +263,7 @@ TEST_F(XmlParserApartment, NullManagerIsReportedWithoutTouchingCom)
                                             return E_FAIL;
                                         });
 
-    EXPECT_EQ(kFailed, XmlParser(nullptr).invokeParser(directory.join(L"any.xml")));
+    EXPECT_EQ(kFailed, XmlParser(nullptr).invokeParser("<any/>"));
 
     EXPECT_EQ(0, comCalls);
     EXPECT_EQ(0, uninitCalls);
@@ -303,7 +295,7 @@ TEST_P(XmlParserApartmentRefused, FailedInitialisationIsLoggedAndTouchesNothingE
                                             return E_FAIL;
                                         });
 
-    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser(directory.join(L"any.xml")));
+    EXPECT_EQ(kFailed, XmlParser(&manager).invokeParser("<any/>"));
 
     EXPECT_EQ(results.size(), initFlags.size());
     EXPECT_EQ(0, created);
@@ -417,7 +409,8 @@ public:
     MOCK_METHOD(HRESULT, putFeature, (const wchar_t*, VARIANT_BOOL), (Calltype(STDMETHODCALLTYPE), override));
     MOCK_METHOD(HRESULT, putContentHandler, (ISAXContentHandler*), (Calltype(STDMETHODCALLTYPE), override));
     MOCK_METHOD(HRESULT, putErrorHandler, (ISAXErrorHandler*), (Calltype(STDMETHODCALLTYPE), override));
-    MOCK_METHOD(HRESULT, parseURL, (const wchar_t*), (Calltype(STDMETHODCALLTYPE), override));
+    MOCK_METHOD(HRESULT, parse, (VARIANT), (Calltype(STDMETHODCALLTYPE), override));
+    MOCK_METHOD(HRESULT, putProperty, (const wchar_t*, VARIANT), (Calltype(STDMETHODCALLTYPE), override));
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
     {
@@ -436,7 +429,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE getFeature(const wchar_t*, VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE getProperty(const wchar_t*, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE putProperty(const wchar_t*, VARIANT) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE getEntityResolver(ISAXEntityResolver**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE putEntityResolver(ISAXEntityResolver*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE getContentHandler(ISAXContentHandler**) override { return E_NOTIMPL; }
@@ -447,7 +439,7 @@ public:
     HRESULT STDMETHODCALLTYPE putBaseURL(const wchar_t*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE getSecureBaseURL(const wchar_t**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE putSecureBaseURL(const wchar_t*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE parse(VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE parseURL(const wchar_t*) override { return E_NOTIMPL; }
 
     LONG references = 0;
     // What the handlers' Release returned when this reader let go of them; 99: never held.
@@ -472,9 +464,13 @@ private:
 class XmlParserReaderCalls : public ::testing::Test
 {
 protected:
-    ResultCode parse() { return XmlParser(&manager).invokeParser(kPath); }
+    ResultCode parse(const std::string* schema = nullptr)
+    {
+        return XmlParser(&manager).invokeParser(kDocument, schema, L"urn:x");
+    }
 
-    const std::wstring kPath = L"C:\\policy dir\\doc.xml";
+    const std::string kDocument = "<x:root xmlns:x=\"urn:x\"/>";
+    bool schemaClasses = false; // the real DOM document and schema cache, else none registered
     RecordingEventLog log;
     RecordingXmlMgr manager;
     ::testing::NiceMock<MockSaxReader> reader;
@@ -483,37 +479,62 @@ protected:
     ApiOverride<HRESULT(LPVOID, DWORD)> enter =
         OverrideApi(&pw::PlatformApi::CoInitializeEx, [](LPVOID, DWORD) { return S_OK; });
     ApiOverride<void()> leave = OverrideApi(&pw::PlatformApi::CoUninitialize, [this]() { ++uninitCalls; });
-    ApiOverride<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> create =
-        OverrideApi(&pw::PlatformApi::CoCreateInstance,
-                    [this](REFCLSID clsid, LPUNKNOWN, DWORD, REFIID, LPVOID* out)
-                    {
-                        if (!msxml6 && IsEqualCLSID(clsid, kCLSID_SAXXMLReader60))
-                        {
-                            *out = nullptr;
-                            return REGDB_E_CLASSNOTREG;
-                        }
-                        reader.AddRef();
-                        *out = static_cast<ISAXXMLReader*>(&reader);
-                        return S_OK;
-                    });
+    ApiOverride<HRESULT(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)> create = OverrideApi(
+        &pw::PlatformApi::CoCreateInstance,
+        [this, real = pw::Api().CoCreateInstance](REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                                  LPVOID* out)
+        {
+            if (IsEqualCLSID(clsid, kCLSID_DOMDocument60) || IsEqualCLSID(clsid, kCLSID_XMLSchemaCache60))
+            {
+                *out = nullptr;
+                return schemaClasses ? real(clsid, outer, context, iid, out) : REGDB_E_CLASSNOTREG;
+            }
+            if (!msxml6 && IsEqualCLSID(clsid, kCLSID_SAXXMLReader60))
+            {
+                *out = nullptr;
+                return REGDB_E_CLASSNOTREG;
+            }
+            reader.AddRef();
+            *out = static_cast<ISAXXMLReader*>(&reader);
+            return S_OK;
+        });
 };
 
 using ::testing::NotNull;
 using ::testing::Return;
 using ::testing::StrEq;
 
-TEST_F(XmlParserReaderCalls, ValidatingReaderIsConfiguredThenParsesThePathAndEverythingIsReleased)
+// The bytes of the stream that the reader was handed to parse.
+::testing::Matcher<VARIANT> StreamOf(const std::string& bytes)
+{
+    return ::testing::Truly(
+        [bytes](const VARIANT& source)
+        {
+            IStream* stream = nullptr;
+            if (source.vt != VT_UNKNOWN || source.punkVal == nullptr ||
+                FAILED(source.punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream))))
+            {
+                return false;
+            }
+            std::string read(bytes.size() + 1, '\0');
+            ULONG got = 0;
+            const bool same = SUCCEEDED(stream->Read(&read[0], static_cast<ULONG>(read.size()), &got)) &&
+                              read.substr(0, got) == bytes;
+            stream->Release();
+            return same;
+        });
+}
+
+TEST_F(XmlParserReaderCalls, WithoutSchemaTheReaderParsesTheBytesAsGivenAndEverythingIsReleased)
 {
     {
         ::testing::InSequence order;
         EXPECT_CALL(reader, putContentHandler(NotNull()));
         EXPECT_CALL(reader, putErrorHandler(NotNull()));
-        for (const wchar_t* feature : {L"use-schema-location", L"exhaustive-errors", L"schema-validation"})
-        {
-            EXPECT_CALL(reader, putFeature(StrEq(std::wstring(feature)), VARIANT_TRUE));
-        }
-        EXPECT_CALL(reader, parseURL(StrEq(kPath)));
+        EXPECT_CALL(reader, parse(StreamOf(kDocument)));
     }
+    EXPECT_CALL(reader, putFeature).Times(0);
+    EXPECT_CALL(reader, putProperty).Times(0);
 
     EXPECT_EQ(0u, parse());
 
@@ -536,27 +557,54 @@ TEST_F(XmlParserReaderCalls, VersionIndependentReaderGetsDtdsProhibitedAndNoSche
         EXPECT_CALL(reader, putErrorHandler(NotNull()));
         EXPECT_CALL(reader, putFeature(StrEq(std::wstring(L"prohibit-dtd")), VARIANT_TRUE))
             .WillOnce(Return(answer));
-        EXPECT_CALL(reader, parseURL(StrEq(kPath))).Times(answer == S_OK ? 1 : 0);
-        EXPECT_EQ(answer == S_OK ? 0u : kFailed, parse());
+        EXPECT_CALL(reader, parse).Times(answer == S_OK ? 1 : 0);
+        EXPECT_CALL(reader, putProperty).Times(0);
+        const std::string schema = "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>";
+        EXPECT_EQ(answer == S_OK ? 0u : kFailed, parse(&schema));
     }
 }
 
-TEST_F(XmlParserReaderCalls, RefusedSchemaFeaturesAreWarningsAndTheParseGoesOn)
+// A schema reaches the reader through a cache, never through a location that the document names. A
+// step that fails is one warning, and the document is read without validation.
+TEST_F(XmlParserReaderCalls, SchemaIsGivenThroughACacheAndARefusedStepIsOneWarning)
 {
-    EXPECT_CALL(reader, putFeature).Times(3).WillRepeatedly(Return(E_NOTIMPL));
-    EXPECT_CALL(reader, parseURL(StrEq(kPath)));
-
-    EXPECT_EQ(0u, parse());
-
-    auto refused = [](const char* text)
-    { return Failure('W', kFunction, "XmlParser", "ISAXXMLReader::putFeature", 0x80004001u, text); };
-    EXPECT_EQ((std::vector<LoggedEntry>{refused("Couldn't enable use of schema location"),
-                                        refused("Couldn't enable exhaustive errors"),
-                                        refused("Couldn't enable schema validation")}),
-              LoggedEntries(log));
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))); // for the real cache
+    const std::string schema =
+        "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"urn:x\">"
+        "<xs:element name=\"root\"/></xs:schema>";
+    const auto warning = [](const char* invoked, HRESULT hr)
+    {
+        return Failure('W', kFunction, "XmlParser", invoked, static_cast<unsigned long>(hr),
+                       "The policy is read without its schema");
+    };
+    for (const auto& [classes, property, entries] :
+         {std::make_tuple(true, S_OK, std::vector<LoggedEntry>{}),
+          std::make_tuple(true, E_INVALIDARG,
+                          std::vector<LoggedEntry>{warning("ISAXXMLReader::putProperty", E_INVALIDARG)}),
+          std::make_tuple(
+              false, S_OK,
+              std::vector<LoggedEntry>{warning("IXMLDOMDocument2::CoCreateInstance", REGDB_E_CLASSNOTREG)})})
+    {
+        schemaClasses = classes;
+        log.clear();
+        ::testing::InSequence order;
+        EXPECT_CALL(reader,
+                    putProperty(StrEq(std::wstring(L"schemas")),
+                                ::testing::Truly([](const VARIANT& v) { return v.vt == VT_DISPATCH; })))
+            .Times(classes ? 1 : 0)
+            .WillRepeatedly(Return(property));
+        EXPECT_CALL(reader, putFeature(StrEq(std::wstring(L"schema-validation")), VARIANT_TRUE))
+            .Times(property == S_OK && classes ? 1 : 0);
+        EXPECT_CALL(reader, putFeature(StrEq(std::wstring(L"exhaustive-errors")), VARIANT_TRUE))
+            .Times(property == S_OK && classes ? 1 : 0);
+        EXPECT_CALL(reader, parse(StreamOf(kDocument)));
+        EXPECT_EQ(0u, parse(&schema));
+        EXPECT_EQ(entries, LoggedEntries(log));
+    }
+    ::CoUninitialize();
 }
 
-// What parseURL returns, and the result of the read.
+// What parse returns, and the result of the read.
 struct ParseOutcome
 {
     HRESULT parseResult;
@@ -569,7 +617,7 @@ class XmlParserParseResult : public XmlParserReaderCalls, public ::testing::With
 
 TEST_P(XmlParserParseResult, DecidesTheOutcome)
 {
-    ON_CALL(reader, parseURL).WillByDefault(Return(GetParam().parseResult));
+    ON_CALL(reader, parse).WillByDefault(Return(GetParam().parseResult));
 
     EXPECT_EQ(GetParam().expected, parse());
 
@@ -619,7 +667,7 @@ TEST_P(XmlParserRefusedHandler, StopsBeforeTheParse)
         EXPECT_CALL(reader, putErrorHandler).WillOnce(Return(E_INVALIDARG));
     }
     EXPECT_CALL(reader, putFeature).Times(0);
-    EXPECT_CALL(reader, parseURL).Times(0);
+    EXPECT_CALL(reader, parse).Times(0);
 
     EXPECT_EQ(kFailed, parse());
 

@@ -350,6 +350,10 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
          {kExitFailure, "The local policy file could not be read\r\n"}},
         {L"/Status", "", {1, "No local policy file: FIPS mode is off\r\n"}}, // no file
         {L"/STATUS", "", {1, "No local policy file: FIPS mode is off\r\n"}},
+        // Larger than any policy: not read, and never "on".
+        {L"/status",
+         PolicyFile({"<FipsMode>true</FipsMode>" + std::string(16 << 20, ' ')}),
+         {kExitFailure, "The local policy file could not be read\r\n"}},
     };
     // Dashes pasted from a document are dashes; a bare switch name is refused. Over no file and a
     // FIPS-on one: nothing asked, written or restarted.
@@ -586,6 +590,16 @@ TEST(HardenorExceptions, EscapingExceptionBecomesMinusOneAndAnErrorEntry)
         EXPECT_EQ(-1, RunInProcess({}));
         EXPECT_EQ(std::vector<LoggedEntry>{EntryPoint('E', text)}, EntryPointEntries(log));
     }
+}
+
+// Regression: the reader was handed a URL, in which a data folder named "Data%41B" reads as "DataAB":
+// the run failed its read-back, and /status answered -1 from then on.
+TEST_F(HardenorPolicyFile, DataFolderWhoseNameReadsAsAUrlIsReadBack)
+{
+    const PolicyFolderRedirect folder(L"Data%41B#;");
+    EXPECT_EQ(0, RunInProcess({L"/y"}));
+    EXPECT_EQ(0, RunInProcess({L"/status"}));
+    EXPECT_NE(std::string::npos, ReadFileBytes(folder.policyFile()).find("<FipsMode>true</FipsMode>"));
 }
 
 TEST_F(HardenorPolicyFile, UnknownDataFolderFailsTheRunAndWritesNoFileHere)

@@ -34,10 +34,13 @@ constexpr DangerousRight kFolderRights[] = {
     {WRITE_DAC, "WRITE_DAC"},     {WRITE_OWNER, "WRITE_OWNER"},
     {GENERIC_ALL, "GENERIC_ALL"},
 };
-// The rights that let their holder change a file's content, remove it, or take it over.
+// The rights that let their holder change a file's content, remove it, or take it over. Either
+// FILE_WRITE_DATA or FILE_WRITE_ATTRIBUTES is enough to set a reparse point on the file, which turns
+// it into a link to anywhere, and the file's sharing does not stop a change of its attributes.
 constexpr DangerousRight kFileRights[] = {
     {FILE_WRITE_DATA, "FILE_WRITE_DATA"},
     {FILE_APPEND_DATA, "FILE_APPEND_DATA"},
+    {FILE_WRITE_ATTRIBUTES, "FILE_WRITE_ATTRIBUTES"},
     {DELETE, "DELETE"},
     {WRITE_DAC, "WRITE_DAC"},
     {WRITE_OWNER, "WRITE_OWNER"},
@@ -71,12 +74,12 @@ BOOL QueryInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, Information& 
     return pw::Api().GetFileInformationByHandleEx(file, type, &information, sizeof(information));
 }
 
-// Logs the refusal of a folder at level on behalf of the folder check; ERROR_ACCESS_DENIED.
+// Logs the refusal of a folder at level on behalf of the folder check; kUntrustedFolder.
 ResultCode RefuseFolder(int line, char level, const char* format, const std::wstring& path)
 {
-    LogReturnCode(kOpenTrustedFolder, kFile, line, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
-                  format, CNarrowText(path).c_str());
-    return ERROR_ACCESS_DENIED;
+    LogReturnCode(kOpenTrustedFolder, kFile, line, level, kOpenTrustedFolder, CFileSecurity::kUntrustedFolder,
+                  nullptr, format, CNarrowText(path).c_str());
+    return CFileSecurity::kUntrustedFolder;
 }
 
 // The names of the rights of the table in mask, or "" when it holds none.
@@ -183,11 +186,12 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
                         "Cannot read the rights of folder %s", CNarrowText(path).c_str());
     if (!grant.empty())
     {
-        PW_LOG_RETURN_CODE(kOpenTrustedFolder, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+        PW_LOG_RETURN_CODE(kOpenTrustedFolder, level, kOpenTrustedFolder, CFileSecurity::kUntrustedFolder,
+                           nullptr,
                            "Refusing folder %s: it grants %s; only SYSTEM, Administrators, "
                            "TrustedInstaller or the user running this tool may hold these rights",
                            CNarrowText(path).c_str(), grant.c_str());
-        return ERROR_ACCESS_DENIED;
+        return CFileSecurity::kUntrustedFolder;
     }
     return GLOBAL_SUCCESS;
 }
@@ -241,11 +245,11 @@ ResultCode CFileSecurity::OpenTrustedFolder(const std::wstring& path, const CTru
     if (!trusted.contains(security.owner))
     {
         PW_LOG_RETURN_CODE(
-            kOpenTrustedFolder, level, kOpenTrustedFolder, ERROR_ACCESS_DENIED, nullptr,
+            kOpenTrustedFolder, level, kOpenTrustedFolder, kUntrustedFolder, nullptr,
             "Refusing folder %s: its owner %s is not SYSTEM, Administrators, TrustedInstaller or "
             "the user running this tool",
             CNarrowText(path).c_str(), CTrustedIdentities::SidText(security.owner).c_str());
-        return ERROR_ACCESS_DENIED;
+        return kUntrustedFolder;
     }
     PW_RETURN_IF_FAILED_LOGGED(CheckFolderRights(path, security.dacl, trusted, level));
     folder = std::move(opened);
@@ -291,6 +295,7 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
                            "Cannot read the rights of %s", CNarrowText(path).c_str());
     found.exists = true;
     found.links = standard.NumberOfLinks;
+    found.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
     found.changeableBy = security.dacl == nullptr ? "Everyone (the file has no DACL)" : grant;
     found.directory = (attributes.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     found.reparsePoint = (attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;

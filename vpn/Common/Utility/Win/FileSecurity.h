@@ -18,8 +18,9 @@ struct FoundFile
     bool directory = false;
     bool reparsePoint = false;
     bool trustedOwner = false;
-    std::string owner; // the owner's SID as text
-    DWORD links = 0;   // the names the file has (hard links)
+    std::string owner;  // the owner's SID as text
+    DWORD links = 0;    // the names the file has (hard links)
+    ULONGLONG size = 0; // bytes
     // An untrusted account that the DACL lets change the file, with those rights
     // ("BUILTIN\Users (S-1-5-32-545) FILE_WRITE_DATA"), or empty when none may.
     std::string changeableBy;
@@ -28,6 +29,9 @@ struct FoundFile
 class CFileSecurity
 {
 public:
+    // What OpenTrustedFolder gives for a folder that it looked at and does not trust.
+    static constexpr ResultCode kUntrustedFolder = static_cast<ResultCode>(TRUST_E_SUBJECT_NOT_TRUSTED);
+
     // Owner Administrators; a protected DACL, so nothing is inherited from the parent: SYSTEM and
     // Administrators full control, Users read and execute (0x1200a9: list, traverse, read data,
     // attributes and rights). Every file and folder created inside inherits the same entries.
@@ -43,12 +47,13 @@ public:
     // Opens an existing folder and keeps it open in folder. The handle lists the folder and shares
     // no delete access, so while it is held the folder can be neither renamed nor removed and its
     // path keeps naming the folder that was checked; files inside can still be created and
-    // replaced. Refuses with ERROR_ACCESS_DENIED a reparse point (junction, symbolic link, mount
+    // replaced. Refuses with kUntrustedFolder a reparse point (junction, symbolic link, mount
     // point), something that is not a folder, a folder whose owner is not trusted, and a folder
     // whose DACL lets an untrusted account delete it or its children, or change its rights or
     // owner (DELETE, FILE_DELETE_CHILD, WRITE_DAC, WRITE_OWNER, GENERIC_ALL). Adding files and
     // subfolders is accepted: it is what the common application data folder hands down. Every
-    // failure is logged with the folder and the reason: a refusal at level, any other at 'E'.
+    // failure is logged with the folder and the reason: a refusal at level, any other (a denied open
+    // or security read among them: the folder could not be judged) at 'E' with its own code.
     [[nodiscard]] static ResultCode OpenTrustedFolder(const std::wstring& path,
                                                       const CTrustedIdentities& trusted,
                                                       CUniqueFileHandle& folder, char level = 'E');

@@ -20,6 +20,7 @@
 #include "support/OverrideSet.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
+#include "vpn/Common/Utility/Win/FileSecurity.h"
 
 namespace
 {
@@ -67,7 +68,7 @@ std::wstring TemporaryName(const std::wstring& target, unsigned char pattern)
 LoggedEntry Refusal(const std::wstring& folder, const std::string& reason)
 {
     return Failure('E', "CFileSecurity::OpenTrustedFolder", "FileSecurity",
-                   "CFileSecurity::OpenTrustedFolder", ERROR_ACCESS_DENIED,
+                   "CFileSecurity::OpenTrustedFolder", CFileSecurity::kUntrustedFolder,
                    "Refusing folder " + Narrow(folder) + ": " + reason);
 }
 
@@ -400,7 +401,7 @@ TEST_F(AtomicWriterUntrustedFolder, FolderOwnedByAnotherUserOrAReparsePointIsRef
     const auto expectRefused = [&](const std::string& reason)
     {
         log.clear();
-        EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(folder + L"\\", dir.path()));
+        EXPECT_EQ(CFileSecurity::kUntrustedFolder, write(folder + L"\\", dir.path()));
         EXPECT_EQ("old policy", ReadFileBytes(folder + L"\\out.xml"));
         EXPECT_EQ(std::vector<std::wstring>{L"out.xml"}, ListDirectory(folder));
         EXPECT_EQ(std::vector<LoggedEntry>{Refusal(folder, reason)}, LoggedEntries(log));
@@ -418,7 +419,7 @@ TEST_F(AtomicWriterUntrustedFolder, FolderOwnedByAnotherUserOrAReparsePointIsRef
 TEST_F(AtomicWriterUntrustedFolder, FileWhereAFolderBelongsIsRefused)
 {
     ASSERT_TRUE(WriteFileBytes(dir.join(L"Maker"), "not a folder"));
-    EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), write(dir.join(L"Maker\\"), dir.path()));
+    EXPECT_EQ(CFileSecurity::kUntrustedFolder, write(dir.join(L"Maker\\"), dir.path()));
     EXPECT_EQ("not a folder", ReadFileBytes(dir.join(L"Maker")));
     EXPECT_EQ(std::vector<LoggedEntry>{Refusal(dir.join(L"Maker"), "it is not a folder")},
               LoggedEntries(log));

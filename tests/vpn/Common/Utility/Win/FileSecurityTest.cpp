@@ -44,7 +44,7 @@ TEST_P(FolderRightsCheck, OnlyTrustedAccountsMayRemoveOrTakeOverAFolder)
         EXPECT_TRUE(log.entries().empty());
         return;
     }
-    EXPECT_EQ(static_cast<ResultCode>(ERROR_ACCESS_DENIED), result);
+    EXPECT_EQ(CFileSecurity::kUntrustedFolder, result);
     EXPECT_FALSE(folder.valid());
     // The entry names the folder, the account and the rights, so that the administrator can mend it.
     const std::string folderName(dir.path().begin(), dir.path().end());
@@ -52,7 +52,7 @@ TEST_P(FolderRightsCheck, OnlyTrustedAccountsMayRemoveOrTakeOverAFolder)
         LoggedEntries(log),
         ::testing::ElementsAre(LoggedEntryLike(
             Failure('E', "CFileSecurity::OpenTrustedFolder", "FileSecurity",
-                    "CFileSecurity::OpenTrustedFolder", ERROR_ACCESS_DENIED),
+                    "CFileSecurity::OpenTrustedFolder", CFileSecurity::kUntrustedFolder),
             ::testing::AllOf(::testing::StartsWith("Refusing folder " + folderName + ": "),
                              ::testing::HasSubstr(rights.account), ::testing::HasSubstr(rights.rights)))));
 }

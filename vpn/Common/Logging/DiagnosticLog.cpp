@@ -132,11 +132,11 @@ ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list arg
     return sink->log(record.severity, text, record.name, messageId, static_cast<int>(level));
 }
 
-ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...)
+ResultCode LogCatalogueMessage(std::uint32_t messageId, int level, ...)
 {
     va_list args;
     va_start(args, level);
-    const ResultCode result = LogCatalogueMessageV(messageId, level, args);
+    const ResultCode result = LogCatalogueMessageV(messageId, static_cast<char>(level), args);
     va_end(args);
     return result;
 }

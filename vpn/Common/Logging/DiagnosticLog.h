@@ -52,8 +52,9 @@ inline DWORD LastErrorOfFailure()
 
 // Checked calls. Each logs with LogReturnCode on behalf of kFunction, a constant that the enclosing
 // scope defines as every logging source file defines kFile (once per function, or once for a file
-// whose entries all name one function), at level 'E'; the _AT forms take the level first. The
-// failed call is named by invoked, and the text that follows is a format and its arguments, or
+// whose entries all name one function), at level 'E'; the _AT forms take the level first, and the
+// _FOR forms the function and the level, for code that logs on behalf of a name that its caller gives.
+// The failed call is named by invoked, and the text that follows is a format and its arguments, or
 // nullptr. A last error is taken once, before anything else runs, and is never 0.
 // - PW_RETURN_IF_WIN32_BOOL_FALSE: a BOOL call; on FALSE its last error is logged and returned from
 //   the enclosing function.
@@ -66,61 +67,76 @@ inline DWORD LastErrorOfFailure()
 //   ResultCode, an LSTATUS).
 // - PW_LOG_IF_FAILED_HRESULT: an expression, the HRESULT, logged when FAILED.
 #define PW_RETURN_IF_WIN32_BOOL_FALSE(invoked, call, ...)                                                    \
-    PW_RETURN_IF_WIN32_BOOL_FALSE_AT('E', invoked, call, __VA_ARGS__)
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(kFunction, 'E', invoked, call, __VA_ARGS__)
 #define PW_RETURN_IF_WIN32_BOOL_FALSE_AT(level, invoked, call, ...)                                          \
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(kFunction, level, invoked, call, __VA_ARGS__)
+#define PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(function, level, invoked, call, ...)                               \
     do                                                                                                       \
     {                                                                                                        \
         if (!(call))                                                                                         \
         {                                                                                                    \
             const DWORD pwFailure = LastErrorOfFailure();                                                    \
-            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);  \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__); \
             return pwFailure;                                                                                \
         }                                                                                                    \
     } while (false)
 #define PW_LOG_IF_WIN32_BOOL_FALSE(invoked, call, ...)                                                       \
-    PW_LOG_IF_WIN32_BOOL_FALSE_AT('E', invoked, call, __VA_ARGS__)
+    PW_LOG_IF_WIN32_BOOL_FALSE_FOR(kFunction, 'E', invoked, call, __VA_ARGS__)
 #define PW_LOG_IF_WIN32_BOOL_FALSE_AT(level, invoked, call, ...)                                             \
-    ((call) ? static_cast<DWORD>(ERROR_SUCCESS) : PW_LOG_LAST_ERROR_AT((level), (invoked), __VA_ARGS__))
-#define PW_LOG_LAST_ERROR(invoked, ...) PW_LOG_LAST_ERROR_AT('E', invoked, __VA_ARGS__)
+    PW_LOG_IF_WIN32_BOOL_FALSE_FOR(kFunction, level, invoked, call, __VA_ARGS__)
+#define PW_LOG_IF_WIN32_BOOL_FALSE_FOR(function, level, invoked, call, ...)                                  \
+    ((call) ? static_cast<DWORD>(ERROR_SUCCESS)                                                              \
+            : PW_LOG_LAST_ERROR_FOR((function), (level), (invoked), __VA_ARGS__))
+#define PW_LOG_LAST_ERROR(invoked, ...) PW_LOG_LAST_ERROR_FOR(kFunction, 'E', invoked, __VA_ARGS__)
 #define PW_LOG_LAST_ERROR_AT(level, invoked, ...)                                                            \
+    PW_LOG_LAST_ERROR_FOR(kFunction, level, invoked, __VA_ARGS__)
+#define PW_LOG_LAST_ERROR_FOR(function, level, invoked, ...)                                                 \
     [&]() -> DWORD                                                                                           \
     {                                                                                                        \
         const DWORD pwFailure = LastErrorOfFailure();                                                        \
-        LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);      \
+        LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwFailure, nullptr, __VA_ARGS__);     \
         return pwFailure;                                                                                    \
     }()
-#define PW_RETURN_IF_FAILED(invoked, call, ...) PW_RETURN_IF_FAILED_AT('E', invoked, call, __VA_ARGS__)
+#define PW_RETURN_IF_FAILED(invoked, call, ...)                                                              \
+    PW_RETURN_IF_FAILED_FOR(kFunction, 'E', invoked, call, __VA_ARGS__)
 #define PW_RETURN_IF_FAILED_AT(level, invoked, call, ...)                                                    \
+    PW_RETURN_IF_FAILED_FOR(kFunction, level, invoked, call, __VA_ARGS__)
+#define PW_RETURN_IF_FAILED_FOR(function, level, invoked, call, ...)                                         \
     do                                                                                                       \
     {                                                                                                        \
         const ResultCode pwResult = (call);                                                                  \
         if (pwResult != GLOBAL_SUCCESS)                                                                      \
         {                                                                                                    \
-            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), pwResult, nullptr, __VA_ARGS__);   \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked), pwResult, nullptr, __VA_ARGS__);  \
             return pwResult;                                                                                 \
         }                                                                                                    \
     } while (false)
-#define PW_LOG_IF_FAILED(invoked, code, ...) PW_LOG_IF_FAILED_AT('E', invoked, code, __VA_ARGS__)
+#define PW_LOG_IF_FAILED(invoked, code, ...) PW_LOG_IF_FAILED_FOR(kFunction, 'E', invoked, code, __VA_ARGS__)
 #define PW_LOG_IF_FAILED_AT(level, invoked, code, ...)                                                       \
+    PW_LOG_IF_FAILED_FOR(kFunction, level, invoked, code, __VA_ARGS__)
+#define PW_LOG_IF_FAILED_FOR(function, level, invoked, code, ...)                                            \
     [&]()                                                                                                    \
     {                                                                                                        \
         const auto pwCode = (code);                                                                          \
         if (pwCode != 0)                                                                                     \
         {                                                                                                    \
-            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), static_cast<ResultCode>(pwCode),   \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked), static_cast<ResultCode>(pwCode),  \
                           nullptr, __VA_ARGS__);                                                             \
         }                                                                                                    \
         return pwCode;                                                                                       \
     }()
-#define PW_LOG_IF_FAILED_HRESULT(invoked, hr, ...) PW_LOG_IF_FAILED_HRESULT_AT('E', invoked, hr, __VA_ARGS__)
+#define PW_LOG_IF_FAILED_HRESULT(invoked, hr, ...)                                                           \
+    PW_LOG_IF_FAILED_HRESULT_FOR(kFunction, 'E', invoked, hr, __VA_ARGS__)
 #define PW_LOG_IF_FAILED_HRESULT_AT(level, invoked, hr, ...)                                                 \
+    PW_LOG_IF_FAILED_HRESULT_FOR(kFunction, level, invoked, hr, __VA_ARGS__)
+#define PW_LOG_IF_FAILED_HRESULT_FOR(function, level, invoked, hr, ...)                                      \
     [&]() -> HRESULT                                                                                         \
     {                                                                                                        \
         const HRESULT pwResult = (hr);                                                                       \
         if (FAILED(pwResult))                                                                                \
         {                                                                                                    \
-            LogReturnCode(kFunction, kFile, __LINE__, (level), (invoked), static_cast<ResultCode>(pwResult), \
-                          nullptr, __VA_ARGS__);                                                             \
+            LogReturnCode((function), kFile, __LINE__, (level), (invoked),                                   \
+                          static_cast<ResultCode>(pwResult), nullptr, __VA_ARGS__);                          \
         }                                                                                                    \
         return pwResult;                                                                                     \
     }()
@@ -137,7 +153,9 @@ inline DWORD LastErrorOfFailure()
     } while (false)
 
 // Formats catalogue message messageId with the arguments and hands it to the sink.
-ResultCode LogCatalogueMessage(std::uint32_t messageId, char level, ...);
+// level is an int, not a char: the last parameter before "..." must be one that default argument
+// promotion leaves as it is.
+ResultCode LogCatalogueMessage(std::uint32_t messageId, int level, ...);
 ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args);
 
 // Bounded printf-style formatting: at most size - 1 characters and always a terminator.

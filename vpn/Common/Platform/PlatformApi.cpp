@@ -50,6 +50,12 @@ HMODULE LoadRealSystemLibrary(const wchar_t* name)
     return LoadFromSystemFolder(::LoadLibraryExW, ::GetSystemDirectoryW, name, 0);
 }
 
+// kernel32 is loaded in every process: its optional functions are looked up without loading anything.
+HMODULE Kernel32()
+{
+    return ::GetModuleHandleW(L"kernel32.dll");
+}
+
 // advapi32, ole32, oleaut32 and rstrtmgr are loaded when one of their functions is first called, from the
 // system folder only, and kept for the rest of the process. The tool then imports none of them:
 // asking for help loads no more than kernel32 and the C runtime, only the read-back loads COM and its
@@ -109,21 +115,6 @@ auto LateBound(LateBoundResolver resolve, HMODULE (*library)(), const char* name
     };
 }
 
-// A function of kernel32 that older Windows versions lack, or null with ERROR_PROC_NOT_FOUND. kernel32
-// is loaded in every process, so nothing is loaded to ask.
-template <typename Pointer>
-Pointer InKernel32(const char* name)
-{
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const FARPROC entry = kernel == nullptr ? nullptr : ::GetProcAddress(kernel, name);
-    if (entry == nullptr)
-    {
-        ::SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    return reinterpret_cast<Pointer>(reinterpret_cast<void*>(entry));
-}
-
 BOOL Refused()
 {
     return FALSE;
@@ -149,9 +140,12 @@ HRESULT LastErrorResult()
 }
 } // namespace
 
-// Binds the entry to the function of its name in library, looked up on the entry's first call.
+// Binds an entry to the function that library exports as exportName, of type Pointer, looked up on
+// the entry's first call; PW_BIND_LATE for an entry named after its function as the headers declare it.
+#define PW_BIND_LATE_EXPORT(library, entry, exportName, Pointer, failure)                                    \
+    api.entry = LateBound<Pointer>(resolve, library, exportName, failure)
 #define PW_BIND_LATE(library, name, failure)                                                                 \
-    api.name = LateBound<decltype(&::name)>(resolve, library, #name, failure)
+    PW_BIND_LATE_EXPORT(library, name, #name, decltype(&::name), failure)
 
 PlatformApi RealPlatformApi(LateBoundResolver resolve)
 {
@@ -180,16 +174,10 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     PW_BIND_LATE(Advapi32, RegQueryValueExW, [] { return static_cast<LSTATUS>(LastError()); });
     PW_BIND_LATE(Advapi32, RegCloseKey, [] { return static_cast<LSTATUS>(LastError()); });
 
-    api.IsWow64Process2 = [](HANDLE process, USHORT* processMachine, USHORT* nativeMachine) -> BOOL
-    {
-        const auto function = InKernel32<BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*)>("IsWow64Process2");
-        return function != nullptr ? function(process, processMachine, nativeMachine) : FALSE;
-    };
-    api.SetDefaultDllDirectories = [](DWORD flags) -> BOOL
-    {
-        const auto function = InKernel32<BOOL(WINAPI*)(DWORD)>("SetDefaultDllDirectories");
-        return function != nullptr ? function(flags) : FALSE;
-    };
+    // Declared by the headers for Windows 10 targets only.
+    PW_BIND_LATE_EXPORT(Kernel32, IsWow64Process2, "IsWow64Process2", BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*),
+                        Refused);
+    PW_BIND_LATE(Kernel32, SetDefaultDllDirectories, Refused);
     api.LoadLibraryExW = ::LoadLibraryExW;
     api.GetProcAddress = ::GetProcAddress;
     api.FreeLibrary = ::FreeLibrary;
@@ -225,8 +213,8 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
 
     PW_BIND_LATE(Advapi32, GetAce, Refused);
 
-    api.RtlGenRandom = LateBound<decltype(&::SystemFunction036)>(resolve, Advapi32, "SystemFunction036",
-                                                                 [] { return BOOLEAN{FALSE}; });
+    PW_BIND_LATE_EXPORT(Advapi32, RtlGenRandom, "SystemFunction036", decltype(&::SystemFunction036),
+                        [] { return BOOLEAN{FALSE}; });
 
     PW_BIND_LATE(Rstrtmgr, RmStartSession, LastError);
     PW_BIND_LATE(Rstrtmgr, RmRegisterResources, LastError);
@@ -251,6 +239,7 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     // Only called on a string that SysAllocString gave, so oleaut32 is loaded by then.
     PW_BIND_LATE(Oleaut32, SysFreeString, [] {});
 #undef PW_BIND_LATE
+#undef PW_BIND_LATE_EXPORT
     return api;
 }
 

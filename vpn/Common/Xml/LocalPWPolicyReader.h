@@ -58,7 +58,7 @@ public:
     static bool readSchema(const std::wstring& path, const CTrustedIdentities& trusted, std::string& bytes);
 
     // The largest policy file or schema that is read: far more than any policy takes.
-    static constexpr ULONGLONG kMaxFileBytes = 16 * 1024 * 1024;
+    static constexpr ULONGLONG kMaxFileBytes = ULONGLONG{16} << 20;
 
     // What openTrustedPolicy returns for a policy file that it does not let the reader parse.
     static constexpr ResultCode kUntrustedPolicyFile = static_cast<ResultCode>(TRUST_E_SUBJECT_NOT_TRUSTED);

@@ -286,16 +286,15 @@ void restartAgent(IConsole& console)
     }
     console.write("Restarting the VPN Agent process...\n");
 
-    constexpr const char* kFunction = names::kRestartAgent;
-    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCServicesServiceStop, CServices::ServiceStop(kAgentServiceName),
-                         nullptr) != 0)
+    if (PW_LOG_IF_FAILED_FOR(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStop,
+                             CServices::ServiceStop(kAgentServiceName), nullptr) != 0)
     {
         console.write("Could not stop the VPN agent service.\n");
         return;
     }
 
-    if (PW_LOG_IF_FAILED(LogNames::Invoked::kCServicesServiceStart,
-                         CServices::ServiceStart(kAgentServiceName), nullptr) != 0)
+    if (PW_LOG_IF_FAILED_FOR(names::kRestartAgent, 'E', LogNames::Invoked::kCServicesServiceStart,
+                             CServices::ServiceStart(kAgentServiceName), nullptr) != 0)
     {
         console.write("Could not start the VPN agent service.\n");
         return;

@@ -827,6 +827,17 @@ TEST_F(HardenorAgentCheck, UnderWow64TheNativeProgramFilesFolderIsLookedInToo)
     const std::wstring nativeAgent = native.path() + L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
     ASSERT_EQ((std::vector<std::wstring>{AgentDirectory(), nativeAgent}), agentFolders());
     {
+        // A process of the machine's own architecture is under no WOW64, whatever the machine.
+        const auto native64 = OverrideApi(&pw::PlatformApi::IsWow64Process2,
+                                          [](HANDLE, USHORT* process, USHORT* machine)
+                                          {
+                                              *process = IMAGE_FILE_MACHINE_UNKNOWN;
+                                              *machine = IMAGE_FILE_MACHINE_AMD64;
+                                              return TRUE;
+                                          });
+        EXPECT_EQ(std::vector<std::wstring>{AgentDirectory()}, agentFolders());
+    }
+    {
         // Before Windows 10 1709 there is no IsWow64Process2; IsWow64Process answers.
         const OverrideSet older = FailCalls(&pw::PlatformApi::IsWow64Process2, ERROR_PROC_NOT_FOUND, FALSE);
         const auto yes =

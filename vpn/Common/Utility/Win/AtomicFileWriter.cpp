@@ -28,12 +28,12 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // A name beside target that no one can guess: target, a dot, random bytes in hexadecimal, ".tmp".
 // 0, or the code of a failed generator (logged).
-ResultCode RandomTemporaryName(const char* kFunction, const std::wstring& target, std::wstring& name)
+ResultCode RandomTemporaryName(const char* function, const std::wstring& target, std::wstring& name)
 {
     unsigned char bytes[kNameRandomBytes] = {};
     // The generator sets no last error.
-    PW_RETURN_IF_FAILED(
-        LogNames::Invoked::kRtlGenRandom,
+    PW_RETURN_IF_FAILED_FOR(
+        function, 'E', LogNames::Invoked::kRtlGenRandom,
         pw::Api().RtlGenRandom(bytes, kNameRandomBytes) ? GLOBAL_SUCCESS : GLOBAL_ERROR_UNEXPECTED, nullptr);
     static const wchar_t kDigits[] = L"0123456789abcdef";
     name = target + L".";
@@ -49,7 +49,7 @@ ResultCode RandomTemporaryName(const char* kFunction, const std::wstring& target
 // True for a name that RandomTemporaryName gives for fileName.
 bool IsTemporaryName(const std::wstring& name, const std::wstring& fileName)
 {
-    const size_t digits = kNameRandomBytes * 2;
+    const size_t digits = size_t{kNameRandomBytes} * 2;
     const size_t suffix = sizeof(kTemporarySuffix) / sizeof(wchar_t) - 1;
     return name.size() == fileName.size() + 1 + digits + suffix &&
            name.compare(0, fileName.size(), fileName) == 0 && name[fileName.size()] == L'.' &&
@@ -182,7 +182,6 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
                                                 bool create, char level,
                                                 std::vector<CUniqueFileHandle>& folders)
 {
-    const char* const kFunction = logFunction;
     try
     {
         if (!base.empty() && path.compare(0, base.size() + 1, base + L'\\') != 0)
@@ -234,7 +233,7 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
                 if (!pw::Api().CreateDirectoryW(prefix.c_str(), secured ? &attributes : nullptr) &&
                     !(secured && ::GetLastError() == ERROR_ALREADY_EXISTS))
                 {
-                    return PW_LOG_LAST_ERROR(logFunction, kCreateFolderFailed);
+                    return PW_LOG_LAST_ERROR_FOR(logFunction, 'E', logFunction, kCreateFolderFailed);
                 }
             }
             if (secured)
@@ -257,7 +256,6 @@ ResultCode CAtomicFileWriter::walkDirectoryPath(const char* logFunction, const s
 
 ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* refusal)
 {
-    const char* const kFunction = m_function;
     TargetRefusal ignored;
     TargetRefusal& why = refusal != nullptr ? *refusal : ignored;
     why = TargetRefusal();
@@ -283,8 +281,9 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
     std::wstring name;
     PW_RETURN_IF_FAILED_LOGGED(createTemporaryFile(target, file, name));
     // From here on the file goes when its handle closes, whatever ends this process.
-    if (const DWORD error = PW_LOG_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kSetFileInformationByHandle,
-                                                       SetDeletePending(file.get(), true), nullptr))
+    if (const DWORD error =
+            PW_LOG_IF_WIN32_BOOL_FALSE_FOR(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
+                                           SetDeletePending(file.get(), true), nullptr))
     {
         deleteByName(file, name);
         return error;
@@ -295,18 +294,18 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
     {
         const DWORD chunk = static_cast<DWORD>(bytes.size() - offset);
         DWORD done = 0;
-        PW_RETURN_IF_WIN32_BOOL_FALSE(
-            LogNames::Invoked::kWriteFile,
+        PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(
+            m_function, 'E', LogNames::Invoked::kWriteFile,
             pw::Api().WriteFile(file.get(), bytes.data() + offset, chunk, &done, nullptr), nullptr);
-        PW_RETURN_IF_FAILED(LogNames::Invoked::kWriteFile, done != 0 ? GLOBAL_SUCCESS : ERROR_WRITE_FAULT,
-                            nullptr);
+        PW_RETURN_IF_FAILED_FOR(m_function, 'E', LogNames::Invoked::kWriteFile,
+                                done != 0 ? GLOBAL_SUCCESS : ERROR_WRITE_FAULT, nullptr);
         offset += done;
     }
-    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kFlushFileBuffers,
-                                  pw::Api().FlushFileBuffers(file.get()), nullptr);
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(m_function, 'E', LogNames::Invoked::kFlushFileBuffers,
+                                      pw::Api().FlushFileBuffers(file.get()), nullptr);
     // A delete-pending file cannot be renamed.
-    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kSetFileInformationByHandle,
-                                  SetDeletePending(file.get(), false), nullptr);
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle,
+                                      SetDeletePending(file.get(), false), nullptr);
     const ResultCode replaced = replaceTarget(file, target, why);
     if (replaced != GLOBAL_SUCCESS)
     {
@@ -318,18 +317,17 @@ ResultCode CAtomicFileWriter::write(const std::string& bytes, TargetRefusal* ref
         return replaced;
     }
     // The file is in place under its name; a failed close changes nothing on disk.
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kCloseHandle,
-                                        pw::Api().CloseHandle(file.release()), nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE_FOR(m_function, 'W', LogNames::Invoked::kCloseHandle,
+                                         pw::Api().CloseHandle(file.release()), nullptr);
     return GLOBAL_SUCCESS;
 }
 
 // Closes a temporary file that could not be marked for deletion and deletes it by its name.
 void CAtomicFileWriter::deleteByName(CUniqueFileHandle& file, const std::wstring& name) const
 {
-    const char* const kFunction = m_function;
     file.reset();
-    (void)PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kDeleteFile,
-                                        pw::Api().DeleteFileW(name.c_str()), nullptr);
+    (void)PW_LOG_IF_WIN32_BOOL_FALSE_FOR(m_function, 'W', LogNames::Invoked::kDeleteFile,
+                                         pw::Api().DeleteFileW(name.c_str()), nullptr);
 }
 
 // A target that an untrusted account owns was put there by someone who should not have: it is
@@ -354,7 +352,6 @@ void CAtomicFileWriter::reportPlantedTarget(const std::wstring& target) const
 // through a link) and deleted through that handle, so the file checked is the file removed.
 void CAtomicFileWriter::removeLeftovers() const
 {
-    const char* const kFunction = m_function;
     WIN32_FIND_DATAW entry = {};
     const std::wstring pattern = m_directory + m_fileName + L".*" + kTemporarySuffix;
     CUniqueFindHandle search(pw::Api().FindFirstFileW(pattern.c_str(), &entry));
@@ -378,9 +375,9 @@ void CAtomicFileWriter::removeLeftovers() const
         {
             continue;
         }
-        if (PW_LOG_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kSetFileInformationByHandle,
-                                          SetDeletePending(file.get(), true), "Cannot remove %s",
-                                          CNarrowText(path).c_str()) != ERROR_SUCCESS)
+        if (PW_LOG_IF_WIN32_BOOL_FALSE_FOR(m_function, 'W', LogNames::Invoked::kSetFileInformationByHandle,
+                                           SetDeletePending(file.get(), true), "Cannot remove %s",
+                                           CNarrowText(path).c_str()) != ERROR_SUCCESS)
         {
             continue;
         }
@@ -395,7 +392,6 @@ void CAtomicFileWriter::removeLeftovers() const
 ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CUniqueFileHandle& file,
                                                   std::wstring& name) const
 {
-    const char* const kFunction = m_function;
     CUniqueLocalMemory descriptor;
     PW_RETURN_IF_FAILED_LOGGED(CFileSecurity::BuildDescriptor(CFileSecurity::kFileSddl, descriptor));
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
@@ -411,7 +407,7 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
         const DWORD error = LastErrorOfFailure();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         {
-            return PW_LOG_IF_FAILED(LogNames::Invoked::kCreateFile, error, nullptr);
+            return PW_LOG_IF_FAILED_FOR(m_function, 'E', LogNames::Invoked::kCreateFile, error, nullptr);
         }
     }
     PW_LOG_RETURN_CODE(m_function, 'E', LogNames::Invoked::kCreateFile, ERROR_FILE_EXISTS, nullptr,
@@ -429,7 +425,6 @@ ResultCode CAtomicFileWriter::createTemporaryFile(const std::wstring& target, CU
 ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::wstring& target,
                                             TargetRefusal& refusal)
 {
-    const char* const kFunction = m_function;
     const DWORD error = RetryWhileFileInUse(
         [&]() -> DWORD { return RenameOver(file.get(), target); },
         [&target](DWORD refused)
@@ -443,7 +438,8 @@ ResultCode CAtomicFileWriter::replaceTarget(CUniqueFileHandle& file, const std::
     }
     if (error != ERROR_ACCESS_DENIED && !IsFileInUse(error))
     {
-        return PW_LOG_IF_FAILED(LogNames::Invoked::kSetFileInformationByHandle, error, nullptr);
+        return PW_LOG_IF_FAILED_FOR(m_function, 'E', LogNames::Invoked::kSetFileInformationByHandle, error,
+                                    nullptr);
     }
     refusal.cause = IsFileInUse(error) ? TargetRefusal::Cause::InUse : InspectTarget(target);
     // A refused access counts as a file in use only when the Restart Manager names who holds it.

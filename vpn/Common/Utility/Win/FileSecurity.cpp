@@ -199,11 +199,11 @@ ResultCode CheckFolderRights(const std::wstring& path, PACL dacl, const CTrusted
 
 ResultCode CFileSecurity::BuildDescriptor(const wchar_t* sddl, CUniqueLocalMemory& descriptor)
 {
-    constexpr const char* kFunction = kBuildDescriptor;
-    PW_RETURN_IF_WIN32_BOOL_FALSE(LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor,
-                                  pw::Api().ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                                      sddl, SDDL_REVISION_1, descriptor.put(), nullptr),
-                                  "%s", CNarrowText(sddl).c_str());
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(kBuildDescriptor, 'E',
+                                      LogNames::Invoked::kConvertStringSecurityDescriptorToSecurityDescriptor,
+                                      pw::Api().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                          sddl, SDDL_REVISION_1, descriptor.put(), nullptr),
+                                      "%s", CNarrowText(sddl).c_str());
     return GLOBAL_SUCCESS;
 }
 
@@ -260,7 +260,6 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
                                       DWORD share, const CTrustedIdentities& trusted, FoundFile& found,
                                       CUniqueFileHandle& file)
 {
-    const char* const kFunction = function;
     found = FoundFile();
     file.reset();
     CUniqueFileHandle opened(pw::Api().CreateFileW(
@@ -277,22 +276,22 @@ ResultCode CFileSecurity::InspectFile(const char* function, const std::wstring& 
         {
             return error;
         }
-        return PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCreateFile, error, "Cannot look at %s",
-                                   CNarrowText(path).c_str());
+        return PW_LOG_IF_FAILED_FOR(function, 'W', LogNames::Invoked::kCreateFile, error, "Cannot look at %s",
+                                    CNarrowText(path).c_str());
     }
     FILE_ATTRIBUTE_TAG_INFO attributes = {};
     FILE_STANDARD_INFO standard = {};
-    PW_RETURN_IF_WIN32_BOOL_FALSE_AT('W', LogNames::Invoked::kGetFileInformationByHandleEx,
-                                     QueryInformation(opened.get(), FileAttributeTagInfo, attributes) &&
-                                         QueryInformation(opened.get(), FileStandardInfo, standard),
-                                     "Cannot read the attributes of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_WIN32_BOOL_FALSE_FOR(function, 'W', LogNames::Invoked::kGetFileInformationByHandleEx,
+                                      QueryInformation(opened.get(), FileAttributeTagInfo, attributes) &&
+                                          QueryInformation(opened.get(), FileStandardInfo, standard),
+                                      "Cannot read the attributes of %s", CNarrowText(path).c_str());
     OwnerAndDacl security;
-    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
-                           "Cannot read the owner of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED_FOR(function, 'W', LogNames::Invoked::kGetSecurityInfo, security.read(opened.get()),
+                            "Cannot read the owner of %s", CNarrowText(path).c_str());
     std::string grant;
-    PW_RETURN_IF_FAILED_AT('W', LogNames::Invoked::kGetAce,
-                           FindUntrustedGrant(security.dacl, trusted, kFileRights, grant),
-                           "Cannot read the rights of %s", CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED_FOR(function, 'W', LogNames::Invoked::kGetAce,
+                            FindUntrustedGrant(security.dacl, trusted, kFileRights, grant),
+                            "Cannot read the rights of %s", CNarrowText(path).c_str());
     found.exists = true;
     found.links = standard.NumberOfLinks;
     found.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);

@@ -18,6 +18,8 @@ public:
     explicit CNarrowText(const wchar_t* text, UINT codePage = CP_THREAD_ACP);
     // The converted text, or nullptr when the conversion failed.
     const char* c_str() const { return m_ok ? m_buffer.c_str() : nullptr; }
+    // The converted text, or fallback when the conversion failed.
+    const char* c_str_or(const char* fallback) const { return m_ok ? m_buffer.c_str() : fallback; }
 
 private:
     std::string m_buffer;

@@ -33,7 +33,7 @@ struct ServiceHandles
 
 const char* LogText(const CNarrowText& text)
 {
-    return text.c_str() != nullptr ? text.c_str() : "";
+    return text.c_str_or("");
 }
 
 // The start of every public operation: logs "<verb> service "<name>"" under the operation's name,

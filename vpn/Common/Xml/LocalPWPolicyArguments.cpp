@@ -41,8 +41,7 @@ bool IsServerListText(const std::wstring& text)
 // The narrow form of a text for a warning, as the log would show it.
 std::string Narrow(const std::wstring& text)
 {
-    const CNarrowText narrow(text);
-    return narrow.c_str() != nullptr ? narrow.c_str() : "?";
+    return CNarrowText(text).c_str_or("?");
 }
 } // namespace
 

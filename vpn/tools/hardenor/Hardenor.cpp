@@ -99,7 +99,7 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
         if (const wchar_t* unknown = unknownSwitch(argc, argv))
         {
             const CNarrowText name(unknown);
-            const char* shown = name.c_str() != nullptr ? name.c_str() : "?";
+            const char* shown = name.c_str_or("?");
             const char* rule = IsSwitchCharacter(unknown[0]) ? "" : ": a switch begins with / or -";
             console.write(("Unknown switch " + std::string(shown) + rule + "\n\n").c_str());
             printUsage(console);
@@ -273,8 +273,7 @@ void restartAgent(IConsole& console)
         for (const std::wstring& folder : folders)
         {
             const CNarrowText name(folder);
-            where +=
-                std::string(where.empty() ? "" : " or ") + (name.c_str() != nullptr ? name.c_str() : "?");
+            where += std::string(where.empty() ? "" : " or ") + name.c_str_or("?");
         }
         if (where.empty())
         {
@@ -510,8 +509,8 @@ void ReportSkippedArguments(const std::vector<const wchar_t*>& arguments, size_t
         if (static_cast<size_t>(skipped.index) < given)
         {
             const CNarrowText argument(arguments[static_cast<size_t>(skipped.index)]);
-            const char* shown = argument.c_str() != nullptr ? argument.c_str() : "?";
-            console.write(("Skipped " + std::string(shown) + ": " + skipped.reason + "\n").c_str());
+            console.write(
+                ("Skipped " + std::string(argument.c_str_or("?")) + ": " + skipped.reason + "\n").c_str());
         }
     }
 }

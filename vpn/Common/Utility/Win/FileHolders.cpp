@@ -70,8 +70,7 @@ ResultCode CFileHolders::Describe(const std::wstring& path, std::string& holders
         char id[32] = {};
         std::snprintf(id, sizeof(id), " (process id %lu)",
                       static_cast<unsigned long>(process.Process.dwProcessId));
-        holders += (holders.empty() ? "" : ", ") +
-                   std::string(narrow.c_str() != nullptr ? narrow.c_str() : "?") + id;
+        holders += (holders.empty() ? "" : ", ") + std::string(narrow.c_str_or("?")) + id;
     }
     return GLOBAL_SUCCESS;
 }

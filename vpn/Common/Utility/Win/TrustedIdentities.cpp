@@ -99,7 +99,7 @@ std::string CTrustedIdentities::SidText(PSID sid)
         return "(unknown)";
     }
     const CNarrowText narrow(static_cast<const wchar_t*>(text.get()));
-    return narrow.c_str() != nullptr ? narrow.c_str() : "(unknown)";
+    return narrow.c_str_or("(unknown)");
 }
 
 std::string CTrustedIdentities::AccountText(PSID sid)

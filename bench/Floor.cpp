@@ -1,10 +1,13 @@
-// The platform work of one run of the tool, done directly and nothing else: write a small file
-// through a temporary file and a rename, read it back through one handle and parse its bytes with
-// the SAX 6.0 reader over COM, report one event-log entry. Exits with 0 when all of it worked.
+// The platform work of one run of the tool, done directly and nothing else: open the event log (the
+// event source, and the two message modules that every run loads for its error descriptions), find
+// the common application data folder through the shell, write a small file there through a
+// temporary file and a rename, read it back through one handle and parse its bytes with the SAX 6.0
+// reader over COM, report one event-log entry. Exits with 0 when all of it worked.
 #include <windows.h>
 
 #include <msxml2.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -78,29 +81,37 @@ bool Parse(const std::wstring& path)
     return parsed;
 }
 
-bool Report()
+// The common application data folder, from the shell loaded at run time and kept loaded for the rest
+// of the process, as the tool does.
+std::wstring CommonAppDataFolder()
 {
-    const HANDLE source = ::RegisterEventSourceA(nullptr, "pwbench");
-    if (source == nullptr)
+    using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+    const HMODULE shell = ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (shell == nullptr)
     {
-        return false;
+        return std::wstring();
     }
-    const char* strings[] = {"pwbench floor run"};
-    const bool reported =
-        ::ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 1, 1, nullptr, 1, 0, strings, nullptr) != FALSE;
-    return ::DeregisterEventSource(source) && reported;
+    const auto getFolderPath =
+        reinterpret_cast<GetFolderPath>(reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetFolderPathW")));
+    wchar_t folder[MAX_PATH] = {};
+    const bool found = getFolderPath != nullptr &&
+                       SUCCEEDED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder));
+    return found ? std::wstring(folder) : std::wstring();
 }
-} // namespace
 
-int wmain()
+HMODULE LoadMessageModule(const wchar_t* name)
 {
-    wchar_t folder[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH)
+    return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+int Run(HANDLE source)
+{
+    const std::wstring folder = CommonAppDataFolder();
+    if (folder.empty())
     {
         return 1;
     }
-    const std::wstring path = std::wstring(folder) + L"pwbench-floor.xml";
+    const std::wstring path = folder + L"\\pwbench-floor.xml";
     if (!WriteThroughRename(path))
     {
         return 2;
@@ -109,5 +120,28 @@ int wmain()
     {
         return 3;
     }
-    return Report() ? 0 : 4;
+    const char* strings[] = {"pwbench floor run"};
+    return ::ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 1, 1, nullptr, 1, 0, strings, nullptr) ? 0 : 4;
+}
+} // namespace
+
+int wmain()
+{
+    const HANDLE source = ::RegisterEventSourceA(nullptr, "pwbench");
+    const HMODULE wininet = LoadMessageModule(L"wininet.dll");
+    const HMODULE winhttp = LoadMessageModule(L"winhttp.dll");
+    const int result = source == nullptr || wininet == nullptr || winhttp == nullptr ? 5 : Run(source);
+    if (winhttp != nullptr)
+    {
+        ::FreeLibrary(winhttp);
+    }
+    if (wininet != nullptr)
+    {
+        ::FreeLibrary(wininet);
+    }
+    if (source != nullptr && !::DeregisterEventSource(source))
+    {
+        return 4;
+    }
+    return result;
 }

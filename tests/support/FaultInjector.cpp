@@ -244,6 +244,10 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(GetSystemDirectoryW, 0, ERROR_ACCESS_DENIED, kFail, None{})                                            \
     X(FormatMessageW, 0, ERROR_NOT_ENOUGH_MEMORY, kFail, FormattedText{})                                    \
     X(LocalFree, SameBlock{}, ERROR_INVALID_HANDLE, kReleaseAndFail, Releases{"local memory"})               \
+    X(GetStdHandle, INVALID_HANDLE_VALUE, ERROR_INVALID_HANDLE, kFail, None{})                               \
+    X(GetConsoleMode, FALSE, ERROR_INVALID_HANDLE, kFail, None{})                                            \
+    X(WriteConsoleW, FALSE, ERROR_INVALID_HANDLE, kFail, None{})                                             \
+    X(GetConsoleOutputCP, 0, ERROR_INVALID_HANDLE, kFail, None{})                                            \
     X(TlsAlloc, TLS_OUT_OF_INDEXES, ERROR_NO_MORE_ITEMS, kFail, None{})                                      \
     X(TlsFree, FALSE, ERROR_INVALID_PARAMETER, kReleaseAndFail, None{})                                      \
     X(Sleep, 0, 0, kFail, None{})                                                                            \

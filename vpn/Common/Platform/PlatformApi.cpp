@@ -186,6 +186,11 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     { return ::FormatMessageW(flags, source, id, language, buffer, size, nullptr); };
     api.LocalFree = ::LocalFree;
 
+    api.GetStdHandle = ::GetStdHandle;
+    api.GetConsoleMode = ::GetConsoleMode;
+    api.WriteConsoleW = ::WriteConsoleW;
+    api.GetConsoleOutputCP = ::GetConsoleOutputCP;
+
     api.TlsAlloc = ::TlsAlloc;
     api.TlsFree = ::TlsFree;
     api.Sleep = ::Sleep;

@@ -67,6 +67,12 @@ struct PlatformApi
     std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPWSTR, DWORD)> FormatMessageW;
     std::function<HLOCAL(HLOCAL)> LocalFree;
 
+    // Console output
+    std::function<HANDLE(DWORD)> GetStdHandle;
+    std::function<BOOL(HANDLE, LPDWORD)> GetConsoleMode;
+    std::function<BOOL(HANDLE, const VOID*, DWORD, LPDWORD, LPVOID)> WriteConsoleW;
+    std::function<UINT()> GetConsoleOutputCP;
+
     // Thread-local storage and time
     std::function<DWORD()> TlsAlloc;
     std::function<BOOL(DWORD)> TlsFree;

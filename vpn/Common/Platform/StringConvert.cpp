@@ -55,3 +55,20 @@ std::string ToUtf8(const std::wstring& text)
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &result[0], needed, nullptr, nullptr);
     return result;
 }
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty())
+    {
+        return std::wstring();
+    }
+    const int length = static_cast<int>(text.size());
+    const int needed = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0)
+    {
+        return std::wstring();
+    }
+    std::wstring result(static_cast<size_t>(needed), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &result[0], needed);
+    return result;
+}

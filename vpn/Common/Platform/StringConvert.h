@@ -28,3 +28,6 @@ private:
 
 // UTF-8 bytes of a wide string (unpaired surrogates become U+FFFD).
 std::string ToUtf8(const std::wstring& text);
+
+// The wide form of UTF-8 text (invalid bytes become U+FFFD).
+std::wstring FromUtf8(const std::string& text);

@@ -1,6 +1,7 @@
 #include "vpn/Common/Xml/LocalPWPolicyArguments.h"
 
 #include <cwctype>
+#include <utility>
 
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/StringConvert.h"
@@ -14,6 +15,8 @@ namespace
 using LogNames::XmlLocalPWPolMgr::kFile;
 namespace names = LogNames::XmlLocalPWPolMgr;
 constexpr const char* kGenerate = names::kGenerateLocalPolicy;
+// Every run turns FIPS mode on unless its arguments say otherwise.
+constexpr wchar_t kImpliedFipsMode[] = L"fm=true";
 
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
 {
@@ -38,99 +41,91 @@ bool IsServerListText(const std::wstring& text)
     return PWCSaxWriter::isXmlText(text) && text.find(L'\r') == std::wstring::npos;
 }
 
-// The narrow form of a text for a warning, as the log would show it.
-std::string Narrow(const std::wstring& text)
-{
-    return CNarrowText(text).c_str_or("?");
-}
 } // namespace
 
-bool LocalPWPolicyArguments::collect(const wchar_t* const* args, int count, PolicyValues& top,
-                                     PolicyValues& update)
+ParsedPolicyArguments LocalPWPolicyArguments::read(const wchar_t* const* args, int count)
 {
-    if (args == nullptr || count < 0)
+    ParsedPolicyArguments arguments;
+    for (int i = 0; args != nullptr && i < count; ++i)
     {
-        PW_LOG_DEBUG(kGenerate, 'E', "Invalid Arguments");
-        return false;
+        if (args[i] != nullptr)
+        {
+            apply(args[i], arguments);
+        }
     }
-    for (const SkippedArgument& skipped : sort(args, count, top, update))
+    return arguments;
+}
+
+void LocalPWPolicyArguments::implyFipsMode(ParsedPolicyArguments& arguments)
+{
+    apply(kImpliedFipsMode, arguments, false);
+}
+
+void LocalPWPolicyArguments::logWarnings(const ParsedPolicyArguments& arguments)
+{
+    for (const SkippedArgument& skipped : arguments.skipped)
     {
         if (skipped.logged)
         {
-            PW_LOG_DEBUG(kGenerate, 'W', "%s", skipped.reason.c_str());
+            PW_LOG_DEBUG(kGenerate, 'W', "%s", CNarrowText(skipped.reason).c_str_or("?"));
         }
     }
-    return true;
 }
 
-std::vector<SkippedArgument> LocalPWPolicyArguments::sort(const wchar_t* const* args, int count,
-                                                          PolicyValues& top, PolicyValues& update)
+void LocalPWPolicyArguments::apply(const wchar_t* text, ParsedPolicyArguments& arguments, bool shown)
 {
-    std::vector<SkippedArgument> skipped;
-    for (int i = 0; args != nullptr && i < count; ++i)
+    const std::wstring argument = text;
+    const auto skip = [&](std::wstring reason, bool logged = true) {
+        arguments.skipped.push_back({argument, std::move(reason), logged, shown});
+    };
+    const size_t equals = argument.find(L'=');
+    if (equals == std::wstring::npos)
     {
-        if (args[i] == nullptr)
-        {
-            continue;
-        }
-        const std::wstring argument = args[i];
-        const size_t equals = argument.find(L'=');
-        if (equals == std::wstring::npos)
-        {
-            skipped.push_back({i,
-                               "ignoring invalid argument " + Narrow(argument) +
-                                   ". Arguments in the form policy_abbreviation=value expected",
-                               true});
-            continue;
-        }
-        const std::wstring abbreviation = argument.substr(0, equals);
-        const std::wstring given = argument.substr(equals + 1);
-        if (given.empty())
-        {
-            skipped.push_back({i, "no value is given", false});
-            continue;
-        }
-        const auto& table = LocalPWPolicyTable::byAbbreviation();
-        const auto definition = table.find(abbreviation);
-        if (definition == table.end())
-        {
-            skipped.push_back({i, "ignoring undefined abbreviation " + Narrow(abbreviation), true});
-            continue;
-        }
-        const PolicyDefinition& policy = definition->second;
-
-        // Free text must make a file that reads back to the same text; enumerated values do by
-        // construction.
-        bool allowed = policy.allowedValues.empty() && IsServerListText(given);
-        std::wstring value = given;
-        for (const std::wstring& candidate : policy.allowedValues)
-        {
-            if (EqualIgnoringCase(given, candidate))
-            {
-                value = candidate;
-                allowed = true;
-                break;
-            }
-        }
-        if (!allowed)
-        {
-            skipped.push_back(
-                {i, Narrow(given) + " is not an allowed value for policy " + Narrow(policy.policyName),
-                 true});
-            continue;
-        }
-
-        PolicyValues& values = policy.updateGroup ? update : top;
-        const auto stored = values.find(policy.policyName);
-        if (stored != values.end() && !stored->second.empty())
-        {
-            skipped.push_back({i,
-                               "ignoring duplicate policy arg " + Narrow(policy.policyName) +
-                                   ". The first value will be used",
-                               true});
-            continue;
-        }
-        values[policy.policyName] = value;
+        skip(L"ignoring invalid argument " + argument +
+             L". Arguments in the form policy_abbreviation=value expected");
+        return;
     }
-    return skipped;
+    const std::wstring abbreviation = argument.substr(0, equals);
+    const std::wstring given = argument.substr(equals + 1);
+    if (given.empty())
+    {
+        skip(L"no value is given", false);
+        return;
+    }
+    const auto& table = LocalPWPolicyTable::byAbbreviation();
+    const auto definition = table.find(abbreviation);
+    if (definition == table.end())
+    {
+        skip(L"ignoring undefined abbreviation " + abbreviation);
+        return;
+    }
+    const PolicyDefinition& policy = definition->second;
+
+    // Free text must make a file that reads back to the same text; enumerated values do by
+    // construction.
+    bool allowed = policy.allowedValues.empty() && IsServerListText(given);
+    std::wstring value = given;
+    for (const std::wstring& candidate : policy.allowedValues)
+    {
+        if (EqualIgnoringCase(given, candidate))
+        {
+            value = candidate;
+            allowed = true;
+            break;
+        }
+    }
+    if (!allowed)
+    {
+        skip(given + L" is not an allowed value for policy " + policy.policyName);
+        return;
+    }
+
+    PolicyValues& values = policy.updateGroup ? arguments.update : arguments.top;
+    const auto stored = values.find(policy.policyName);
+    if (stored != values.end() && !stored->second.empty())
+    {
+        skip(L"ignoring duplicate policy arg " + policy.policyName + L". The first value will be used");
+        return;
+    }
+    values[policy.policyName] = value;
 }

@@ -2,30 +2,44 @@
 
 // The argument rules: turns abbreviation=value arguments into the top-level and the update-group
 // values of the policy file. The first value of a policy wins; an argument that cannot be used is
-// logged as a warning and skipped.
+// skipped, with the text of the warning that the policy manager logs for it.
 
 #include <string>
 #include <vector>
 
 #include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 
-// An argument that the rules do not apply, and why: the text of its warning. An empty value draws
-// no warning, and its reason is for the console alone (logged false).
+// An argument that the rules do not apply, as it was given, and why: the text of its warning.
 struct SkippedArgument
 {
-    int index;
-    std::string reason;
-    bool logged;
+    std::wstring argument;
+    std::wstring reason;
+    // False for an empty value, which draws no warning: its reason is for the console alone.
+    bool logged = true;
+    // False for the tool's own implied value, which the console does not name.
+    bool shown = true;
+};
+
+// What a list of arguments gives: the values of both groups, and the arguments that give none, in
+// the order given.
+struct ParsedPolicyArguments
+{
+    PolicyValues top;
+    PolicyValues update;
+    std::vector<SkippedArgument> skipped;
 };
 
 class LocalPWPolicyArguments
 {
 public:
-    // Adds the usable ones of count arguments (entries may be null) to top and update. False when
-    // the array is unusable.
-    static bool collect(const wchar_t* const* args, int count, PolicyValues& top, PolicyValues& update);
-    // The rules without the log: adds the usable arguments to top and update and returns the others
-    // in order. A null entry is neither; an unusable array gives nothing.
-    static std::vector<SkippedArgument> sort(const wchar_t* const* args, int count, PolicyValues& top,
-                                             PolicyValues& update);
+    // The rules over count arguments; null entries are passed over. Logs nothing.
+    static ParsedPolicyArguments read(const wchar_t* const* args, int count);
+    // Applies one more argument to arguments, as read does; shown says whether a skip of it is named
+    // on the console.
+    static void apply(const wchar_t* argument, ParsedPolicyArguments& arguments, bool shown = true);
+    // FIPS mode on unless the arguments gave FipsMode a value: the implied fm=true is applied after
+    // them, so that a value they gave wins and the implied one draws the duplicate warning.
+    static void implyFipsMode(ParsedPolicyArguments& arguments);
+    // Logs the warning of each skipped argument that draws one, in order, for the policy manager.
+    static void logWarnings(const ParsedPolicyArguments& arguments);
 };

@@ -93,19 +93,19 @@ bool XmlLocalPWPolMgr::GenerateLocalPolicy(const wchar_t* const* args, int count
 bool XmlLocalPWPolMgr::GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args,
                                            int count, TargetRefusal* refusal)
 {
-    PolicyValues top;
-    PolicyValues update;
-    if (!collectPolicyValues(args, count, top, update))
+    if (args == nullptr || count < 0)
     {
+        PW_LOG_DEBUG(names::kGenerateLocalPolicy, 'E', "Invalid Arguments");
         return false;
     }
-    return writeLocalPolicy(context, top, update, refusal);
+    return GenerateLocalPolicy(context, LocalPWPolicyArguments::read(args, count), refusal);
 }
 
-bool XmlLocalPWPolMgr::collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
-                                           PolicyValues& update) const
+bool XmlLocalPWPolMgr::GenerateLocalPolicy(const LocalPolicyContext& context,
+                                           const ParsedPolicyArguments& arguments, TargetRefusal* refusal)
 {
-    return LocalPWPolicyArguments::collect(args, count, top, update);
+    LocalPWPolicyArguments::logWarnings(arguments);
+    return writeLocalPolicy(context, arguments.top, arguments.update, refusal);
 }
 
 bool XmlLocalPWPolMgr::writeLocalPolicy(const PolicyValues& top, const PolicyValues& update,

@@ -11,6 +11,7 @@
 
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Utility/Win/AtomicFileWriter.h"
+#include "vpn/Common/Xml/LocalPWPolicyArguments.h"
 #include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyReader.h"
@@ -62,10 +63,10 @@ public:
     // refusal, when given, receives why the policy file could not be replaced, when that was the failure.
     bool GenerateLocalPolicy(const LocalPolicyContext& context, const wchar_t* const* args, int count,
                              TargetRefusal* refusal = nullptr);
-    // The argument rules of GenerateLocalPolicy: adds the usable arguments to the top-level and the
-    // update-group values, logging and skipping the others. False when the array is unusable.
-    bool collectPolicyValues(const wchar_t* const* args, int count, PolicyValues& top,
-                             PolicyValues& update) const;
+    // Writes the policy file from arguments that were read once by the caller, after logging the
+    // warning of each skipped one.
+    bool GenerateLocalPolicy(const LocalPolicyContext& context, const ParsedPolicyArguments& arguments,
+                             TargetRefusal* refusal = nullptr);
 
     // Resets the record and reads the policy file into it; 0 when there is no file (exists, when
     // given, tells), ERROR_PATH_NOT_FOUND when the policy directory is unknown. Only a plain file with

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <exception>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 #include "vpn/Common/Xml/LocalPWPolicyTable.h"
 #include "vpn/Common/Xml/XmlLocalPWPolMgr.h"
+#include "vpn/tools/hardenor/CommandLine.h"
 
 namespace
 {
@@ -38,42 +38,14 @@ constexpr int kCsidlProgramFiles = 0x26;
 constexpr wchar_t kAgentServiceName[] = L"zirodava";
 constexpr wchar_t kAgentFolder[] = L"\\Veskar\\Veskar Pathweave Roamguard Client\\";
 constexpr wchar_t kAgentExecutable[] = L"zirodava.exe";
-constexpr wchar_t kFipsOnArgument[] = L"fm=true";
-
-// The tool's switches: a name after "/" or "-", in any case, as Windows tools take theirs. No policy
-// argument begins with either character, so any other argument that does is a mistyped switch. A
-// switch's name alone is one whose "/" was forgotten: taken as a policy argument, it would turn a
-// check into a write.
-enum class Switch
-{
-    None, // a policy argument
-    Help,
-    Overwrite, // answers the overwrite prompt in advance, for runs with no one to answer it
-    Status,
-    Unknown,
-    BareName,
-};
-struct SwitchName
-{
-    const wchar_t* name;
-    Switch which;
-};
-constexpr SwitchName kSwitches[] = {
-    {L"?", Switch::Help},      {L"h", Switch::Help},
-    {L"help", Switch::Help},   {L"-help", Switch::Help}, // --help, for those used to it
-    {L"y", Switch::Overwrite}, {L"status", Switch::Status},
-};
-
 void ReportDllSearch(DWORD dllSearchError);
 CStoragePath* CreateStoragePath(IConsole& console);
 std::string RefusalLine(const TargetRefusal& refusal);
-int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console);
+void ReportRefusal(const CommandLine& line, IConsole& console);
+int Run(const CommandLine& line, DWORD dllSearchError, IConsole& console);
 int ReportStatus(DWORD dllSearchError, IConsole& console);
 bool IsAgentIn(const std::wstring& folder);
-bool IsSwitchCharacter(wchar_t character);
-Switch SwitchOf(const wchar_t* argument);
-void ReportSkippedArguments(const std::vector<const wchar_t*>& arguments, size_t given, IConsole& console);
-bool HasSwitch(int argc, const wchar_t* const* argv, Switch which);
+void ReportSkippedArguments(const ParsedPolicyArguments& arguments, IConsole& console);
 void LogEscapedException() noexcept;
 } // namespace
 
@@ -86,8 +58,9 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
                                      : LastErrorOfFailure();
     try
     {
+        const CommandLine line = CommandLine::read(argc, argv);
         // Asking for help changes nothing on the machine.
-        if (isHelpRequested(argc, argv))
+        if (line.help)
         {
             printUsage(console);
             return kExitSuccess;
@@ -96,21 +69,16 @@ int HardenorMain(int argc, wchar_t** argv, IConsole& console)
         ResultCode logResult = 0;
         DiagnosticLogScope log(logResult);
         // A mistyped switch must never turn a check into a write: nothing else happens.
-        if (const wchar_t* unknown = unknownSwitch(argc, argv))
+        if (line.refused != nullptr)
         {
-            const CNarrowText name(unknown);
-            const char* shown = name.c_str_or("?");
-            const char* rule = IsSwitchCharacter(unknown[0]) ? "" : ": a switch begins with / or -";
-            console.write(("Unknown switch " + std::string(shown) + rule + "\n\n").c_str());
-            printUsage(console);
-            PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", shown);
+            ReportRefusal(line, console);
             return kExitFailure;
         }
-        if (isStatusRequested(argc, argv))
+        if (line.status)
         {
             return ReportStatus(dllSearchError, console);
         }
-        return Run(argc, argv, dllSearchError, console);
+        return Run(line, dllSearchError, console);
     }
     catch (...)
     {
@@ -124,7 +92,7 @@ namespace
 {
 // The run after the log is open; every object it creates is released on return, in reverse order
 // of creation.
-int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
+int Run(const CommandLine& line, DWORD dllSearchError, IConsole& console)
 {
     ReportDllSearch(dllSearchError);
 
@@ -141,21 +109,14 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
         return kExitFailure;
     }
 
-    // The user's policy arguments as given, then FIPS mode on; the first value of a policy wins, so a
-    // user's fm=false keeps FIPS mode off.
-    std::vector<const wchar_t*> arguments;
-    std::copy_if(argv + 1, argv + argc, std::back_inserter(arguments),
-                 [](const wchar_t* argument) { return SwitchOf(argument) == Switch::None; });
-    const size_t given = arguments.size();
-    arguments.push_back(kFipsOnArgument);
     // Before the question, so that an administrator who sees a typo can answer N and mend it.
-    ReportSkippedArguments(arguments, given, console);
+    ReportSkippedArguments(line.policy, console);
 
     XmlLocalPWPolMgr policyManager;
     // Where the policy lives and who may own it, resolved once for the whole run.
     const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
 
-    if (policyManager.localPolicyExists(context) && !isOverwriteConfirmed(argc, argv))
+    if (policyManager.localPolicyExists(context) && !line.overwrite)
     {
         console.write(
             "Local policies have already been configured on this computer. Do you wish to continue and "
@@ -173,8 +134,7 @@ int Run(int argc, wchar_t** argv, DWORD dllSearchError, IConsole& console)
     }
 
     TargetRefusal refusal;
-    if (!policyManager.GenerateLocalPolicy(context, arguments.data(), static_cast<int>(arguments.size()),
-                                           &refusal))
+    if (!policyManager.GenerateLocalPolicy(context, line.policy, &refusal))
     {
         // Tell the administrator what to mend, when the old policy file could not be replaced.
         const std::string cause = RefusalLine(refusal);
@@ -328,34 +288,6 @@ bool isAgentInstalled()
     return std::any_of(folders.begin(), folders.end(), IsAgentIn);
 }
 
-bool isStatusRequested(int argc, const wchar_t* const* argv)
-{
-    return HasSwitch(argc, argv, Switch::Status);
-}
-
-bool isOverwriteConfirmed(int argc, const wchar_t* const* argv)
-{
-    return HasSwitch(argc, argv, Switch::Overwrite);
-}
-
-bool isHelpRequested(int argc, const wchar_t* const* argv)
-{
-    return HasSwitch(argc, argv, Switch::Help);
-}
-
-const wchar_t* unknownSwitch(int argc, const wchar_t* const* argv)
-{
-    for (int i = 1; i < argc; ++i)
-    {
-        const Switch which = SwitchOf(argv[i]);
-        if (which == Switch::Unknown || which == Switch::BareName)
-        {
-            return argv[i];
-        }
-    }
-    return nullptr;
-}
-
 void printUsage(IConsole& console)
 {
     console.write(
@@ -367,8 +299,8 @@ void printUsage(IConsole& console)
         "/y overwrites an existing policy file without asking.\n"
         "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
         "Switches may begin with / or - and are not case-sensitive (/Y, -status); a dash pasted from a\n"
-        "document counts as -. Any other argument that begins with / or -, and a switch's name without\n"
-        "its / (status, y), is refused, and nothing is done.\n"
+        "document counts as -. Any other argument that begins with / or -, a switch's name without its /\n"
+        "(status, y), and any other argument without = (statsu), is refused, and nothing is done.\n"
         "Each argument that is not applied is named on a line that begins with Skipped.\n"
         "fm=true is always implied; give fm=false to keep FIPS mode off.\n"
         "Abbreviations are case-sensitive; values are not. The first value given for a policy wins.\n"
@@ -393,16 +325,15 @@ void printUsage(IConsole& console)
         policies += line;
     }
     console.write(policies.c_str());
-    console.write(
-        "\n"
-        "Exit codes:\n"
-        "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
-        "  -1  an unknown switch, not an administrator, the policy file could not be written or read\n"
-        "      back, or no answer to the overwrite prompt (end of input)\n"
-        "Exit codes with /status:\n"
-        "  0   FIPS mode is on\n"
-        "  1   FIPS mode is off, there is no policy file, or an administrator did not write it\n"
-        "  -1  the policy file cannot be read\n");
+    console.write("\n"
+                  "Exit codes:\n"
+                  "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
+                  "  -1  an unknown switch or argument, not an administrator, the policy file could not be\n"
+                  "      written or read back, or no answer to the overwrite prompt (end of input)\n"
+                  "Exit codes with /status:\n"
+                  "  0   FIPS mode is on\n"
+                  "  1   FIPS mode is off, there is no policy file, or an administrator did not write it\n"
+                  "  -1  the policy file cannot be read\n");
 }
 
 namespace
@@ -454,72 +385,41 @@ bool IsAgentIn(const std::wstring& folder)
     return pw::Api().wstat(path.c_str(), &status) == 0 && (status.st_mode & _S_IFREG) != 0;
 }
 
-// "/" and "-", and what stands for them in a command line pasted from a document: the Unicode
-// dashes (hyphen to horizontal bar), the minus sign, their small and full-width forms, and the
-// full-width solidus.
-bool IsSwitchCharacter(wchar_t character)
+// One console line for each argument that the run does not apply, with the text of its warning; the
+// implied FIPS value is the tool's own and is not named.
+void ReportSkippedArguments(const ParsedPolicyArguments& arguments, IConsole& console)
 {
-    switch (character)
+    for (const SkippedArgument& skipped : arguments.skipped)
     {
-    case L'/':
-    case L'-':
-    case 0x2010:
-    case 0x2011:
-    case 0x2012:
-    case 0x2013:
-    case 0x2014:
-    case 0x2015:
-    case 0x2212:
-    case 0xFE58:
-    case 0xFE63:
-    case 0xFF0D:
-    case 0xFF0F:
-        return true;
-    default:
-        return false;
-    }
-}
-
-Switch SwitchOf(const wchar_t* argument)
-{
-    if (argument == nullptr)
-    {
-        return Switch::None;
-    }
-    const bool prefixed = IsSwitchCharacter(argument[0]);
-    for (const SwitchName& known : kSwitches)
-    {
-        if (_wcsicmp(prefixed ? argument + 1 : argument, known.name) == 0)
+        if (skipped.shown)
         {
-            return prefixed ? known.which : Switch::BareName;
-        }
-    }
-    return prefixed ? Switch::Unknown : Switch::None;
-}
-
-// One console line for each of the first given arguments that the policy rules will not apply, with
-// the text of its warning; the implied FIPS argument after them is the tool's own.
-void ReportSkippedArguments(const std::vector<const wchar_t*>& arguments, size_t given, IConsole& console)
-{
-    PolicyValues top;
-    PolicyValues update;
-    for (const SkippedArgument& skipped :
-         LocalPWPolicyArguments::sort(arguments.data(), static_cast<int>(arguments.size()), top, update))
-    {
-        if (static_cast<size_t>(skipped.index) < given)
-        {
-            const CNarrowText argument(arguments[static_cast<size_t>(skipped.index)]);
             console.write(
-                ("Skipped " + std::string(argument.c_str_or("?")) + ": " + skipped.reason + "\n").c_str());
+                ("Skipped " + ToUtf8(skipped.argument) + ": " + ToUtf8(skipped.reason) + "\n").c_str());
         }
     }
 }
 
-bool HasSwitch(int argc, const wchar_t* const* argv, Switch which)
+// The refused argument as typed, why, and the usage; one error entry.
+void ReportRefusal(const CommandLine& line, IConsole& console)
 {
-    return argc > 1 && std::any_of(argv + 1, argv + argc,
-                                   [which](const wchar_t* argument) { return SwitchOf(argument) == which; });
+    const std::string typed = ToUtf8(line.refused);
+    const CNarrowText logged(line.refused);
+    if (line.refusal == CommandLine::Refusal::NotAnArgument)
+    {
+        console.write(
+            ("Unknown argument " + typed + ": it is neither a switch nor abbreviation=value\n\n").c_str());
+        PW_LOG_DEBUG(names::kWmain, 'E', "unknown argument %s: nothing was done", logged.c_str_or("?"));
+    }
+    else
+    {
+        const char* rule =
+            line.refusal == CommandLine::Refusal::BareSwitch ? ": a switch begins with / or -" : "";
+        console.write(("Unknown switch " + typed + rule + "\n\n").c_str());
+        PW_LOG_DEBUG(names::kWmain, 'E', "unknown switch %s: nothing was done", logged.c_str_or("?"));
+    }
+    printUsage(console);
 }
+
 // Logs the exception that is being handled; called from a catch clause.
 void LogEscapedException() noexcept
 {

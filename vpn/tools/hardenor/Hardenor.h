@@ -19,24 +19,6 @@ bool isAgentInstalled();
 // console and in the log; when the agent is not installed it only logs where it looked.
 void restartAgent(IConsole& console);
 
-// The switches are names after "/" or "-", matched ignoring case ("/Y", "-status"). A dash that a
-// document puts in the place of "-" (en dash, em dash, minus sign, ...) and the full-width solidus
-// count as "-" and "/".
-
-// True when an argument asks for the usage text ("/?", "/h", "/help", with "-" too, and "--help").
-bool isHelpRequested(int argc, const wchar_t* const* argv);
-
-// True when an argument asks for the FIPS state that the policy file holds ("/status").
-bool isStatusRequested(int argc, const wchar_t* const* argv);
-
-// True when an argument answers the overwrite prompt in advance ("/y"): an existing policy file is
-// then replaced without asking.
-bool isOverwriteConfirmed(int argc, const wchar_t* const* argv);
-
-// The first argument that begins with "/" or "-" and is none of the switches, or that is a switch's
-// name without them ("status"), or null.
-const wchar_t* unknownSwitch(int argc, const wchar_t* const* argv);
-
 // Writes the usage text to the console.
 void printUsage(IConsole& console);
 

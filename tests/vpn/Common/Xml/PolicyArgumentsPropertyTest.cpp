@@ -27,6 +27,7 @@
 #include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
+#include "vpn/Common/Xml/LocalPWPolicyArguments.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
 #include "vpn/Common/Xml/PWCSaxWriter.h"
@@ -681,10 +682,10 @@ TEST(PolicyArgumentsProperty, RandomListsReadBackAsTheRulesSay)
     ASSERT_TRUE(reader.ok());
     const auto check = [&](const std::vector<const wchar_t*>& pointers, int count, const Outcome& expected)
     {
-        XmlLocalPWPolMgr manager;
-        PolicyValues top;
-        PolicyValues update;
-        ASSERT_TRUE(manager.collectPolicyValues(pointers.data(), count, top, update));
+        const ParsedPolicyArguments arguments = LocalPWPolicyArguments::read(pointers.data(), count);
+        LocalPWPolicyArguments::logWarnings(arguments);
+        const PolicyValues& top = arguments.top;
+        const PolicyValues& update = arguments.update;
         ASSERT_EQ(expected.warnings, LoggedWarnings(log));
         ASSERT_EQ(expected.top, top);
         ASSERT_EQ(expected.update, update);

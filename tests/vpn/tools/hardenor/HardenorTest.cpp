@@ -163,13 +163,13 @@ TEST_F(HardenorPolicyFile, EveryPolicyInItsPlaceWithValuesInTheirOwnForm)
     const HardenorResult run =
         RunHardenor({L"upsp=FALSE", L"rtp=ipsec", L"rpc=all",       L"ecc=True", L"sct=true",   L"rwl=false",
                      L"efn=true",   L"epf=false", L"emn=true",      L"ewn=true", L"upsu=false", L"upcu=true",
-                     L"upvp=false", L"upip=true", L"upal=s1,s2;s3", L"FM=false", L"fm=yes",     L"bd",
+                     L"upvp=false", L"upip=true", L"upal=s1,s2;s3", L"FM=false", L"fm=yes",     L"",
                      L"zz=1",       L"bd=",       L"ecc=false"});
     EXPECT_EQ(0u, run.exitCode);
     // Regression: the skipped arguments were named only in the event log, under "Successfully".
     EXPECT_EQ(
         "Skipped FM=false: ignoring undefined abbreviation FM\r\nSkipped fm=yes: yes is not an allowed "
-        "value for policy FipsMode\r\nSkipped bd: ignoring invalid argument bd. Arguments in the form "
+        "value for policy FipsMode\r\nSkipped : ignoring invalid argument . Arguments in the form "
         "policy_abbreviation=value expected\r\nSkipped zz=1: ignoring undefined abbreviation zz\r\nSkipped "
         "bd=: no value is given\r\nSkipped ecc=false: ignoring duplicate policy arg EnableCRLCheck. The "
         "first value will be used\r\n" +
@@ -442,8 +442,7 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
               causes);
 }
 
-// A mistyped switch never turns into a write: nothing is read, prompted, written or restarted. An
-// argument that only looks like one is a policy argument, skipped.
+// A mistyped switch never turns into a write: nothing is read, prompted, written or restarted.
 TEST_F(HardenorHelp, UnknownSwitchesAreRefusedBeforeAnythingElse)
 {
     const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
@@ -460,13 +459,42 @@ TEST_F(HardenorHelp, UnknownSwitchesAreRefusedBeforeAnythingElse)
             << run.output;
         EXPECT_EQ(previous, CurrentPolicy()) << unknown;
     }
+}
+
+// Regression: an argument without "=" was skipped with a warning and the run went on to write and
+// restart, so a detection rule's /status mangled on its way (a dash in the wrong code page, an
+// invisible character before the "/", a misspelling) remediated the machine in every cycle. It is
+// refused now, alone or after a whole command line, over no file or an existing one; an empty
+// argument is still skipped.
+TEST_F(HardenorHelp, ArgumentsWithoutEqualsAreRefusedSoAMangledCheckNeverWrites)
+{
+    ASSERT_TRUE(agent::Install());
+    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
+    const std::string because = ": it is neither a switch nor abbreviation=value";
+    for (const wchar_t* mangled : {L"\u00fbstatus", L"\u00e2\u20ac\u201cstatus", L"\u00adstatus",
+                                   L"\ufeff/status", L"\u200b/status", L"statsu", L"status ", L"bd"})
+    {
+        for (const bool afterAWrite : {false, true})
+        {
+            RemovePath(PolicyFilePath());
+            ASSERT_TRUE(!afterAWrite || WriteFileBytes(PolicyFilePath(), previous));
+            const HardenorResult run =
+                RunHardenor(afterAWrite ? std::vector<std::wstring>{L"/y", L"bd=true", mangled}
+                                        : std::vector<std::wstring>{mangled, L"yes"},
+                            "y\n");
+            EXPECT_EQ(kExitFailure, run.exitCode) << ToUtf8(mangled);
+            EXPECT_EQ(0u, run.output.rfind("Unknown argument ", 0)) << run.output;
+            // One line, then the usage: nothing was asked, written or restarted.
+            EXPECT_EQ(run.output.find("\r\n"), run.output.find(because + "\r\n\r\nUsage:") + because.size())
+                << run.output;
+            EXPECT_EQ(afterAWrite ? previous : std::string(), CurrentPolicy()) << ToUtf8(mangled);
+        }
+    }
     RemovePath(PolicyFilePath());
-    agent::RemoveExecutable();
-    const HardenorResult lookalike = RunHardenor({L"statsu", L"yes"});
-    const std::string form = ". Arguments in the form policy_abbreviation=value expected\r\n";
-    EXPECT_EQ(std::make_pair(DWORD{0}, "Skipped statsu: ignoring invalid argument statsu" + form +
-                                           "Skipped yes: ignoring invalid argument yes" + form + kEnabled),
-              std::make_pair(lookalike.exitCode, lookalike.output));
+    const HardenorResult empty = RunHardenor({L"/y", L"", L"bd=true"});
+    EXPECT_EQ(0u, empty.exitCode);
+    EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
+              CurrentPolicy());
 }
 
 // A copy of the exe is the message file of its event source: the entries' ids render their one text.

@@ -41,6 +41,26 @@ bool IsServerListText(const std::wstring& text)
     return PWCSaxWriter::isXmlText(text) && text.find(L'\r') == std::wstring::npos;
 }
 
+// The value that policy stores for given, in its own form; false when the policy does not take it.
+bool AcceptedValue(const PolicyDefinition& policy, const std::wstring& given, std::wstring& value)
+{
+    // Free text must make a file that reads back to the same text; enumerated values do by
+    // construction.
+    value = given;
+    if (policy.allowedValues.empty())
+    {
+        return IsServerListText(given);
+    }
+    for (const std::wstring& candidate : policy.allowedValues)
+    {
+        if (EqualIgnoringCase(given, candidate))
+        {
+            value = candidate;
+            return true;
+        }
+    }
+    return false;
+}
 } // namespace
 
 ParsedPolicyArguments LocalPWPolicyArguments::read(const wchar_t* const* args, int count)
@@ -59,6 +79,36 @@ ParsedPolicyArguments LocalPWPolicyArguments::read(const wchar_t* const* args, i
 void LocalPWPolicyArguments::implyFipsMode(ParsedPolicyArguments& arguments)
 {
     apply(kImpliedFipsMode, arguments, false);
+}
+
+bool LocalPWPolicyArguments::keep(const std::vector<FiledPolicy>& filed, ParsedPolicyArguments& arguments,
+                                  std::wstring& cause)
+{
+    for (const FiledPolicy& policy : filed)
+    {
+        const PolicyDefinition* definition = LocalPWPolicyTable::findByName(policy.name);
+        if (definition == nullptr)
+        {
+            cause = L"the element " + policy.name + L", which is not a policy";
+            return false;
+        }
+        PolicyValues& values = definition->updateGroup ? arguments.update : arguments.top;
+        if (values.count(policy.name) != 0)
+        {
+            continue; // the command line gives it
+        }
+        std::wstring value;
+        // A server list without names is what a list of separators alone writes.
+        const bool emptyList = policy.value.empty() && definition->allowedValues.empty();
+        if (!emptyList && !AcceptedValue(*definition, policy.value, value))
+        {
+            cause = policy.name + L" \"" + policy.value + L"\", a value that the command line does not take";
+            return false;
+        }
+        values[policy.name] = value;
+        arguments.kept.push_back(LocalPWPolicyTable::abbreviationOf(policy.name) + L"=" + policy.value);
+    }
+    return true;
 }
 
 void LocalPWPolicyArguments::logWarnings(const ParsedPolicyArguments& arguments)
@@ -100,21 +150,8 @@ void LocalPWPolicyArguments::apply(const wchar_t* text, ParsedPolicyArguments& a
         return;
     }
     const PolicyDefinition& policy = definition->second;
-
-    // Free text must make a file that reads back to the same text; enumerated values do by
-    // construction.
-    bool allowed = policy.allowedValues.empty() && IsServerListText(given);
-    std::wstring value = given;
-    for (const std::wstring& candidate : policy.allowedValues)
-    {
-        if (EqualIgnoringCase(given, candidate))
-        {
-            value = candidate;
-            allowed = true;
-            break;
-        }
-    }
-    if (!allowed)
+    std::wstring value;
+    if (!AcceptedValue(policy, given, value))
     {
         skip(given + L" is not an allowed value for policy " + policy.policyName);
         return;

@@ -27,6 +27,9 @@ struct ParsedPolicyArguments
     PolicyValues top;
     PolicyValues update;
     std::vector<SkippedArgument> skipped;
+    // The policies kept from an existing file, as abbreviation=value with the value as the file
+    // holds it, in the file's order.
+    std::vector<std::wstring> kept;
 };
 
 class LocalPWPolicyArguments
@@ -40,6 +43,11 @@ public:
     // FIPS mode on unless the arguments gave FipsMode a value: the implied fm=true is applied after
     // them, so that a value they gave wins and the implied one draws the duplicate warning.
     static void implyFipsMode(ParsedPolicyArguments& arguments);
+    // Adds the filed policies that arguments do not give, with their values in their own form, and
+    // lists them in kept. False, with cause naming the first policy whose value the command line
+    // would not take, when one cannot be kept; arguments may then hold some of them.
+    static bool keep(const std::vector<FiledPolicy>& filed, ParsedPolicyArguments& arguments,
+                     std::wstring& cause);
     // Logs the warning of each skipped argument that draws one, in order, for the policy manager.
     static void logWarnings(const ParsedPolicyArguments& arguments);
 };

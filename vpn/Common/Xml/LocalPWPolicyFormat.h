@@ -23,3 +23,10 @@ constexpr wchar_t kCurrentVersion[] = PW_VERSION_TEXT_W;
 
 // Policy name -> value, ordered by plain comparison of 16-bit code units.
 using PolicyValues = std::map<std::wstring, std::wstring>;
+
+// A policy as a file holds it: its element name and its text; a server list's names joined with ";".
+struct FiledPolicy
+{
+    std::wstring name;
+    std::wstring value;
+};

@@ -90,12 +90,15 @@ void LocalPWPolicyReader::reset()
     openElements.clear();
     inAuthorizedServerList = false;
     inUpdatePolicy = false;
+    m_filed = Filed();
 }
 
 void LocalPWPolicyReader::startElement(const std::wstring& name)
 {
+    fileElement(name);
     // A child's text is its own: the text of the element around it goes on after the child's end.
     OpenElement element;
+    element.tag = name;
     if (name == kUpdatePolicyElement)
     {
         inUpdatePolicy = true;
@@ -120,6 +123,7 @@ void LocalPWPolicyReader::endElement(const std::wstring& name)
     {
         const OpenElement element = std::move(openElements.back());
         openElements.pop_back();
+        fileText(element);
         if (!element.text.empty())
         {
             applyElementValue(element);
@@ -163,6 +167,69 @@ void LocalPWPolicyReader::applyElementValue(const OpenElement& element)
         return;
     }
     policy->store(element.text, record);
+}
+
+void LocalPWPolicyReader::fileElement(const std::wstring& tag)
+{
+    const std::wstring parent = openElements.empty() ? std::wstring() : openElements.back().tag;
+    const size_t depth = openElements.size();
+    const PolicyDefinition* policy = LocalPWPolicyTable::findByName(tag);
+    const bool inPlace =
+        (depth == 0 && tag == kRootElement) ||
+        (depth == 1 && (tag == kUpdatePolicyElement || (policy != nullptr && !policy->updateGroup))) ||
+        (depth == 2 && parent == kUpdatePolicyElement && policy != nullptr && policy->updateGroup) ||
+        (depth == 3 && parent == kAuthorizedServerListElement && tag == kServerNameElement);
+    const auto note = [this](std::wstring cause)
+    {
+        if (m_filed.foreign.empty())
+        {
+            m_filed.foreign = std::move(cause);
+        }
+    };
+    if (!inPlace)
+    {
+        note(L"the element " + tag + L", which is not a policy where it stands");
+        return;
+    }
+    if (policy == nullptr)
+    {
+        return;
+    }
+    for (const FiledPolicy& filed : m_filed.policies)
+    {
+        if (filed.name == tag)
+        {
+            note(L"the policy " + tag + L" twice");
+            return;
+        }
+    }
+    m_filed.policies.push_back({tag, std::wstring()});
+}
+
+void LocalPWPolicyReader::fileText(const OpenElement& element)
+{
+    if (m_filed.policies.empty())
+    {
+        return;
+    }
+    FiledPolicy& last = m_filed.policies.back();
+    if (element.tag == kServerNameElement && last.name == kAuthorizedServerListElement)
+    {
+        // Names are joined with ";": a name that holds a separator, or nothing, would not come back.
+        if (element.text.empty() || element.text.find_first_of(L",;") != std::wstring::npos)
+        {
+            if (m_filed.foreign.empty())
+            {
+                m_filed.foreign = L"the server name \"" + element.text + L"\", which a list cannot hold";
+            }
+            return;
+        }
+        last.value += (last.value.empty() ? L"" : L";") + element.text;
+    }
+    else if (element.tag == last.name && element.tag != kAuthorizedServerListElement)
+    {
+        last.value = element.text;
+    }
 }
 
 void LocalPWPolicyReader::attribute(const std::wstring& name, const std::wstring& value)

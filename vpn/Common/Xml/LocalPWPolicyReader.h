@@ -12,6 +12,7 @@
 #include "vpn/Common/Logging/ResultCodes.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Utility/Win/TrustedIdentities.h"
+#include "vpn/Common/Xml/LocalPWPolicyFormat.h"
 #include "vpn/Common/Xml/LocalPWPolicyInfo.h"
 
 class LocalPWPolicyReader
@@ -28,6 +29,17 @@ public:
     void characters(const std::wstring& text);
     // An attribute of the element that started last.
     void attribute(const std::wstring& name, const std::wstring& value);
+
+    // What the file holds, as the tool would write it back: its policies in the file's order, and
+    // why it cannot be written back as it is (empty when it can): the first element that is not a
+    // policy or the file's structure where it stands, a policy given twice, or a server name that
+    // holds "," or ";" or nothing.
+    struct Filed
+    {
+        std::vector<FiledPolicy> policies;
+        std::wstring foreign;
+    };
+    const Filed& filed() const { return m_filed; }
 
     // What the read-back holds until the parse is done, so that the file checked is the file read:
     // the folders on the policy file's way, and the file itself, shared for reading only.
@@ -70,7 +82,13 @@ private:
     {
         std::wstring name;
         std::wstring text;
+        std::wstring tag; // the element's own name
     };
+
+    // Notes in m_filed where an element that starts below the open ones stands in the format.
+    void fileElement(const std::wstring& tag);
+    // Notes the whole text of a policy element or server name that has ended.
+    void fileText(const OpenElement& element);
 
     // Stores the whole text of an element that has ended into the record.
     void applyElementValue(const OpenElement& element);
@@ -80,4 +98,5 @@ private:
     std::vector<OpenElement> openElements;
     bool inAuthorizedServerList = false;
     bool inUpdatePolicy = false;
+    Filed m_filed;
 };

@@ -119,3 +119,15 @@ const PolicyDefinition* LocalPWPolicyTable::findByName(const std::wstring& name)
     }
     return nullptr;
 }
+
+std::wstring LocalPWPolicyTable::abbreviationOf(const std::wstring& name)
+{
+    for (const auto& entry : byAbbreviation())
+    {
+        if (entry.second.policyName == name)
+        {
+            return entry.first;
+        }
+    }
+    return std::wstring();
+}

@@ -63,4 +63,6 @@ public:
     static const std::map<std::wstring, PolicyDefinition>& byAbbreviation();
     // The policy written under element name, or null.
     static const PolicyDefinition* findByName(const std::wstring& name);
+    // The abbreviation of the policy written under element name; empty when there is none.
+    static std::wstring abbreviationOf(const std::wstring& name);
 };

@@ -10,6 +10,7 @@ enum class Switch
     Help,
     Overwrite, // answers the overwrite prompt in advance, for runs with no one to answer it
     Status,
+    Keep, // keeps the existing file's policies that the command line does not give
 };
 struct SwitchName
 {
@@ -17,9 +18,9 @@ struct SwitchName
     Switch which;
 };
 constexpr SwitchName kSwitches[] = {
-    {L"?", Switch::Help},      {L"h", Switch::Help},
-    {L"help", Switch::Help},   {L"-help", Switch::Help}, // --help, for those used to it
-    {L"y", Switch::Overwrite}, {L"status", Switch::Status},
+    {L"?", Switch::Help},      {L"h", Switch::Help},        {L"help", Switch::Help},
+    {L"-help", Switch::Help}, // --help, for those used to it
+    {L"y", Switch::Overwrite}, {L"status", Switch::Status}, {L"keep", Switch::Keep},
 };
 
 // "/" and "-", and what stands for them in a command line pasted from a document: the Unicode
@@ -105,6 +106,7 @@ CommandLine CommandLine::read(int argc, const wchar_t* const* argv)
             line.help |= which == Switch::Help;
             line.overwrite |= which == Switch::Overwrite;
             line.status |= which == Switch::Status;
+            line.keep |= which == Switch::Keep;
         }
         else
         {

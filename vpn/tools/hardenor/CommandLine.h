@@ -26,6 +26,8 @@ struct CommandLine
     bool overwrite = false;
     // Asks for the FIPS state that the policy file holds ("/status").
     bool status = false;
+    // Keeps the existing file's policies that the command line does not give ("/keep"); asks nothing.
+    bool keep = false;
     // The first argument that is refused, as typed, and why; null when there is none.
     const wchar_t* refused = nullptr;
     Refusal refusal = Refusal::None;

@@ -46,6 +46,9 @@ int Run(const CommandLine& line, DWORD dllSearchError, IConsole& console);
 int ReportStatus(DWORD dllSearchError, IConsole& console);
 bool IsAgentIn(const std::wstring& folder);
 void ReportSkippedArguments(const ParsedPolicyArguments& arguments, IConsole& console);
+bool KeepFiledPolicies(XmlLocalPWPolMgr& manager, const LocalPolicyContext& context,
+                       ParsedPolicyArguments& policy, IConsole& console);
+void ListFiledPolicies(const XmlLocalPWPolMgr& manager, IConsole& console);
 void LogEscapedException() noexcept;
 } // namespace
 
@@ -116,7 +119,16 @@ int Run(const CommandLine& line, DWORD dllSearchError, IConsole& console)
     // Where the policy lives and who may own it, resolved once for the whole run.
     const LocalPolicyContext context = XmlLocalPWPolMgr::resolveContext();
 
-    if (policyManager.localPolicyExists(context) && !line.overwrite)
+    ParsedPolicyArguments policy = line.policy;
+    if (line.keep)
+    {
+        // Nothing is replaced that the command line does not name: there is nothing to ask.
+        if (!KeepFiledPolicies(policyManager, context, policy, console))
+        {
+            return kExitFailure;
+        }
+    }
+    else if (policyManager.localPolicyExists(context) && !line.overwrite)
     {
         console.write(
             "Local policies have already been configured on this computer. Do you wish to continue and "
@@ -134,7 +146,7 @@ int Run(const CommandLine& line, DWORD dllSearchError, IConsole& console)
     }
 
     TargetRefusal refusal;
-    if (!policyManager.GenerateLocalPolicy(context, line.policy, &refusal))
+    if (!policyManager.GenerateLocalPolicy(context, policy, &refusal))
     {
         // Tell the administrator what to mend, when the old policy file could not be replaced.
         const std::string cause = RefusalLine(refusal);
@@ -214,13 +226,10 @@ int ReportStatus(DWORD dllSearchError, IConsole& console)
         console.write("No local policy file: FIPS mode is off\n");
         return kExitFipsOff;
     }
-    if (policyManager.getLocalPolicyInfo().getFipsMode())
-    {
-        console.write("FIPS mode is on\n");
-        return kExitSuccess;
-    }
-    console.write("FIPS mode is off\n");
-    return kExitFipsOff;
+    const bool on = policyManager.getLocalPolicyInfo().getFipsMode();
+    console.write(on ? "FIPS mode is on\n" : "FIPS mode is off\n");
+    ListFiledPolicies(policyManager, console);
+    return on ? kExitSuccess : kExitFipsOff;
 }
 } // namespace
 
@@ -291,13 +300,18 @@ bool isAgentInstalled()
 void printUsage(IConsole& console)
 {
     console.write(
-        "Usage: hardenor.exe [/y] [abbreviation=value ...]\n"
+        "Usage: hardenor.exe [/y | /keep] [abbreviation=value ...]\n"
         "       hardenor.exe /status\n"
         "\n"
         "Writes the machine's local policy file with FIPS mode on, reads it back, reports the FIPS\n"
         "state and restarts the VPN agent service. Run it from an elevated command prompt.\n"
-        "/y overwrites an existing policy file without asking.\n"
-        "/status only reads the policy file and reports the FIPS state; it changes nothing.\n"
+        "/y replaces an existing policy file without asking: its other policies are gone.\n"
+        "/keep keeps the policies of an existing policy file that the command line does not give, and\n"
+        "names each on a line that begins with Kept; it asks nothing. A file that cannot be kept as it\n"
+        "is (unreadable, or with an element or a value that the tool does not write) stops the run.\n"
+        "  For a fleet: hardenor.exe /keep turns FIPS mode on and keeps each machine's policies.\n"
+        "/status only reads the policy file, reports the FIPS state and lists the file's policies as\n"
+        "abbreviation=value; it changes nothing.\n"
         "Switches may begin with / or - and are not case-sensitive (/Y, -status); a dash pasted from a\n"
         "document counts as -. Any other argument that begins with / or -, a switch's name without its /\n"
         "(status, y), and any other argument without = (statsu), is refused, and nothing is done.\n"
@@ -329,7 +343,7 @@ void printUsage(IConsole& console)
                   "Exit codes:\n"
                   "  0   FIPS mode reported (on or off), or overwriting the existing policy file declined\n"
                   "  -1  an unknown switch or argument, not an administrator, the policy file could not be\n"
-                  "      written or read back, or no answer to the overwrite prompt (end of input)\n"
+                  "      kept, written or read back, or no answer to the overwrite prompt (end of input)\n"
                   "Exit codes with /status:\n"
                   "  0   FIPS mode is on\n"
                   "  1   FIPS mode is off, there is no policy file, or an administrator did not write it\n"
@@ -396,6 +410,64 @@ void ReportSkippedArguments(const ParsedPolicyArguments& arguments, IConsole& co
             console.write(
                 ("Skipped " + ToUtf8(skipped.argument) + ": " + ToUtf8(skipped.reason) + "\n").c_str());
         }
+    }
+}
+
+// Reads the existing policy file as /status does and adds its policies that the command line does not
+// give to policy, naming each on the console. False, after saying why on the console and in the log,
+// when the file cannot be read or holds what the tool cannot write back as it is: nothing is changed.
+bool KeepFiledPolicies(XmlLocalPWPolMgr& manager, const LocalPolicyContext& context,
+                       ParsedPolicyArguments& policy, IConsole& console)
+{
+    bool exists = false;
+    const ResultCode loaded = manager.loadLocalPolicy(context, 'E', &exists);
+    std::wstring cause;
+    if (loaded == XmlLocalPWPolMgr::kUntrustedPolicyFile)
+    {
+        cause = L"it was not written by an administrator";
+    }
+    else if (loaded != GLOBAL_SUCCESS)
+    {
+        cause = L"it could not be read";
+    }
+    else if (!exists)
+    {
+        return true;
+    }
+    else if (!manager.getFiledPolicies().foreign.empty())
+    {
+        cause = L"it holds " + manager.getFiledPolicies().foreign;
+    }
+    else if (LocalPWPolicyArguments::keep(manager.getFiledPolicies().policies, policy, cause))
+    {
+        for (const std::wstring& kept : policy.kept)
+        {
+            console.write(("Kept " + ToUtf8(kept) + "\n").c_str());
+        }
+        return true;
+    }
+    else
+    {
+        cause = L"it holds " + cause;
+    }
+    console.write(("The local policy file cannot be kept: " + ToUtf8(cause) +
+                   ". Nothing was changed; a run without /keep replaces the file.\n")
+                      .c_str());
+    PW_LOG_DEBUG(names::kWmain, 'E', "the local policy file cannot be kept: %s; nothing was changed",
+                 CNarrowText(cause).c_str_or("?"));
+    return false;
+}
+
+// One line for each policy of the file that was read, in the file's order, as a command line gives it.
+void ListFiledPolicies(const XmlLocalPWPolMgr& manager, IConsole& console)
+{
+    for (const FiledPolicy& filed : manager.getFiledPolicies().policies)
+    {
+        const std::string argument =
+            ToUtf8(LocalPWPolicyTable::abbreviationOf(filed.name) + L"=" + filed.value);
+        // Quoted where cmd would otherwise split the line or read a character as its own.
+        const bool quoted = argument.find_first_of(" \t&|<>^") != std::string::npos;
+        console.write(((quoted ? "\"" + argument + "\"" : argument) + "\n").c_str());
     }
 }
 

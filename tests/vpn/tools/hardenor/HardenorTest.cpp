@@ -341,10 +341,10 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
     // The switch in any case, with / or -: a mistyped /status that wrote the policy would turn a
     // detection rule into a remediation.
     const std::tuple<const wchar_t*, std::string, std::pair<DWORD, std::string>> cases[] = {
-        {L"/status", PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\n"}},
+        {L"/status", PolicyFile({"<FipsMode>true</FipsMode>"}), {0, "FIPS mode is on\r\nfm=true\r\n"}},
         {L"/STATUS",
          PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>false</FipsMode>"}),
-         {1, "FIPS mode is off\r\n"}},
+         {1, "FIPS mode is off\r\nbd=true\r\nfm=false\r\n"}},
         {L"-status",
          PolicyFile({"<FipsMode>true</FipsMode"}),
          {kExitFailure, "The local policy file could not be read\r\n"}},
@@ -365,7 +365,7 @@ TEST_F(HardenorStatus, ReportsWhatThePolicyFileSaysAndChangesNothing)
     {
         rows.push_back(
             {dash + std::wstring(L"status"), "", {1, "No local policy file: FIPS mode is off\r\n"}});
-        rows.push_back({dash + std::wstring(L"status"), on, {0, "FIPS mode is on\r\n"}});
+        rows.push_back({dash + std::wstring(L"status"), on, {0, "FIPS mode is on\r\nfm=true\r\n"}});
     }
     for (const std::string& file : {std::string(), on})
     {
@@ -418,6 +418,10 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
     for (const auto& [arguments, noDataFolder, exitCode, output] :
          {std::make_tuple(Args{L"/status"}, false, 1, notWritten),
           std::make_tuple(Args{}, false, -1, kPrompt + "An Error Occurred While Loading the Policy File\n"),
+          std::make_tuple(
+              Args{L"/keep"}, false, -1,
+              std::string("The local policy file cannot be kept: it was not written by an "
+                          "administrator. Nothing was changed; a run without /keep replaces the file.\n")),
           std::make_tuple(Args{L"/status"}, true, -1,
                           std::string("The local policy file could not be read\n"))})
     {
@@ -437,9 +441,82 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
             causes.push_back(entry.level + entry.text.substr(0, untrusted.size()));
         }
     }
-    EXPECT_EQ((std::vector<std::string>{"W" + untrusted, "E" + untrusted,
+    EXPECT_EQ((std::vector<std::string>{"W" + untrusted, "E" + untrusted, "E" + untrusted,
                                         "Ecannot tell whether there is a local policy file"}),
               causes);
+    EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), CurrentPolicy());
+}
+
+namespace
+{
+// A machine's policies: top-level ones around FIPS mode, the update group and a server list.
+std::string MachinePolicies(const std::string& fips, const std::string& tunnel)
+{
+    return PolicyFile({"<EnableCRLCheck>false</EnableCRLCheck>", "<FipsMode>" + fips + "</FipsMode>",
+                       "<RestrictTunnelProtocols>" + tunnel + "</RestrictTunnelProtocols>", "<UpdatePolicy>",
+                       "<AllowSoftwareUpdatesFromAnyServer>false</AllowSoftwareUpdatesFromAnyServer>",
+                       "<AuthorizedServerList>", "<ServerName>a.example</ServerName>",
+                       "<ServerName><![CDATA[b&c]]></ServerName></AuthorizedServerList></UpdatePolicy>"});
+}
+} // namespace
+
+// /keep replaces only what the command line names, the implied FIPS value included, names each policy
+// that it keeps and asks nothing; /status lists the policies as a command line gives them.
+TEST_F(HardenorPolicyFile, KeepReplacesOnlyWhatTheCommandLineNames)
+{
+    const std::string servers = "upal=a.example;b&c";
+    const std::string keptRest = "Kept upsu=false\r\nKept " + servers + "\r\n";
+    using Args = std::vector<std::wstring>;
+    for (const auto& [arguments, before, output, after] :
+         {std::make_tuple(Args{L"/keep", L"rtp=tls"}, MachinePolicies("false", "IPSec"),
+                          "Kept ecc=false\r\n" + keptRest + kEnabled, MachinePolicies("true", "TLS")),
+          std::make_tuple(Args{L"/KEEP"}, MachinePolicies("true", "IPSec"),
+                          "Kept ecc=false\r\nKept rtp=IPSec\r\n" + keptRest + kEnabled,
+                          MachinePolicies("true", "IPSec")),
+          std::make_tuple(Args{L"fm=false", L"-keep"}, MachinePolicies("true", "IPSec"),
+                          "Kept ecc=false\r\nKept rtp=IPSec\r\n" + keptRest + kDisabled,
+                          MachinePolicies("false", "IPSec")),
+          std::make_tuple(Args{L"/keep"}, std::string(), kEnabled,
+                          PolicyFile({"<FipsMode>true</FipsMode>"}))})
+    {
+        RemovePath(PolicyFilePath());
+        ASSERT_TRUE(before.empty() || WriteFileBytes(PolicyFilePath(), before));
+        const HardenorResult run = RunHardenor(arguments);
+        EXPECT_EQ(std::make_pair(DWORD{0}, output), std::make_pair(run.exitCode, run.output));
+        EXPECT_EQ(after, CurrentPolicy());
+    }
+    ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), MachinePolicies("true", "IPSec")));
+    const HardenorResult status = RunHardenor({L"/status"});
+    EXPECT_EQ("FIPS mode is on\r\necc=false\r\nfm=true\r\nrtp=IPSec\r\nupsu=false\r\n\"" + servers + "\"\r\n",
+              status.output);
+}
+
+// What cannot be written back as the file holds it stops /keep before anything changes; /y replaces it.
+TEST_F(HardenorPolicyFile, KeepStopsAtWhatItCannotWriteBack)
+{
+    ASSERT_TRUE(agent::Install());
+    const std::string whole = MachinePolicies("true", "IPSec");
+    const std::string unknown = PolicyFile({"<FipsMode>true</FipsMode>", "<TunnelMtu>1400</TunnelMtu>"});
+    for (const auto& [file, cause] :
+         {std::make_pair(unknown, "it holds the element TunnelMtu, which is not a policy where it stands"),
+          std::make_pair(
+              MachinePolicies("true", "GRE"),
+              "it holds RestrictTunnelProtocols \"GRE\", a value that the command line does not take"),
+          std::make_pair(whole.substr(0, whole.size() / 2), "it could not be read")})
+    {
+        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), file));
+        const HardenorResult kept = RunHardenor({L"/keep"});
+        EXPECT_EQ(std::make_pair(kExitFailure, "The local policy file cannot be kept: " + std::string(cause) +
+                                                   ". Nothing was changed; a run without /keep replaces the "
+                                                   "file.\r\n"),
+                  std::make_pair(kept.exitCode, kept.output));
+        EXPECT_EQ(file, CurrentPolicy());
+        const HardenorResult replaced = RunHardenor({L"/y"});
+        EXPECT_EQ(0u, replaced.output.rfind(kEnabled + kRestarting, 0)) << replaced.output;
+        EXPECT_EQ(PolicyFile({"<FipsMode>true</FipsMode>"}), CurrentPolicy());
+    }
+    agent::Stop();
+    agent::WaitFor(SERVICE_STOPPED);
 }
 
 // A mistyped switch never turns into a write: nothing is read, prompted, written or restarted.

@@ -502,6 +502,9 @@ TEST_F(HardenorPolicyFile, KeepStopsAtWhatItCannotWriteBack)
           std::make_pair(
               MachinePolicies("true", "GRE"),
               "it holds RestrictTunnelProtocols \"GRE\", a value that the command line does not take"),
+          std::make_pair(PolicyFile({"<FipsMode>true</FipsMode>", "<UpdatePolicy>", "<AuthorizedServerList>",
+                                     "<ServerName>a,b</ServerName></AuthorizedServerList></UpdatePolicy>"}),
+                         "it holds the server name \"a,b\", which a list cannot hold"),
           std::make_pair(whole.substr(0, whole.size() / 2), "it could not be read")})
     {
         ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), file));
@@ -568,6 +571,7 @@ TEST_F(HardenorHelp, ArgumentsWithoutEqualsAreRefusedSoAMangledCheckNeverWrites)
         }
     }
     RemovePath(PolicyFilePath());
+    agent::RemoveExecutable();
     const HardenorResult empty = RunHardenor({L"/y", L"", L"bd=true"});
     EXPECT_EQ(0u, empty.exitCode);
     EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),

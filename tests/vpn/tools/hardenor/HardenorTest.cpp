@@ -522,58 +522,47 @@ TEST_F(HardenorPolicyFile, KeepStopsAtWhatItCannotWriteBack)
     agent::WaitFor(SERVICE_STOPPED);
 }
 
-// A mistyped switch never turns into a write: nothing is read, prompted, written or restarted.
-TEST_F(HardenorHelp, UnknownSwitchesAreRefusedBeforeAnythingElse)
+// A mistyped switch never turns into a write: nothing is read, asked, written or restarted, over no
+// file or an existing one. Regression: an argument without "=" was skipped with a warning and the run
+// wrote and restarted, so a detection rule's /status mangled on its way (a dash in the wrong code
+// page, an invisible character before the "/", a misspelling) remediated the machine in every cycle.
+TEST_F(HardenorHelp, UnknownSwitchesAndArgumentsWithoutEqualsAreRefusedBeforeAnythingElse)
 {
-    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
     ASSERT_TRUE(agent::Install());
     using Args = std::vector<std::wstring>;
-    for (const Args& arguments : {Args{L"/statsu"}, Args{L"/x", L"fm=false"}, Args{L"fm=false", L"-status:"},
-                                  Args{L"/quiet", L"/y"}, Args{L"-"}})
-    {
-        ASSERT_TRUE(WriteFileBytes(PolicyFilePath(), previous));
-        const HardenorResult run = RunHardenor(arguments, "y\n");
-        const std::string unknown = ToUtf8(arguments[arguments[0].find_first_of(L"/-") == 0 ? 0 : 1]);
-        EXPECT_EQ(kExitFailure, run.exitCode) << unknown;
-        EXPECT_EQ(0u, run.output.rfind("Unknown switch " + unknown + "\r\n\r\nUsage: hardenor.exe", 0))
-            << run.output;
-        EXPECT_EQ(previous, CurrentPolicy()) << unknown;
-    }
-}
-
-// Regression: an argument without "=" was skipped with a warning and the run went on to write and
-// restart, so a detection rule's /status mangled on its way (a dash in the wrong code page, an
-// invisible character before the "/", a misspelling) remediated the machine in every cycle. It is
-// refused now, alone or after a whole command line, over no file or an existing one; an empty
-// argument is still skipped.
-TEST_F(HardenorHelp, ArgumentsWithoutEqualsAreRefusedSoAMangledCheckNeverWrites)
-{
-    ASSERT_TRUE(agent::Install());
-    const std::string previous = PolicyFile({"<FipsMode>false</FipsMode>"});
-    const std::string because = ": it is neither a switch nor abbreviation=value";
+    std::vector<std::pair<Args, std::wstring>> rows = {
+        {{L"/statsu"}, L"Unknown switch /statsu"},
+        {{L"/x", L"fm=false"}, L"Unknown switch /x"},
+        {{L"fm=false", L"-status:"}, L"Unknown switch -status:"},
+        {{L"/quiet", L"/y"}, L"Unknown switch /quiet"},
+        {{L"-"}, L"Unknown switch -"}};
     for (const wchar_t* mangled : {L"\u00fbstatus", L"\u00e2\u20ac\u201cstatus", L"\u00adstatus",
                                    L"\ufeff/status", L"\u200b/status", L"statsu", L"status ", L"bd"})
     {
-        for (const bool afterAWrite : {false, true})
+        const std::wstring line =
+            L"Unknown argument " + std::wstring(mangled) + L": it is neither a switch nor abbreviation=value";
+        rows.push_back({{mangled, L"yes"}, line});
+        rows.push_back({{L"/y", L"bd=true", mangled}, line});
+    }
+    for (const std::string& file : {std::string(), PolicyFile({"<FipsMode>false</FipsMode>"})})
+    {
+        for (const auto& [arguments, line] : rows)
         {
             RemovePath(PolicyFilePath());
-            ASSERT_TRUE(!afterAWrite || WriteFileBytes(PolicyFilePath(), previous));
-            const HardenorResult run =
-                RunHardenor(afterAWrite ? std::vector<std::wstring>{L"/y", L"bd=true", mangled}
-                                        : std::vector<std::wstring>{mangled, L"yes"},
-                            "y\n");
-            EXPECT_EQ(kExitFailure, run.exitCode) << ToUtf8(mangled);
-            EXPECT_EQ(0u, run.output.rfind("Unknown argument ", 0)) << run.output;
-            // One line, then the usage: nothing was asked, written or restarted.
-            EXPECT_EQ(run.output.find("\r\n"), run.output.find(because + "\r\n\r\nUsage:") + because.size())
-                << run.output;
-            EXPECT_EQ(afterAWrite ? previous : std::string(), CurrentPolicy()) << ToUtf8(mangled);
+            ASSERT_TRUE(file.empty() || WriteFileBytes(PolicyFilePath(), file));
+            const HardenorResult run = RunHardenor(arguments, "y\n");
+            // Named as typed, in the code page of output that has no console.
+            const std::string named = CNarrowText(line, CP_OEMCP).c_str_or("?");
+            EXPECT_EQ(std::make_pair(kExitFailure, named + "\r\n\r\nUsage: hardenor.exe"),
+                      std::make_pair(run.exitCode, run.output.substr(0, named.size() + 23)));
+            EXPECT_EQ(file, CurrentPolicy()) << named;
         }
     }
+    // An empty argument, an empty variable of a script, is skipped and the run goes on.
     RemovePath(PolicyFilePath());
     agent::RemoveExecutable();
     const HardenorResult empty = RunHardenor({L"/y", L"", L"bd=true"});
-    EXPECT_EQ(0u, empty.exitCode);
+    EXPECT_EQ(0u, empty.exitCode) << empty.output;
     EXPECT_EQ(PolicyFile({"<BypassDownloader>true</BypassDownloader>", "<FipsMode>true</FipsMode>"}),
               CurrentPolicy());
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -155,6 +156,10 @@ struct FakeScm
                       return TRUE;
                   });
         fakes.add(&pw::PlatformApi::Sleep, [this](DWORD ms) { sleeps.push_back(ms); });
+        // No notification (as before Windows Vista): every wait polls, on a clock that stands still.
+        fakes.add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+                  [](SC_HANDLE, DWORD, PSERVICE_NOTIFYW) -> DWORD { return ERROR_PROC_NOT_FOUND; });
+        fakes.add(&pw::PlatformApi::GetTickCount64, [] { return ULONGLONG{0}; });
     }
 
     DWORD sleptMs() const
@@ -201,6 +206,13 @@ LoggedEntry Failed(char level, const std::string& function, const std::string& i
                    const std::string& text = "")
 {
     return Failure(level, function, "Services", invoked, code, text);
+}
+
+// The warning of a wait that polls.
+LoggedEntry Polling()
+{
+    return Failed('W', "CServices::waitForServiceState", "::NotifyServiceStatusChange", ERROR_PROC_NOT_FOUND,
+                  "polling instead");
 }
 
 LoggedEntry Opening(const NamedOperation& op, const std::string& name)
@@ -327,7 +339,7 @@ TEST_F(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
     EXPECT_EQ((std::vector<DWORD>{SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE}),
               scm.changeArguments);
     const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStart", "agent"),
-                                               Opening("CServices::EnableService", "agent")};
+                                               Opening("CServices::EnableService", "agent"), Polling()};
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
@@ -440,7 +452,8 @@ TEST_F(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
     const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStop", "agent"),
                                                Failed('E', "CServices::ServiceStop", "::ControlService",
                                                       ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-                                                      "SERVICE_CONTROL_STOP")};
+                                                      "SERVICE_CONTROL_STOP"),
+                                               Polling()};
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
@@ -523,8 +536,9 @@ TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
     const WaitCase& c = GetParam();
     FakeScm scm;
     scm.states = {SERVICE_START_PENDING};
+    CServices::CStatusNotification notification;
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
-              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout));
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout, notification));
     EXPECT_EQ(c.polls, scm.sleeps.size());
     EXPECT_EQ(static_cast<int>(c.polls), scm.queries);
     EXPECT_EQ(c.slept, scm.sleptMs());
@@ -535,15 +549,17 @@ TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
     scm.queryError = ERROR_INVALID_HANDLE;
     // STATE_STOPPED is what a default or stale state would hold; a failed poll must not match it.
+    CServices::CStatusNotification notification;
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
-              CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600));
+              CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600, notification));
     EXPECT_EQ(3, scm.queries);
     const LoggedEntry query =
         Failed('E', "CServices::getServiceState", "::QueryServiceStatusEx", ERROR_INVALID_HANDLE);
     // The function name lacks the s of the class: the entry has always read so.
     const LoggedEntry poll = Failed('W', "CServices::waitForServiceState", "CService::getServiceState",
                                     SERVICES_ERROR_QUERY_SERVICE_FAILED);
-    EXPECT_EQ((std::vector<LoggedEntry>{query, poll, query, poll, query, poll}), LoggedEntries(log));
+    EXPECT_EQ((std::vector<LoggedEntry>{Polling(), query, poll, query, poll, query, poll}),
+              LoggedEntries(log));
 }
 
 TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
@@ -561,7 +577,9 @@ TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
                                      }
                                      return query(h, t, b, s, n);
                                  });
-    EXPECT_EQ(SERVICES_SUCCESS, CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000));
+    CServices::CStatusNotification notification;
+    EXPECT_EQ(SERVICES_SUCCESS,
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000, notification));
     EXPECT_EQ(2, polls);
 }
 
@@ -760,18 +778,18 @@ TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
     ASSERT_TRUE(::ControlService(m_service, SERVICE_CONTROL_STOP, &status));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
 
-    // The service stays STOP_PENDING until the stop has begun to wait for it.
+    // The service stays STOP_PENDING until the stop has begun to wait for its notification.
     int sleeps = 0;
     const auto openGatesOnFirstSleep =
-        OverrideApi(&pw::PlatformApi::Sleep,
-                    [&](DWORD ms)
+        OverrideApi(&pw::PlatformApi::SleepEx,
+                    [&](DWORD ms, BOOL alertable)
                     {
                         if (++sleeps == 1)
                         {
                             EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
                             OpenGates();
                         }
-                        ::Sleep(ms);
+                        return ::SleepEx(ms, alertable);
                     });
     RecordingEventLog log;
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
@@ -782,4 +800,73 @@ TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
         Failed('E', "CServices::ServiceStop", "::ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
                "SERVICE_CONTROL_STOP")};
     EXPECT_EQ(expected, LoggedEntries(log));
+}
+
+namespace
+{
+struct HeldCase
+{
+    const char* name;
+    bool stop;      // ServiceStop of the running agent, else ServiceStart of the stopped one
+    DWORD refusal;  // what the registration answers; 0: the service control manager's answer
+    bool gateOpens; // at the wait's first sleep; else the gate stays shut and the clock runs out
+    ResultCode result;
+};
+class ServicesHeldPending : public ServicesUnderScm, public ::testing::WithParamInterface<HeldCase>
+{
+};
+INSTANTIATE_TEST_SUITE_P(
+    Gates, ServicesHeldPending,
+    ::testing::Values(HeldCase{"StartEndsOnTheNotification", false, 0, true, SERVICES_SUCCESS},
+                      HeldCase{"RefusedRegistrationPolls", true, ERROR_SERVICE_NOTIFY_CLIENT_LAGGING, true,
+                               0},
+                      HeldCase{"StopNeverComes", true, 0, false, SERVICES_ERROR_DESIRED_STATE_TIMEOUT},
+                      HeldCase{"StartNeverComes", false, 0, false, SERVICES_ERROR_DESIRED_STATE_TIMEOUT}),
+    [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
+} // namespace
+
+// The agent is held pending by its gate until the wait first sleeps; the clock moves only by the sleeps.
+TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
+{
+    const HeldCase& c = GetParam();
+    Create(SERVICE_DEMAND_START, Gate(c.stop ? L"--stop-gate" : L"--start-gate"));
+    ASSERT_TRUE(!c.stop || CServices::ServiceStart(m_name) == SERVICES_SUCCESS);
+    const DWORD pending = c.stop ? SERVICE_STOP_PENDING : SERVICE_START_PENDING;
+    std::vector<std::string> order;
+    ULONGLONG clock = 0;
+    const auto hold = [&](DWORD ms)
+    {
+        if (order.empty())
+        {
+            order = {State() == pending ? "held" : "not held"};
+            if (c.gateOpens)
+            {
+                OpenGates();
+                order.push_back("opened");
+            }
+        }
+        clock += ms;
+        return c.gateOpens ? ms : 0;
+    };
+    OverrideSet fakes;
+    fakes.add(&pw::PlatformApi::GetTickCount64, [&] { return clock; })
+        .add(&pw::PlatformApi::SleepEx,
+             [&](DWORD ms, BOOL alertable) { return ::SleepEx(hold(ms), alertable); })
+        .add(&pw::PlatformApi::Sleep, [&](DWORD ms) { ::Sleep(hold(ms)); });
+    if (c.refusal != 0)
+    {
+        fakes.add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+                  [&](SC_HANDLE, DWORD, PSERVICE_NOTIFYW) { return c.refusal; });
+    }
+    RecordingEventLog log;
+    EXPECT_EQ(c.result, c.stop ? CServices::ServiceStop(m_name) : CServices::ServiceStart(m_name));
+    order.push_back("returned");
+    EXPECT_EQ((c.gateOpens ? std::vector<std::string>{"held", "opened", "returned"}
+                           : std::vector<std::string>{"held", "returned"}),
+              order);
+    EXPECT_EQ(c.result != 0 ? pending : c.stop ? SERVICE_STOPPED : SERVICE_RUNNING, State());
+    const std::vector<LoggedEntry> entries = LoggedEntries(log);
+    EXPECT_EQ(c.refusal != 0,
+              std::any_of(entries.begin(), entries.end(),
+                          [](const LoggedEntry& e) { return e.invoked == "::NotifyServiceStatusChange"; }));
 }

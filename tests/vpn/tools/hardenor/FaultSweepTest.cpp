@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,37 @@ std::vector<std::wstring> FolderContents()
     return names;
 }
 
+void CALLBACK Deliver(ULONG_PTR buffer)
+{
+    const auto notify = reinterpret_cast<PSERVICE_NOTIFYW>(buffer);
+    notify->pfnNotifyCallback(notify);
+}
+
 // The service manager without its timing: the agent stops at once on a stop control and runs at
-// once on a start request, and sleeps return at once. Then every run polls the same number of times.
+// once on a start request, a notification for the state it is in is queued at once, and sleeps return
+// at once, moving a clock of their own on. Then every run makes the same calls.
 OverrideSet InstantService(DWORD& state)
 {
     OverrideSet fakes;
+    const auto clock = std::make_shared<ULONGLONG>(0);
     fakes.add(&pw::PlatformApi::Sleep, [](DWORD) {})
+        .add(&pw::PlatformApi::GetTickCount64, [clock] { return *clock; })
+        .add(&pw::PlatformApi::SleepEx,
+             [clock](DWORD ms, BOOL)
+             {
+                 *clock += ms;
+                 return ::SleepEx(0, TRUE);
+             })
+        .add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+             [&state](SC_HANDLE, DWORD mask, PSERVICE_NOTIFYW buffer) -> DWORD
+             {
+                 if ((mask & (1u << (state - 1))) != 0)
+                 {
+                     buffer->ServiceStatus.dwCurrentState = state;
+                     ::QueueUserAPC(Deliver, ::GetCurrentThread(), reinterpret_cast<ULONG_PTR>(buffer));
+                 }
+                 return ERROR_SUCCESS;
+             })
         .add(&pw::PlatformApi::QueryServiceStatusEx,
              [&state](SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD size, LPDWORD needed)
              {

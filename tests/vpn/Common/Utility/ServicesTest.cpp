@@ -13,6 +13,7 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
+#include "support/QueuedNotification.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "support/WaitUntil.h"
@@ -545,6 +546,36 @@ TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
     EXPECT_EQ(c.lastSleep, scm.sleeps.back());
 }
 
+namespace
+{
+// What the first registration gives instead of the service control manager's answer.
+DWORD Refused(PSERVICE_NOTIFYW)
+{
+    return ERROR_SERVICE_NOTIFY_CLIENT_LAGGING;
+}
+template <DWORD Status, DWORD State>
+DWORD Reports(PSERVICE_NOTIFYW buffer)
+{
+    buffer->dwNotificationStatus = Status;
+    buffer->ServiceStatus.dwCurrentState = State;
+    QueueNotification(buffer);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+// The callback of a service that is there already comes in the last wait, of 0 ms, when no time is left.
+TEST_F(ServicesWaitFailure, NoTimeLeftStillTakesTheNotificationThatIsQueued)
+{
+    const auto atOnce =
+        OverrideApi(&pw::PlatformApi::NotifyServiceStatusChangeW,
+                    [](SC_HANDLE, DWORD, PSERVICE_NOTIFYW b) { return Reports<0, SERVICE_RUNNING>(b); });
+    CServices::CStatusNotification notification;
+    EXPECT_EQ(SERVICES_SUCCESS,
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 0, notification));
+    EXPECT_TRUE(scm.sleeps.empty());
+}
+
 TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
     scm.queryError = ERROR_INVALID_HANDLE;
@@ -807,25 +838,28 @@ namespace
 struct HeldCase
 {
     const char* name;
-    bool stop;      // ServiceStop of the running agent, else ServiceStart of the stopped one
-    DWORD refusal;  // what the registration answers; 0: the service control manager's answer
-    bool gateOpens; // at the wait's first sleep; else the gate stays shut and the clock runs out
-    ResultCode result;
+    bool stop; // ServiceStop of the running agent, else ServiceStart of the stopped one
+    DWORD (*first)(PSERVICE_NOTIFYW); // the first registration's answer; null: the real one
+    int opensAt;                      // the sleep at which the gate opens; 0: never, the clock runs out
+    bool polls;
 };
 class ServicesHeldPending : public ServicesUnderScm, public ::testing::WithParamInterface<HeldCase>
 {
 };
-INSTANTIATE_TEST_SUITE_P(
-    Gates, ServicesHeldPending,
-    ::testing::Values(HeldCase{"StartEndsOnTheNotification", false, 0, true, SERVICES_SUCCESS},
-                      HeldCase{"RefusedRegistrationPolls", true, ERROR_SERVICE_NOTIFY_CLIENT_LAGGING, true,
-                               0},
-                      HeldCase{"StopNeverComes", true, 0, false, SERVICES_ERROR_DESIRED_STATE_TIMEOUT},
-                      HeldCase{"StartNeverComes", false, 0, false, SERVICES_ERROR_DESIRED_STATE_TIMEOUT}),
-    [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Gates, ServicesHeldPending,
+                         ::testing::Values(HeldCase{"StartEndsOnTheNotification", false, nullptr, 1, false},
+                                           HeldCase{"AnotherStateRegistersAgain", true,
+                                                    Reports<0, SERVICE_STOP_PENDING>, 2, false},
+                                           HeldCase{"RefusedRegistrationPolls", true, Refused, 1, true},
+                                           HeldCase{"MarkedForDeletePolls", true,
+                                                    Reports<ERROR_SERVICE_MARKED_FOR_DELETE, 0>, 1, true},
+                                           HeldCase{"StopNeverComes", true, nullptr, 0, false},
+                                           HeldCase{"StartNeverComes", false, nullptr, 0, false}),
+                         [](const ::testing::TestParamInfo<HeldCase>& info)
+                         { return std::string(info.param.name); });
 } // namespace
 
-// The agent is held pending by its gate until the wait first sleeps; the clock moves only by the sleeps.
+// The agent is held pending by its gate until the wait's sleep that opens it.
 TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
 {
     const HeldCase& c = GetParam();
@@ -834,39 +868,42 @@ TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
     const DWORD pending = c.stop ? SERVICE_STOP_PENDING : SERVICE_START_PENDING;
     std::vector<std::string> order;
     ULONGLONG clock = 0;
+    int sleeps = 0;
     const auto hold = [&](DWORD ms)
     {
         if (order.empty())
         {
             order = {State() == pending ? "held" : "not held"};
-            if (c.gateOpens)
-            {
-                OpenGates();
-                order.push_back("opened");
-            }
         }
-        clock += ms;
-        return c.gateOpens ? ms : 0;
+        if (++sleeps == c.opensAt)
+        {
+            OpenGates();
+            order.push_back("opened");
+        }
+        // A gate that never opens: the sleeps are not slept, only counted on the clock.
+        clock += c.opensAt == 0 ? ms : 0;
+        return c.opensAt == 0 ? 0 : ms;
     };
+    int registrations = 0;
     OverrideSet fakes;
     fakes.add(&pw::PlatformApi::GetTickCount64, [&] { return clock; })
         .add(&pw::PlatformApi::SleepEx,
              [&](DWORD ms, BOOL alertable) { return ::SleepEx(hold(ms), alertable); })
-        .add(&pw::PlatformApi::Sleep, [&](DWORD ms) { ::Sleep(hold(ms)); });
-    if (c.refusal != 0)
-    {
-        fakes.add(&pw::PlatformApi::NotifyServiceStatusChangeW,
-                  [&](SC_HANDLE, DWORD, PSERVICE_NOTIFYW) { return c.refusal; });
-    }
+        .add(&pw::PlatformApi::Sleep, [&](DWORD ms) { ::Sleep(hold(ms)); })
+        .add(
+            &pw::PlatformApi::NotifyServiceStatusChangeW,
+            [&, real = pw::Api().NotifyServiceStatusChangeW](SC_HANDLE h, DWORD mask, PSERVICE_NOTIFYW buffer)
+            { return ++registrations == 1 && c.first != nullptr ? c.first(buffer) : real(h, mask, buffer); });
     RecordingEventLog log;
-    EXPECT_EQ(c.result, c.stop ? CServices::ServiceStop(m_name) : CServices::ServiceStart(m_name));
+    const ResultCode result = c.stop ? CServices::ServiceStop(m_name) : CServices::ServiceStart(m_name);
     order.push_back("returned");
-    EXPECT_EQ((c.gateOpens ? std::vector<std::string>{"held", "opened", "returned"}
-                           : std::vector<std::string>{"held", "returned"}),
+    EXPECT_EQ((c.opensAt != 0 ? std::vector<std::string>{"held", "opened", "returned"}
+                              : std::vector<std::string>{"held", "returned"}),
               order);
-    EXPECT_EQ(c.result != 0 ? pending : c.stop ? SERVICE_STOPPED : SERVICE_RUNNING, State());
+    EXPECT_EQ(c.opensAt != 0 ? SERVICES_SUCCESS : SERVICES_ERROR_DESIRED_STATE_TIMEOUT, result);
+    EXPECT_EQ(c.opensAt == 0 ? pending : c.stop ? SERVICE_STOPPED : SERVICE_RUNNING, State());
     const std::vector<LoggedEntry> entries = LoggedEntries(log);
-    EXPECT_EQ(c.refusal != 0,
+    EXPECT_EQ(c.polls,
               std::any_of(entries.begin(), entries.end(),
                           [](const LoggedEntry& e) { return e.invoked == "::NotifyServiceStatusChange"; }));
 }

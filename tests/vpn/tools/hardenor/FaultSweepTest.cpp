@@ -14,6 +14,7 @@
 #include "support/FaultInjector.h"
 #include "support/OverrideSet.h"
 #include "support/PolicyDocument.h"
+#include "support/QueuedNotification.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "vpn/tools/hardenor/Hardenor.h"
@@ -40,12 +41,6 @@ std::vector<std::wstring> FolderContents()
     return names;
 }
 
-void CALLBACK Deliver(ULONG_PTR buffer)
-{
-    const auto notify = reinterpret_cast<PSERVICE_NOTIFYW>(buffer);
-    notify->pfnNotifyCallback(notify);
-}
-
 // The service manager without its timing: the agent stops at once on a stop control and runs at
 // once on a start request, a notification for the state it is in is queued at once, and sleeps return
 // at once, moving a clock of their own on. Then every run makes the same calls.
@@ -67,7 +62,7 @@ OverrideSet InstantService(DWORD& state)
                  if ((mask & (1u << (state - 1))) != 0)
                  {
                      buffer->ServiceStatus.dwCurrentState = state;
-                     ::QueueUserAPC(Deliver, ::GetCurrentThread(), reinterpret_cast<ULONG_PTR>(buffer));
+                     QueueNotification(buffer);
                  }
                  return ERROR_SUCCESS;
              })
@@ -149,8 +144,10 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 226; 144 repetitions ended 0 and 82 ended -1. Five of the calls
-// (two sleeps, one CoUninitialize, two SysFreeString) cannot fail and pass on.
+// The agent's waits end on a notification: a failed registration or wait ends in polling or a time-out.
+// Results (Wine 8, x86_64): N = 226; 148 repetitions ended 0 and 78 ended -1. Three of the calls (one
+// CoUninitialize, two SysFreeString) cannot fail and pass on, and the four of GetTickCount64 read the
+// real clock when failed.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {
     ASSERT_TRUE(agent::Install());

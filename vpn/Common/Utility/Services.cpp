@@ -245,8 +245,8 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
     // A registration gives one callback, at once when the service is in the wanted state already. The
     // callbacks run only in an alertable wait; the last wait is one of 0 ms, which still runs a
     // callback that is queued.
-    DWORD error = ERROR_SUCCESS;
-    for (bool last = false; (error = notification.watch(service, wanted)) == ERROR_SUCCESS;)
+    DWORD error = notification.watch(service, wanted);
+    for (bool last = false; error == ERROR_SUCCESS; error = notification.watch(service, wanted))
     {
         if (notification.reached(wanted))
         {

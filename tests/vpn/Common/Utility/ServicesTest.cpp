@@ -469,6 +469,41 @@ TEST_F(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
               LoggedEntries(log).back());
 }
 
+// Regression: a callback that was queued as the handle closed ran later, in another wait, on a buffer
+// that was gone.
+TEST_F(ServicesStop, ACallbackQueuedAsTheHandleClosesRunsBeforeTheBufferGoes)
+{
+    scm.states = {SERVICE_RUNNING};
+    PSERVICE_NOTIFYW registered = nullptr;
+    ULONGLONG clock = 0;
+    OverrideSet fakes;
+    fakes
+        .add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+             [&](SC_HANDLE, DWORD, PSERVICE_NOTIFYW buffer) -> DWORD
+             {
+                 registered = buffer; // and never called back
+                 return ERROR_SUCCESS;
+             })
+        .add(&pw::PlatformApi::GetTickCount64, [&] { return clock; })
+        .add(&pw::PlatformApi::SleepEx,
+             [&](DWORD ms, BOOL alertable)
+             {
+                 clock += ms;
+                 return ::SleepEx(0, alertable);
+             })
+        .add(&pw::PlatformApi::CloseServiceHandle,
+             [&](SC_HANDLE handle)
+             {
+                 if (handle == kService)
+                 {
+                     QueueNotification(registered);
+                 }
+                 return TRUE;
+             });
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
+    EXPECT_EQ(0u, ::SleepEx(0, TRUE)) << "a callback was left queued";
+}
+
 namespace
 {
 class ServicesEnableStartType : public ::testing::TestWithParam<DWORD>

@@ -901,19 +901,19 @@ TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
     Create(SERVICE_DEMAND_START, Gate(c.stop ? L"--stop-gate" : L"--start-gate"));
     ASSERT_TRUE(!c.stop || CServices::ServiceStart(m_name) == SERVICES_SUCCESS);
     const DWORD pending = c.stop ? SERVICE_STOP_PENDING : SERVICE_START_PENDING;
-    std::vector<std::string> order;
+    std::string order; // what the wait's first sleep found, and what happened then
     ULONGLONG clock = 0;
     int sleeps = 0;
     const auto hold = [&](DWORD ms)
     {
         if (order.empty())
         {
-            order = {State() == pending ? "held" : "not held"};
+            order = State() == pending ? "held" : "not held";
         }
         if (++sleeps == c.opensAt)
         {
             OpenGates();
-            order.push_back("opened");
+            order += ", opened";
         }
         // A gate that never opens: the sleeps are not slept, only counted on the clock.
         clock += c.opensAt == 0 ? ms : 0;
@@ -931,10 +931,8 @@ TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
             { return ++registrations == 1 && c.first != nullptr ? c.first(buffer) : real(h, mask, buffer); });
     RecordingEventLog log;
     const ResultCode result = c.stop ? CServices::ServiceStop(m_name) : CServices::ServiceStart(m_name);
-    order.push_back("returned");
-    EXPECT_EQ((c.opensAt != 0 ? std::vector<std::string>{"held", "opened", "returned"}
-                              : std::vector<std::string>{"held", "returned"}),
-              order);
+    order += ", returned";
+    EXPECT_EQ(c.opensAt != 0 ? "held, opened, returned" : "held, returned", order);
     EXPECT_EQ(c.opensAt != 0 ? SERVICES_SUCCESS : SERVICES_ERROR_DESIRED_STATE_TIMEOUT, result);
     EXPECT_EQ(c.opensAt == 0 ? pending : c.stop ? SERVICE_STOPPED : SERVICE_RUNNING, State());
     const std::vector<LoggedEntry> entries = LoggedEntries(log);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,28 +41,21 @@ std::vector<std::wstring> FolderContents()
 }
 
 // The service manager without its timing: the agent stops at once on a stop control and runs at
-// once on a start request, a notification for the state it is in is queued at once, and sleeps return
-// at once, moving a clock of their own on. Then every run makes the same calls.
+// once on a start request, and sleeps return at once. A notification for the state it is in is queued
+// at once; one for another state is refused, so that the wait polls. Then every run makes the same calls.
 OverrideSet InstantService(DWORD& state)
 {
     OverrideSet fakes;
-    const auto clock = std::make_shared<ULONGLONG>(0);
     fakes.add(&pw::PlatformApi::Sleep, [](DWORD) {})
-        .add(&pw::PlatformApi::GetTickCount64, [clock] { return *clock; })
-        .add(&pw::PlatformApi::SleepEx,
-             [clock](DWORD ms, BOOL)
-             {
-                 *clock += ms;
-                 return ::SleepEx(0, TRUE);
-             })
         .add(&pw::PlatformApi::NotifyServiceStatusChangeW,
              [&state](SC_HANDLE, DWORD mask, PSERVICE_NOTIFYW buffer) -> DWORD
              {
-                 if ((mask & (1u << (state - 1))) != 0)
+                 if ((mask & (1u << (state - 1))) == 0)
                  {
-                     buffer->ServiceStatus.dwCurrentState = state;
-                     QueueNotification(buffer);
+                     return ERROR_SERVICE_NOTIFY_CLIENT_LAGGING;
                  }
+                 buffer->ServiceStatus.dwCurrentState = state;
+                 QueueNotification(buffer);
                  return ERROR_SUCCESS;
              })
         .add(&pw::PlatformApi::QueryServiceStatusEx,
@@ -144,7 +136,6 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// The agent's waits end on a notification: a failed registration or wait ends in polling or a time-out.
 // Results (Wine 8, x86_64): N = 226; 148 repetitions ended 0 and 78 ended -1. Three of the calls (one
 // CoUninitialize, two SysFreeString) cannot fail and pass on, and the four of GetTickCount64 read the
 // real clock when failed.

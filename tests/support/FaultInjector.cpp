@@ -153,6 +153,12 @@ struct SameBlock
     }
 };
 
+// The clock cannot fail: its failed call reads the real one.
+struct TickCount
+{
+    ULONGLONG operator()() const { return ::GetTickCount64(); }
+};
+
 struct StatFails
 {
     int operator()(const wchar_t*, struct _stat*) const
@@ -251,6 +257,8 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(TlsAlloc, TLS_OUT_OF_INDEXES, ERROR_NO_MORE_ITEMS, kFail, None{})                                      \
     X(TlsFree, FALSE, ERROR_INVALID_PARAMETER, kReleaseAndFail, None{})                                      \
     X(Sleep, 0, 0, kFail, None{})                                                                            \
+    X(SleepEx, 0, 0, kFail, None{})                                                                          \
+    X(GetTickCount64, TickCount{}, 0, kFail, None{})                                                         \
     X(RegisterEventSourceA, nullptr, ERROR_ACCESS_DENIED, kFail, Returns{"event source"})                    \
     X(ReportEventA, FALSE, ERROR_LOG_FILE_FULL, kFail, None{})                                               \
     X(DeregisterEventSource, FALSE, ERROR_INVALID_HANDLE, kReleaseAndFail, Releases{"event source"})         \
@@ -284,6 +292,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(ControlService, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                             \
     X(QueryServiceConfigW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                        \
     X(ChangeServiceConfigW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                       \
+    X(NotifyServiceStatusChangeW, ERROR_SERVICE_NOTIFY_CLIENT_LAGGING, 0, kFail, None{})                     \
     X(CoInitializeEx, E_OUTOFMEMORY, 0, kFail, ComEntered{})                                                 \
     X(CoCreateInstance, E_OUTOFMEMORY, 0, kFail, None{})                                                     \
     X(CoUninitialize, 0, 0, kFail, ComLeft{})                                                                \

@@ -13,7 +13,9 @@
 // ends. Each call through the table is counted; the one whose index (from 0) is failAt returns its
 // entry's failure value with a plausible last error instead of reaching the entry below. A call
 // that releases something (CloseHandle, FreeLibrary, LocalFree, ...) still releases it and only
-// reports the failure; Sleep, CoUninitialize and SysFreeString, which cannot fail, always pass on.
+// reports the failure; Sleep, CoUninitialize and SysFreeString, which cannot fail, always pass on, and
+// a failed GetTickCount64 reads the real clock. A failed SleepEx returns at once, as a wait whose time
+// is up does.
 //
 // It also keeps a ledger of what the calls acquired and released: handles, find handles, modules,
 // event sources, service handles, COM initialisations, LocalAlloc and GlobalAlloc blocks, SIDs and

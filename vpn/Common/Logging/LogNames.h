@@ -192,6 +192,7 @@ constexpr char kIXMLDOMSchemaCollection2CoCreateInstance[] = "IXMLDOMSchemaColle
 constexpr char kIXMLDOMSchemaCollectionAdd[] = "IXMLDOMSchemaCollection::add";
 constexpr char kIsWow64Process[] = "::IsWow64Process";
 constexpr char kLoadLibrary[] = "LoadLibrary";
+constexpr char kNotifyServiceStatusChange[] = "::NotifyServiceStatusChange";
 constexpr char kOpenProcessToken[] = "::OpenProcessToken";
 constexpr char kOpenSCManager[] = "::OpenSCManager";
 constexpr char kOpenService[] = "::OpenService";

@@ -194,6 +194,8 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.TlsAlloc = ::TlsAlloc;
     api.TlsFree = ::TlsFree;
     api.Sleep = ::Sleep;
+    api.SleepEx = ::SleepEx;
+    api.GetTickCount64 = ::GetTickCount64;
 
     PW_BIND_LATE(Advapi32, RegisterEventSourceA, NoHandle<HANDLE>);
     PW_BIND_LATE(Advapi32, ReportEventA, Refused);
@@ -234,6 +236,7 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     PW_BIND_LATE(Advapi32, ControlService, Refused);
     PW_BIND_LATE(Advapi32, QueryServiceConfigW, Refused);
     PW_BIND_LATE(Advapi32, ChangeServiceConfigW, Refused);
+    PW_BIND_LATE(Advapi32, NotifyServiceStatusChangeW, LastError);
 
     PW_BIND_LATE(Ole32, CoInitializeEx, LastErrorResult);
     PW_BIND_LATE(Ole32, CoCreateInstance, LastErrorResult);

@@ -17,6 +17,11 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+// Declared by newer SDKs only: the service notifications lag behind the service control manager.
+#ifndef ERROR_SERVICE_NOTIFY_CLIENT_LAGGING
+#define ERROR_SERVICE_NOTIFY_CLIENT_LAGGING 1294L
+#endif
+
 #include <functional>
 
 namespace pw
@@ -77,6 +82,9 @@ struct PlatformApi
     std::function<DWORD()> TlsAlloc;
     std::function<BOOL(DWORD)> TlsFree;
     std::function<void(DWORD)> Sleep;
+    // An alertable wait: queued callbacks (the service notifications) run in it.
+    std::function<DWORD(DWORD, BOOL)> SleepEx;
+    std::function<ULONGLONG()> GetTickCount64;
 
     // Event log
     std::function<HANDLE(LPCSTR, LPCSTR)> RegisterEventSourceA;
@@ -127,6 +135,8 @@ struct PlatformApi
     std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCWSTR, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR, LPCWSTR,
                        LPCWSTR)>
         ChangeServiceConfigW;
+    // The buffer must stay valid until its callback has run or the service handle is closed.
+    std::function<DWORD(SC_HANDLE, DWORD, PSERVICE_NOTIFYW)> NotifyServiceStatusChangeW;
 
     // COM
     std::function<HRESULT(LPVOID, DWORD)> CoInitializeEx;

@@ -76,6 +76,27 @@ ServiceHandles OpenHandles(const char* operation, const char* verb, const std::w
     return handles;
 }
 
+// The fallback wait: polls every step until the time is used up; the last step is the time that is left.
+ResultCode PollForServiceState(SC_HANDLE service, CServices::ServiceState wanted, DWORD timeoutMs)
+{
+    constexpr const char* kFunction = names::kWaitForServiceState;
+    for (DWORD step = kPollStepMs, remaining = timeoutMs; step != 0;
+         step = std::min(step, remaining), remaining -= step)
+    {
+        pw::Api().Sleep(step);
+        // A failed poll must not reuse the state of an earlier one.
+        auto state = static_cast<CServices::ServiceState>(0);
+        // "CService" without the s is the name this entry has always carried; kept on purpose.
+        if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCServiceGetServiceState,
+                                CServices::getServiceState(service, state), nullptr) == SERVICES_SUCCESS &&
+            state == wanted)
+        {
+            return SERVICES_SUCCESS;
+        }
+    }
+    return SERVICES_ERROR_DESIRED_STATE_TIMEOUT;
+}
+
 // ERROR_SUCCESS, or the error of the refused start request.
 DWORD RequestStart(SC_HANDLE service)
 {
@@ -87,6 +108,8 @@ DWORD RequestStart(SC_HANDLE service)
 ResultCode CServices::ServiceStart(const std::wstring& serviceName)
 {
     constexpr const char* kFunction = names::kServiceStart;
+    // Declared before the handles, so that it outlives the service handle's registration.
+    CStatusNotification notification;
     const ServiceHandles handles =
         OpenHandles(kFunction, "Starting", serviceName, GENERIC_EXECUTE, kStartAccess);
     PW_RETURN_IF_FAILED_LOGGED(handles.result);
@@ -116,15 +139,18 @@ ResultCode CServices::ServiceStart(const std::wstring& serviceName)
         return SERVICES_ERROR_START_SERVICE_FAILED;
     }
 
-    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesWaitForServiceState,
-                        waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs),
-                        "STATE_RUNNING");
+    PW_RETURN_IF_FAILED(
+        LogNames::Invoked::kCServicesWaitForServiceState,
+        waitForServiceState(handles.service.get(), STATE_RUNNING, kStartTimeoutMs, notification),
+        "STATE_RUNNING");
     return SERVICES_SUCCESS;
 }
 
 ResultCode CServices::ServiceStop(const std::wstring& serviceName)
 {
     constexpr const char* kFunction = names::kServiceStop;
+    // Declared before the handles, so that it outlives the service handle's registration.
+    CStatusNotification notification;
     const ServiceHandles handles =
         OpenHandles(kFunction, "Stopping", serviceName, GENERIC_EXECUTE, kStopAccess);
     PW_RETURN_IF_FAILED_LOGGED(handles.result);
@@ -144,9 +170,10 @@ ResultCode CServices::ServiceStop(const std::wstring& serviceName)
         pw::Api().ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &status),
         "SERVICE_CONTROL_STOP");
 
-    PW_RETURN_IF_FAILED(LogNames::Invoked::kCServicesWaitForServiceState,
-                        waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs),
-                        "STATE_STOPPED");
+    PW_RETURN_IF_FAILED(
+        LogNames::Invoked::kCServicesWaitForServiceState,
+        waitForServiceState(handles.service.get(), STATE_STOPPED, kStopTimeoutMs, notification),
+        "STATE_STOPPED");
     return SERVICES_SUCCESS;
 }
 
@@ -210,23 +237,80 @@ ResultCode CServices::getServiceState(SC_HANDLE service, ServiceState& state)
     return SERVICES_SUCCESS;
 }
 
-ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted, DWORD timeoutMs)
+ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted, DWORD timeoutMs,
+                                          CStatusNotification& notification)
 {
     constexpr const char* kFunction = names::kWaitForServiceState;
-    // Polls until the time is used up; the last step is the time that is left.
-    for (DWORD step = kPollStepMs, remaining = timeoutMs; step != 0;
-         step = std::min(step, remaining), remaining -= step)
+    const ULONGLONG deadline = pw::Api().GetTickCount64() + timeoutMs;
+    // A registration gives one callback, at once when the service is in the wanted state already. The
+    // callbacks run only in an alertable wait; the last wait is one of 0 ms, which still runs a
+    // callback that is queued.
+    DWORD error = notification.watch(service, wanted);
+    for (bool last = false; error == ERROR_SUCCESS; error = notification.watch(service, wanted))
     {
-        pw::Api().Sleep(step);
-        // A failed poll must not reuse the state of an earlier one.
-        ServiceState state = static_cast<ServiceState>(0);
-        // "CService" without the s is the name this entry has always carried; kept on purpose.
-        if (PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kCServiceGetServiceState,
-                                getServiceState(service, state), nullptr) == SERVICES_SUCCESS &&
-            state == wanted)
+        if (notification.reached(wanted))
         {
             return SERVICES_SUCCESS;
         }
+        if (last)
+        {
+            return SERVICES_ERROR_DESIRED_STATE_TIMEOUT;
+        }
+        const ULONGLONG now = pw::Api().GetTickCount64();
+        last = now >= deadline;
+        (void)pw::Api().SleepEx(last ? 0 : static_cast<DWORD>(deadline - now), TRUE);
     }
-    return SERVICES_ERROR_DESIRED_STATE_TIMEOUT;
+
+    // No notification to be had: the function is missing (before Windows Vista), the registration was
+    // refused, or the service was marked for deletion, whose handle gets no more notifications. A
+    // client that lags (ERROR_SERVICE_NOTIFY_CLIENT_LAGGING) would need new handles, which belong to
+    // the caller. Polling reads the current state and needs none of it.
+    (void)PW_LOG_IF_FAILED_AT('W', LogNames::Invoked::kNotifyServiceStatusChange, error, "polling instead");
+    const ULONGLONG now = pw::Api().GetTickCount64();
+    return PollForServiceState(service, wanted, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+}
+
+CServices::CStatusNotification::~CStatusNotification()
+{
+    if (m_outstanding)
+    {
+        // The service handle has been closed, which ends the registration; a callback queued before
+        // that runs now, while the buffer is still there.
+        (void)pw::Api().SleepEx(0, TRUE);
+    }
+}
+
+DWORD CServices::CStatusNotification::watch(SC_HANDLE service, ServiceState wanted)
+{
+    if (m_outstanding || reached(wanted))
+    {
+        return ERROR_SUCCESS;
+    }
+    if (m_notified && m_buffer.dwNotificationStatus != ERROR_SUCCESS)
+    {
+        return m_buffer.dwNotificationStatus;
+    }
+    // A callback that reported another state asks for the next one.
+    m_buffer = {};
+    m_buffer.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
+    m_buffer.pfnNotifyCallback = Notified;
+    m_buffer.pContext = this;
+    m_notified = false;
+    // SERVICE_NOTIFY_STOPPED is 1 and each state's bit follows the one before it.
+    const DWORD error = pw::Api().NotifyServiceStatusChangeW(service, 1u << (wanted - 1), &m_buffer);
+    m_outstanding = error == ERROR_SUCCESS;
+    return error;
+}
+
+bool CServices::CStatusNotification::reached(ServiceState wanted) const
+{
+    return m_notified && m_buffer.dwNotificationStatus == ERROR_SUCCESS &&
+           m_buffer.ServiceStatus.dwCurrentState == static_cast<DWORD>(wanted);
+}
+
+void CALLBACK CServices::CStatusNotification::Notified(PVOID buffer)
+{
+    auto* self = static_cast<CStatusNotification*>(static_cast<SERVICE_NOTIFYW*>(buffer)->pContext);
+    self->m_outstanding = false;
+    self->m_notified = true;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "support/ApiOverride.h"
 #include "support/LoggedEntry.h"
 #include "support/OverrideSet.h"
+#include "support/QueuedNotification.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
 #include "support/WaitUntil.h"
@@ -155,6 +157,10 @@ struct FakeScm
                       return TRUE;
                   });
         fakes.add(&pw::PlatformApi::Sleep, [this](DWORD ms) { sleeps.push_back(ms); });
+        // No notification (as before Windows Vista): every wait polls, on a clock that stands still.
+        fakes.add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+                  [](SC_HANDLE, DWORD, PSERVICE_NOTIFYW) -> DWORD { return ERROR_PROC_NOT_FOUND; });
+        fakes.add(&pw::PlatformApi::GetTickCount64, [] { return ULONGLONG{0}; });
     }
 
     DWORD sleptMs() const
@@ -201,6 +207,13 @@ LoggedEntry Failed(char level, const std::string& function, const std::string& i
                    const std::string& text = "")
 {
     return Failure(level, function, "Services", invoked, code, text);
+}
+
+// The warning of a wait that polls.
+LoggedEntry Polling()
+{
+    return Failed('W', "CServices::waitForServiceState", "::NotifyServiceStatusChange", ERROR_PROC_NOT_FOUND,
+                  "polling instead");
 }
 
 LoggedEntry Opening(const NamedOperation& op, const std::string& name)
@@ -327,7 +340,7 @@ TEST_F(ServicesStart, ADisabledServiceIsSetToDemandStartAndStarted)
     EXPECT_EQ((std::vector<DWORD>{SERVICE_NO_CHANGE, SERVICE_DEMAND_START, SERVICE_NO_CHANGE}),
               scm.changeArguments);
     const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStart", "agent"),
-                                               Opening("CServices::EnableService", "agent")};
+                                               Opening("CServices::EnableService", "agent"), Polling()};
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
@@ -440,7 +453,8 @@ TEST_F(ServicesStop, ARefusedStopControlIsLoggedAndStillAwaited)
     const std::vector<LoggedEntry> expected = {Opening("CServices::ServiceStop", "agent"),
                                                Failed('E', "CServices::ServiceStop", "::ControlService",
                                                       ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
-                                                      "SERVICE_CONTROL_STOP")};
+                                                      "SERVICE_CONTROL_STOP"),
+                                               Polling()};
     EXPECT_EQ(expected, LoggedEntries(log));
 }
 
@@ -453,6 +467,41 @@ TEST_F(ServicesStop, AServiceThatNeverStopsTimesOutAfterSixtySeconds)
     EXPECT_EQ(Failed('E', "CServices::ServiceStop", "CServices::waitForServiceState",
                      SERVICES_ERROR_DESIRED_STATE_TIMEOUT, "STATE_STOPPED"),
               LoggedEntries(log).back());
+}
+
+// Regression: a callback that was queued as the handle closed ran later, in another wait, on a buffer
+// that was gone.
+TEST_F(ServicesStop, ACallbackQueuedAsTheHandleClosesRunsBeforeTheBufferGoes)
+{
+    scm.states = {SERVICE_RUNNING};
+    PSERVICE_NOTIFYW registered = nullptr;
+    ULONGLONG clock = 0;
+    OverrideSet fakes;
+    fakes
+        .add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+             [&](SC_HANDLE, DWORD, PSERVICE_NOTIFYW buffer) -> DWORD
+             {
+                 registered = buffer; // and never called back
+                 return ERROR_SUCCESS;
+             })
+        .add(&pw::PlatformApi::GetTickCount64, [&] { return clock; })
+        .add(&pw::PlatformApi::SleepEx,
+             [&](DWORD ms, BOOL alertable)
+             {
+                 clock += ms;
+                 return ::SleepEx(0, alertable);
+             })
+        .add(&pw::PlatformApi::CloseServiceHandle,
+             [&](SC_HANDLE handle)
+             {
+                 if (handle == kService)
+                 {
+                     QueueNotification(registered);
+                 }
+                 return TRUE;
+             });
+    EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT, CServices::ServiceStop(L"agent"));
+    EXPECT_EQ(0u, ::SleepEx(0, TRUE)) << "a callback was left queued";
 }
 
 namespace
@@ -523,27 +572,60 @@ TEST_P(ServicesWait, PollsEveryStepAndEndsWithTheRemainder)
     const WaitCase& c = GetParam();
     FakeScm scm;
     scm.states = {SERVICE_START_PENDING};
+    CServices::CStatusNotification notification;
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
-              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout));
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, c.timeout, notification));
     EXPECT_EQ(c.polls, scm.sleeps.size());
     EXPECT_EQ(static_cast<int>(c.polls), scm.queries);
     EXPECT_EQ(c.slept, scm.sleptMs());
     EXPECT_EQ(c.lastSleep, scm.sleeps.back());
 }
 
+namespace
+{
+// What the first registration gives instead of the service control manager's answer.
+DWORD Refused(PSERVICE_NOTIFYW)
+{
+    return ERROR_SERVICE_NOTIFY_CLIENT_LAGGING;
+}
+template <DWORD Status, DWORD State>
+DWORD Reports(PSERVICE_NOTIFYW buffer)
+{
+    buffer->dwNotificationStatus = Status;
+    buffer->ServiceStatus.dwCurrentState = State;
+    QueueNotification(buffer);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+// The callback of a service that is there already comes in the last wait, of 0 ms, when no time is left.
+TEST_F(ServicesWaitFailure, NoTimeLeftStillTakesTheNotificationThatIsQueued)
+{
+    const auto atOnce =
+        OverrideApi(&pw::PlatformApi::NotifyServiceStatusChangeW,
+                    [](SC_HANDLE, DWORD, PSERVICE_NOTIFYW b) { return Reports<0, SERVICE_RUNNING>(b); });
+    CServices::CStatusNotification notification;
+    EXPECT_EQ(SERVICES_SUCCESS,
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 0, notification));
+    EXPECT_TRUE(scm.sleeps.empty());
+}
+
 TEST_F(ServicesWaitFailure, AFailedPollCountsAsNotInTheWantedState)
 {
     scm.queryError = ERROR_INVALID_HANDLE;
     // STATE_STOPPED is what a default or stale state would hold; a failed poll must not match it.
+    CServices::CStatusNotification notification;
     EXPECT_EQ(SERVICES_ERROR_DESIRED_STATE_TIMEOUT,
-              CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600));
+              CServices::waitForServiceState(kService, CServices::STATE_STOPPED, 600, notification));
     EXPECT_EQ(3, scm.queries);
     const LoggedEntry query =
         Failed('E', "CServices::getServiceState", "::QueryServiceStatusEx", ERROR_INVALID_HANDLE);
     // The function name lacks the s of the class: the entry has always read so.
     const LoggedEntry poll = Failed('W', "CServices::waitForServiceState", "CService::getServiceState",
                                     SERVICES_ERROR_QUERY_SERVICE_FAILED);
-    EXPECT_EQ((std::vector<LoggedEntry>{query, poll, query, poll, query, poll}), LoggedEntries(log));
+    EXPECT_EQ((std::vector<LoggedEntry>{Polling(), query, poll, query, poll, query, poll}),
+              LoggedEntries(log));
 }
 
 TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
@@ -561,7 +643,9 @@ TEST_F(ServicesWaitFailure, APollThatFailsOnceAndThenSeesTheStateSucceeds)
                                      }
                                      return query(h, t, b, s, n);
                                  });
-    EXPECT_EQ(SERVICES_SUCCESS, CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000));
+    CServices::CStatusNotification notification;
+    EXPECT_EQ(SERVICES_SUCCESS,
+              CServices::waitForServiceState(kService, CServices::STATE_RUNNING, 10000, notification));
     EXPECT_EQ(2, polls);
 }
 
@@ -760,18 +844,18 @@ TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
     ASSERT_TRUE(::ControlService(m_service, SERVICE_CONTROL_STOP, &status));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
 
-    // The service stays STOP_PENDING until the stop has begun to wait for it.
+    // The service stays STOP_PENDING until the stop has begun to wait for its notification.
     int sleeps = 0;
     const auto openGatesOnFirstSleep =
-        OverrideApi(&pw::PlatformApi::Sleep,
-                    [&](DWORD ms)
+        OverrideApi(&pw::PlatformApi::SleepEx,
+                    [&](DWORD ms, BOOL alertable)
                     {
                         if (++sleeps == 1)
                         {
                             EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), State());
                             OpenGates();
                         }
-                        ::Sleep(ms);
+                        return ::SleepEx(ms, alertable);
                     });
     RecordingEventLog log;
     EXPECT_EQ(SERVICES_SUCCESS, CServices::ServiceStop(m_name));
@@ -782,4 +866,77 @@ TEST_F(ServicesUnderScm, AServiceThatIsAlreadyStoppingIsStillAwaited)
         Failed('E', "CServices::ServiceStop", "::ControlService", ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
                "SERVICE_CONTROL_STOP")};
     EXPECT_EQ(expected, LoggedEntries(log));
+}
+
+namespace
+{
+struct HeldCase
+{
+    const char* name;
+    bool stop; // ServiceStop of the running agent, else ServiceStart of the stopped one
+    DWORD (*first)(PSERVICE_NOTIFYW); // the first registration's answer; null: the real one
+    int opensAt;                      // the sleep at which the gate opens; 0: never, the clock runs out
+    bool polls;
+};
+class ServicesHeldPending : public ServicesUnderScm, public ::testing::WithParamInterface<HeldCase>
+{
+};
+INSTANTIATE_TEST_SUITE_P(Gates, ServicesHeldPending,
+                         ::testing::Values(HeldCase{"StartEndsOnTheNotification", false, nullptr, 1, false},
+                                           HeldCase{"AnotherStateRegistersAgain", true,
+                                                    Reports<0, SERVICE_STOP_PENDING>, 2, false},
+                                           HeldCase{"RefusedRegistrationPolls", true, Refused, 1, true},
+                                           HeldCase{"MarkedForDeletePolls", true,
+                                                    Reports<ERROR_SERVICE_MARKED_FOR_DELETE, 0>, 1, true},
+                                           HeldCase{"StopNeverComes", true, nullptr, 0, false},
+                                           HeldCase{"StartNeverComes", false, nullptr, 0, false}),
+                         [](const ::testing::TestParamInfo<HeldCase>& info)
+                         { return std::string(info.param.name); });
+} // namespace
+
+// The agent is held pending by its gate until the wait's sleep that opens it.
+TEST_P(ServicesHeldPending, TheWaitEndsOnlyWhenTheServiceGetsThere)
+{
+    const HeldCase& c = GetParam();
+    Create(SERVICE_DEMAND_START, Gate(c.stop ? L"--stop-gate" : L"--start-gate"));
+    ASSERT_TRUE(!c.stop || CServices::ServiceStart(m_name) == SERVICES_SUCCESS);
+    const DWORD pending = c.stop ? SERVICE_STOP_PENDING : SERVICE_START_PENDING;
+    std::string order; // what the wait's first sleep found, and what happened then
+    ULONGLONG clock = 0;
+    int sleeps = 0;
+    const auto hold = [&](DWORD ms)
+    {
+        if (order.empty())
+        {
+            order = State() == pending ? "held" : "not held";
+        }
+        if (++sleeps == c.opensAt)
+        {
+            OpenGates();
+            order += ", opened";
+        }
+        // A gate that never opens: the sleeps are not slept, only counted on the clock.
+        clock += c.opensAt == 0 ? ms : 0;
+        return c.opensAt == 0 ? 0 : ms;
+    };
+    int registrations = 0;
+    OverrideSet fakes;
+    fakes.add(&pw::PlatformApi::GetTickCount64, [&] { return clock; })
+        .add(&pw::PlatformApi::SleepEx,
+             [&](DWORD ms, BOOL alertable) { return ::SleepEx(hold(ms), alertable); })
+        .add(&pw::PlatformApi::Sleep, [&](DWORD ms) { ::Sleep(hold(ms)); })
+        .add(
+            &pw::PlatformApi::NotifyServiceStatusChangeW,
+            [&, real = pw::Api().NotifyServiceStatusChangeW](SC_HANDLE h, DWORD mask, PSERVICE_NOTIFYW buffer)
+            { return ++registrations == 1 && c.first != nullptr ? c.first(buffer) : real(h, mask, buffer); });
+    RecordingEventLog log;
+    const ResultCode result = c.stop ? CServices::ServiceStop(m_name) : CServices::ServiceStart(m_name);
+    order += ", returned";
+    EXPECT_EQ(c.opensAt != 0 ? "held, opened, returned" : "held, returned", order);
+    EXPECT_EQ(c.opensAt != 0 ? SERVICES_SUCCESS : SERVICES_ERROR_DESIRED_STATE_TIMEOUT, result);
+    EXPECT_EQ(c.opensAt == 0 ? pending : c.stop ? SERVICE_STOPPED : SERVICE_RUNNING, State());
+    const std::vector<LoggedEntry> entries = LoggedEntries(log);
+    EXPECT_EQ(c.polls,
+              std::any_of(entries.begin(), entries.end(),
+                          [](const LoggedEntry& e) { return e.invoked == "::NotifyServiceStatusChange"; }));
 }

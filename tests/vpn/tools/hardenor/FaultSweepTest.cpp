@@ -13,6 +13,7 @@
 #include "support/FaultInjector.h"
 #include "support/OverrideSet.h"
 #include "support/PolicyDocument.h"
+#include "support/QueuedNotification.h"
 #include "support/RecordingEventLog.h"
 #include "support/ScriptedConsole.h"
 #include "vpn/tools/hardenor/Hardenor.h"
@@ -40,11 +41,23 @@ std::vector<std::wstring> FolderContents()
 }
 
 // The service manager without its timing: the agent stops at once on a stop control and runs at
-// once on a start request, and sleeps return at once. Then every run polls the same number of times.
+// once on a start request, and sleeps return at once. A notification for the state it is in is queued
+// at once; one for another state is refused, so that the wait polls. Then every run makes the same calls.
 OverrideSet InstantService(DWORD& state)
 {
     OverrideSet fakes;
     fakes.add(&pw::PlatformApi::Sleep, [](DWORD) {})
+        .add(&pw::PlatformApi::NotifyServiceStatusChangeW,
+             [&state](SC_HANDLE, DWORD mask, PSERVICE_NOTIFYW buffer) -> DWORD
+             {
+                 if ((mask & (1u << (state - 1))) == 0)
+                 {
+                     return ERROR_SERVICE_NOTIFY_CLIENT_LAGGING;
+                 }
+                 buffer->ServiceStatus.dwCurrentState = state;
+                 QueueNotification(buffer);
+                 return ERROR_SUCCESS;
+             })
         .add(&pw::PlatformApi::QueryServiceStatusEx,
              [&state](SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD size, LPDWORD needed)
              {
@@ -123,8 +136,9 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 226; 144 repetitions ended 0 and 82 ended -1. Five of the calls
-// (two sleeps, one CoUninitialize, two SysFreeString) cannot fail and pass on.
+// Results (Wine 8, x86_64): N = 226; 148 repetitions ended 0 and 78 ended -1. Three of the calls (one
+// CoUninitialize, two SysFreeString) cannot fail and pass on, and the four of GetTickCount64 read the
+// real clock when failed.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {
     ASSERT_TRUE(agent::Install());

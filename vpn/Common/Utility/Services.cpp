@@ -242,7 +242,7 @@ ResultCode CServices::waitForServiceState(SC_HANDLE service, ServiceState wanted
 {
     constexpr const char* kFunction = names::kWaitForServiceState;
     const ULONGLONG deadline = pw::Api().GetTickCount64() + timeoutMs;
-    // A registration gives one callback, at once when the service is in the wanted state already. The
+    // A registration gives one callback, queued at once when the service is in the wanted state. The
     // callbacks run only in an alertable wait; the last wait is one of 0 ms, which still runs a
     // callback that is queued.
     DWORD error = notification.watch(service, wanted);

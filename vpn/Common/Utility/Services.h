@@ -63,10 +63,10 @@ public:
 
     // The current state of the service; state is left unchanged for a state Windows does not define.
     [[nodiscard]] static ResultCode getServiceState(SC_HANDLE service, ServiceState& state);
-    // Returns as soon as the service control manager reports the wanted state, at once for a service
-    // that is there already; gives SERVICES_ERROR_DESIRED_STATE_TIMEOUT once the time-out has run out.
-    // Where no notification can be had, logs one warning and polls every 300 ms, the first time 300 ms
-    // later, for the rest of the time. The service handle needs SERVICE_QUERY_STATUS access.
+    // Returns as soon as the service control manager reports the wanted state, without a poll's sleep
+    // for a service that is there already; gives SERVICES_ERROR_DESIRED_STATE_TIMEOUT once the
+    // time-out has run out. Where no notification can be had, logs one warning and polls every 300 ms,
+    // the first time 300 ms later, for the rest of the time. The handle needs SERVICE_QUERY_STATUS.
     [[nodiscard]] static ResultCode waitForServiceState(SC_HANDLE service, ServiceState wanted,
                                                         DWORD timeoutMs, CStatusNotification& notification);
 };

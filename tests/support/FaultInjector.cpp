@@ -228,6 +228,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(DeleteFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                                \
     X(GetFileInformationByHandleEx, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                               \
     X(SetFileInformationByHandle, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                 \
+    X(GetFinalPathNameByHandleW, 0, ERROR_ACCESS_DENIED, kFail, None{})                                      \
     X(FindFirstFileW, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kFail, Returns{"find handle"})              \
     X(FindNextFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                              \
     X(FindClose, FALSE, ERROR_INVALID_HANDLE, kReleaseAndFail, Releases{"find handle"})                      \

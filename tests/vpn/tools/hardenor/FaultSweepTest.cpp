@@ -85,7 +85,8 @@ Outcome RunOnce(long failAt)
     WriteFileBytes(PolicyFilePath(), kOldPolicy);
     // With a schema beside it, so that the steps that hand it to the reader are swept too.
     WriteFileBytes(PolicyDirectory() + L"PathweaveLocalPolicy.xsd",
-                   "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>");
+                   "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                   "targetNamespace=\"http://www.veskar.com/pathweave/LocalPolicy\"/>");
     Outcome outcome;
     {
         RecordingEventLog log(false);

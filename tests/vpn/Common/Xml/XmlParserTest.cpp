@@ -495,6 +495,8 @@ protected:
                 {
                     static_cast<IUnknown*>(*out)->AddRef();
                     schemaDocument.reset(static_cast<IXMLDOMDocument2*>(*out));
+                    // Windows' default, which Wine's document does not have.
+                    schemaDocument->put_validateOnParse(VARIANT_TRUE);
                 }
                 return hr;
             }

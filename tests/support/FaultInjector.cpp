@@ -136,7 +136,9 @@ struct FreedString
 {
     void operator()(FaultInjector& injector, BSTR text) const
     {
-        if (text != nullptr)
+        // A string that a COM method handed out (a node's text) is freed by its receiver too; the
+        // ledger holds only those that SysAllocString gave.
+        if (text != nullptr && injector.holds("string", text))
         {
             injector.release("string", text);
         }

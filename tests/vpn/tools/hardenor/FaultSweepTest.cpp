@@ -124,8 +124,8 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 226; 144 repetitions ended 0 and 82 ended -1. Five of the calls
-// (two sleeps, one CoUninitialize, two SysFreeString) cannot fail and pass on.
+// Results (Wine 8, x86_64): N = 237; 153 repetitions ended 0 and 84 ended -1. Nine of the calls
+// (two sleeps, one CoUninitialize, six SysFreeString) cannot fail and pass on.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {
     ASSERT_TRUE(agent::Install());

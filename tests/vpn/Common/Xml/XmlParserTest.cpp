@@ -644,19 +644,12 @@ public:
 
 TEST_F(XmlParserReaderCalls, AStreamThatTakesPartOfTheDocumentIsAFailure)
 {
-    const auto shortStream = OverrideApi(&pw::PlatformApi::CreateStreamOnHGlobal,
-                                         [](HGLOBAL, BOOL, LPSTREAM* stream)
-                                         {
-                                             *stream = new ShortStream();
-                                             (*stream)->AddRef();
-                                             return S_OK;
-                                         });
+    const auto shortStream =
+        OverrideApi(&pw::PlatformApi::CreateStreamOnHGlobal, [](HGLOBAL, BOOL, LPSTREAM* stream)
+                    { return (*stream = new ShortStream())->AddRef(), S_OK; });
     EXPECT_CALL(reader, parse).Times(0);
     EXPECT_EQ(kFailed, parse());
-    EXPECT_EQ((std::vector<LoggedEntry>{Failure('E', kFunction, "XmlParser", "IStream::Write",
-                                                static_cast<unsigned long>(STG_E_MEDIUMFULL),
-                                                "Couldn't hand the document to the reader")}),
-              LoggedEntries(log));
+    EXPECT_EQ(1u, EntriesInvoking(log, "IStream::Write").size());
 }
 
 // What parse returns, and the result of the read.

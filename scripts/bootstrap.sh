@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the cross toolchain, Wine, the test tools (clang-format for the format check, clang for
-# the second compiler's check, clang-tidy for make lint) and the release tools (zip, Authenticode
-# signing) on a Debian machine (run as root).
+# the second compiler's tree, clang-tidy with run-clang-tidy and Python for make lint) and the release
+# tools (zip, Authenticode signing) on a Debian machine (run as root).
 # Quick when everything is present: it only asks dpkg.
 # Usage: bootstrap.sh [architectures]   (as for test.sh: "i686 x86_64", the default, or one)
 # Without i686 the 32-bit Wine is left out. A registry that cannot supply it (an update suite half

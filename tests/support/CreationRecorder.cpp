@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include <cwchar>
 #include <functional>
 
 CreationRecorder::CreationRecorder()
@@ -170,6 +171,19 @@ ApiOverride<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> ReportAsRepa
                                    FILE_ATTRIBUTE_REPARSE_POINT;
                            }
                            return done;
+                       });
+}
+
+ApiOverride<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> ReportLinkedElsewhere(const std::wstring& suffix)
+{
+    return OverrideApi(&pw::PlatformApi::GetFinalPathNameByHandleW,
+                       [suffix](HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+                       {
+                           const std::wstring elsewhere = L"\\\\?\\C:\\Users\\Public\\x" + suffix;
+                           return EndsWith(FinalPathOf(file), suffix) && elsewhere.size() < size
+                                      ? (std::wcscpy(path, elsewhere.c_str()),
+                                         static_cast<DWORD>(elsewhere.size()))
+                                      : ::GetFinalPathNameByHandleW(file, path, size, flags);
                        });
 }
 

@@ -63,3 +63,6 @@ OwnerOverride OverrideSecurityOf(const std::wstring& suffix, const std::wstring&
 // The files and folders whose name ends in suffix are reported as reparse points (Wine makes none).
 ApiOverride<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> ReportAsReparsePoint(
     const std::wstring& suffix);
+// The files and folders whose name ends in suffix are reported (GetFinalPathNameByHandleW) to lie at
+// C:\Users\Public\x<suffix>, as if a link on their way led there (Wine makes no junctions).
+ApiOverride<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> ReportLinkedElsewhere(const std::wstring& suffix);

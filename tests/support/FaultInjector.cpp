@@ -136,7 +136,9 @@ struct FreedString
 {
     void operator()(FaultInjector& injector, BSTR text) const
     {
-        if (text != nullptr)
+        // A string that a COM method handed out (a node's text) is freed by its receiver too; the
+        // ledger holds only those that SysAllocString gave.
+        if (text != nullptr && injector.holds("string", text))
         {
             injector.release("string", text);
         }
@@ -234,6 +236,7 @@ void Wrap(FaultInjector& injector, std::function<R(A...)> pw::PlatformApi::*entr
     X(DeleteFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                                \
     X(GetFileInformationByHandleEx, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                               \
     X(SetFileInformationByHandle, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                 \
+    X(GetFinalPathNameByHandleW, 0, ERROR_ACCESS_DENIED, kFail, None{})                                      \
     X(FindFirstFileW, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED, kFail, Returns{"find handle"})              \
     X(FindNextFileW, FALSE, ERROR_ACCESS_DENIED, kFail, None{})                                              \
     X(FindClose, FALSE, ERROR_INVALID_HANDLE, kReleaseAndFail, Releases{"find handle"})                      \

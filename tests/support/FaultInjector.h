@@ -18,9 +18,9 @@
 // is up does.
 //
 // It also keeps a ledger of what the calls acquired and released: handles, find handles, modules,
-// event sources, service handles, COM initialisations, LocalAlloc and GlobalAlloc blocks, SIDs and
-// Restart Manager sessions. Entries installed before the injector (fakes, recorders) are wrapped
-// too, so their calls count like the real ones.
+// event sources, service handles, COM initialisations, LocalAlloc and GlobalAlloc blocks, SIDs,
+// Restart Manager sessions and the strings of SysAllocString. Entries installed before the injector
+// (fakes, recorders) are wrapped too, so their calls count like the real ones.
 class FaultInjector
 {
 public:
@@ -41,6 +41,11 @@ public:
     bool enter(const char* entry);
     void acquire(const char* kind, const void* what) { ++m_held[{kind, what}]; }
     void release(const char* kind, const void* what) { --m_held[{kind, what}]; }
+    bool holds(const char* kind, const void* what) const
+    {
+        const auto found = m_held.find({kind, what});
+        return found != m_held.end() && found->second > 0;
+    }
 
 private:
     pw::PlatformApi m_saved;

@@ -69,6 +69,13 @@ const char* DescribeOwnCode(ResultCode code)
     return slot.rows[slot.rowCount - 1];
 }
 
+// The names that an entry shows in its "%s" fields: a caller's null shows as nothing, never as a null
+// text, which the C runtime's formatting does not define.
+const char* Shown(const char* name)
+{
+    return name != nullptr ? name : "";
+}
+
 } // namespace
 
 ResultCode OpenDiagnosticLog()
@@ -151,7 +158,7 @@ void LogDebugMessage(const char* function, const char* file, int line, char leve
         FormatBounded(callerText, sizeof(callerText), format, args);
         va_end(args);
     }
-    (void)LogCatalogueMessage(MID_DEBUG_MESSAGE, level, function, file, line, callerText);
+    (void)LogCatalogueMessage(MID_DEBUG_MESSAGE, level, Shown(function), Shown(file), line, callerText);
 }
 
 void LogReturnCode(const char* function, const char* file, int line, char level, const char* invokedFunction,
@@ -183,8 +190,8 @@ void LogReturnCode(const char* function, const char* file, int line, char level,
             description = description != nullptr ? description : "unknown";
         }
     }
-    (void)LogCatalogueMessage(MID_DEBUG_RETURN_CODE, level, function, file, line, invokedFunction, code, code,
-                              description, trailingText);
+    (void)LogCatalogueMessage(MID_DEBUG_RETURN_CODE, level, Shown(function), Shown(file), line,
+                              Shown(invokedFunction), code, code, description, trailingText);
 }
 
 const char* DescribeResultCode(ResultCode& code, char* narrowBuffer, size_t narrowSize)

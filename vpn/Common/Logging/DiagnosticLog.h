@@ -27,14 +27,26 @@ public:
     DiagnosticLogScope& operator=(const DiagnosticLogScope&) = delete;
 };
 
+// Has the compiler check the format string of a printf-style function against its arguments, as the C
+// runtime's _vsnprintf reads them (for a mingw target, g++'s printf archetype is the Microsoft one):
+// formatIndex is the format's parameter, counted from 1, and firstArgument the first argument's, or 0
+// for a va_list. Nothing for a compiler that has no such attribute.
+#if defined(__GNUC__)
+#define PW_PRINTF_FORMAT(formatIndex, firstArgument)                                                         \
+    __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define PW_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
 // A free-text entry. function: the caller as "Class::method" or a bare function name; file: the
 // caller's source file name; level: 'E', 'W', 'I' (or 'T'); format may be null.
-void LogDebugMessage(const char* function, const char* file, int line, char level, const char* format, ...);
+void LogDebugMessage(const char* function, const char* file, int line, char level, const char* format, ...)
+    PW_PRINTF_FORMAT(5, 6);
 
 // A failed call. invokedFunction: what failed ("::OpenSCManager", "ISAXXMLReader::parse", ...);
 // code: the code it gave; description: replaces the code's own description when not null.
 void LogReturnCode(const char* function, const char* file, int line, char level, const char* invokedFunction,
-                   ResultCode code, const char* description, const char* format, ...);
+                   ResultCode code, const char* description, const char* format, ...) PW_PRINTF_FORMAT(8, 9);
 
 // The usual way to log from product code: the caller spells its function name, the level and the
 // text; the macros add the source file name, taken from the constant kFile that every logging source
@@ -159,7 +171,7 @@ ResultCode LogCatalogueMessage(std::uint32_t messageId, int level, ...);
 ResultCode LogCatalogueMessageV(std::uint32_t messageId, char level, va_list args);
 
 // Bounded printf-style formatting: at most size - 1 characters and always a terminator.
-int FormatBounded(char* buffer, size_t size, const char* format, va_list args);
+int FormatBounded(char* buffer, size_t size, const char* format, va_list args) PW_PRINTF_FORMAT(3, 0);
 
 // A description of a non-zero result code: the code's catalogue name for the system's own codes,
 // the message table text for Windows codes ("WINDOWS_ERROR_CODE" when the table has none). Codes of

@@ -164,6 +164,7 @@ PlatformApi RealPlatformApi(LateBoundResolver resolve)
     api.DeleteFileW = ::DeleteFileW;
     api.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
     api.SetFileInformationByHandle = ::SetFileInformationByHandle;
+    api.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
     api.FindFirstFileW = ::FindFirstFileW;
     api.FindNextFileW = ::FindNextFileW;
     api.FindClose = ::FindClose;

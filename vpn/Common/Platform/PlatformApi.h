@@ -44,6 +44,7 @@ struct PlatformApi
     std::function<BOOL(LPCWSTR)> DeleteFileW;
     std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> GetFileInformationByHandleEx;
     std::function<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> SetFileInformationByHandle;
+    std::function<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> GetFinalPathNameByHandleW;
     std::function<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW;
     std::function<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW;
     std::function<BOOL(HANDLE)> FindClose;

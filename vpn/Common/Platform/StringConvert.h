@@ -10,14 +10,15 @@
 char* ToNarrow(char* destination, const wchar_t* source, int size, UINT codePage);
 
 // The narrow form of a wide value for a "%s" of a log format, in the thread's ANSI code page unless
-// another is given. Empty optional (null c_str) when the text cannot be converted.
+// another is given. A "%s" is never given a null text: one that cannot be converted shows as "?".
 class CNarrowText
 {
 public:
     explicit CNarrowText(const std::wstring& text, UINT codePage = CP_THREAD_ACP);
     explicit CNarrowText(const wchar_t* text, UINT codePage = CP_THREAD_ACP);
-    // The converted text, or nullptr when the conversion failed.
-    const char* c_str() const { return m_ok ? m_buffer.c_str() : nullptr; }
+    bool converted() const { return m_ok; }
+    // The converted text, or "?" when the conversion failed.
+    const char* c_str() const { return c_str_or("?"); }
     // The converted text, or fallback when the conversion failed.
     const char* c_str_or(const char* fallback) const { return m_ok ? m_buffer.c_str() : fallback; }
 

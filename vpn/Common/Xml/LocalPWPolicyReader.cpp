@@ -304,6 +304,44 @@ std::string Distrust(const FoundFile& found)
     }
     return std::string();
 }
+
+// The path of an open file or folder once every link, junction and mount point on its way has been
+// followed, with its drive letter. 0, or the error of the call.
+DWORD FinalPath(const CUniqueFileHandle& handle, std::wstring& path)
+{
+    path.assign(UNICODE_STRING_MAX_CHARS + 1, L'\0');
+    // The length without the terminator, or at least the buffer's size when the buffer is too small.
+    const DWORD length = pw::Api().GetFinalPathNameByHandleW(
+        handle.get(), &path[0], static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= path.size())
+    {
+        return length == 0 ? LastErrorOfFailure() : ERROR_INSUFFICIENT_BUFFER;
+    }
+    path.resize(length);
+    return GLOBAL_SUCCESS;
+}
+
+// Why the file opened at path is not the one in the folder that was checked, or "" in reason when it
+// is: its final path must be the final path of the last folder held followed by its name. Anything
+// else (a folder on the way made a junction after the walk, say) is a link. 0, or the error of a
+// final path that cannot be had, logged at level.
+ResultCode Elsewhere(char level, const std::vector<CUniqueFileHandle>& folders, const CUniqueFileHandle& file,
+                     const std::wstring& path, std::string& reason)
+{
+    std::wstring folderPath;
+    std::wstring filePath;
+    PW_RETURN_IF_FAILED_AT(level, LogNames::Invoked::kGetFinalPathNameByHandle,
+                           folders.empty() ? ERROR_PATH_NOT_FOUND : FinalPath(folders.back(), folderPath),
+                           "Cannot tell where the folder of %s lies", CNarrowText(path).c_str());
+    PW_RETURN_IF_FAILED_AT(level, LogNames::Invoked::kGetFinalPathNameByHandle, FinalPath(file, filePath),
+                           "Cannot tell where %s lies", CNarrowText(path).c_str());
+    const std::wstring expected = folderPath + path.substr(path.find_last_of(L'\\'));
+    // Names compare as the file system compares them, without regard to case.
+    reason = ::CompareStringOrdinal(filePath.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL
+                 ? std::string()
+                 : std::string("it is a link: it leads to ") + CNarrowText(filePath).c_str();
+    return GLOBAL_SUCCESS;
+}
 } // namespace
 
 ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, const std::wstring& base,
@@ -338,7 +376,11 @@ ResultCode LocalPWPolicyReader::openTrustedPolicy(const std::wstring& path, cons
                                                                   FILE_SHARE_READ, trusted, found, file);
                             }),
                         "Cannot read %s", CNarrowText(path).c_str());
-    const std::string distrust = found.exists ? Distrust(found) : std::string();
+    std::string distrust = found.exists ? Distrust(found) : std::string();
+    if (found.exists && distrust.empty())
+    {
+        PW_RETURN_IF_FAILED_LOGGED(Elsewhere('E', held.folders, file, path, distrust));
+    }
     if (!distrust.empty())
     {
         PW_LOG_DEBUG(kFunction, level, "%s is not read: %s", CNarrowText(path).c_str(), distrust.c_str());
@@ -357,8 +399,8 @@ ResultCode LocalPWPolicyReader::readPolicy(const HeldPolicy& held, const std::ws
 
 // The reader runs elevated, so a schema that anyone else could have put there or could change is not
 // read. Without a schema the reader is given none at all.
-bool LocalPWPolicyReader::readSchema(const std::wstring& path, const CTrustedIdentities& trusted,
-                                     std::string& bytes)
+bool LocalPWPolicyReader::readSchema(const HeldPolicy& held, const std::wstring& path,
+                                     const CTrustedIdentities& trusted, std::string& bytes)
 {
     FoundFile found;
     CUniqueFileHandle schema;
@@ -373,7 +415,11 @@ bool LocalPWPolicyReader::readSchema(const std::wstring& path, const CTrustedIde
     {
         return false;
     }
-    const std::string distrust = Distrust(found);
+    std::string distrust = Distrust(found);
+    if (distrust.empty() && Elsewhere('W', held.folders, schema, path, distrust) != GLOBAL_SUCCESS)
+    {
+        return false;
+    }
     if (!distrust.empty())
     {
         PW_LOG_DEBUG(kFunction, 'W', "The policy is read without its schema: %s: %s",

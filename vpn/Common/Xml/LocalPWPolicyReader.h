@@ -51,8 +51,9 @@ public:
     };
     // Opens the folders of path below base with the writer's folder check, then the policy file at
     // path, and keeps them in held. 0 with the file held when it is a plain file with one name that a
-    // trusted account owns and that no untrusted account may change, in folders that pass the
-    // check; 0 without it when there is no file; kUntrustedPolicyFile, logged at level with the
+    // trusted account owns and that no untrusted account may change, in folders that pass the check,
+    // and what was opened is that name in the last folder held (its final path says so, past every
+    // link); 0 without it when there is no file; kUntrustedPolicyFile, logged at level with the
     // cause, when the file or a folder on its way is not trusted; or the code of a file or folder that
     // could not be looked at, logged at level 'E': what cannot be judged is not called untrusted. A
     // file that another run is replacing is waited for.
@@ -63,11 +64,12 @@ public:
     // error of the read (ERROR_FILE_TOO_LARGE for a file larger than any policy), logged.
     [[nodiscard]] static ResultCode readPolicy(const HeldPolicy& held, const std::wstring& path,
                                                std::string& bytes);
-    // True with the schema at path read into bytes when it may be handed to the reader, which runs
-    // elevated: a plain file with one name that a trusted account owns and that no untrusted account
-    // may change, read through the handle that was checked. A schema that is there and may not be
-    // used or read is logged as a warning; a missing one is not.
-    static bool readSchema(const std::wstring& path, const CTrustedIdentities& trusted, std::string& bytes);
+    // True with the schema at path, in the folder of the held policy, read into bytes when it may be
+    // handed to the reader, which runs elevated: a plain file with one name that a trusted account owns
+    // and that no untrusted account may change, read through the handle that was checked. A schema that
+    // is there and may not be used or read is logged as a warning; a missing one is not.
+    static bool readSchema(const HeldPolicy& held, const std::wstring& path,
+                           const CTrustedIdentities& trusted, std::string& bytes);
 
     // The largest policy file or schema that is read: far more than any policy takes.
     static constexpr ULONGLONG kMaxFileBytes = ULONGLONG{16} << 20;

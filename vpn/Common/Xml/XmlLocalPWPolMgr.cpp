@@ -175,7 +175,7 @@ ResultCode XmlLocalPWPolMgr::loadLocalPolicy(const LocalPolicyContext& context, 
     PW_RETURN_IF_FAILED_LOGGED(LocalPWPolicyReader::readPolicy(policy, path, document));
     std::string schema;
     const bool withSchema = LocalPWPolicyReader::readSchema(
-        context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, context.trusted, schema);
+        policy, context.policyDirectory + LocalPWPolicyFormat::kSchemaFile, context.trusted, schema);
     return XmlParser(this).invokeParser(document, withSchema ? &schema : nullptr,
                                         LocalPWPolicyFormat::kPolicyNamespace);
 }

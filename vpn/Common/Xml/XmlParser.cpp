@@ -7,6 +7,7 @@
 #include "vpn/Common/Logging/DiagnosticLog.h"
 #include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Platform/PlatformApi.h"
+#include "vpn/Common/Platform/StringConvert.h"
 #include "vpn/Common/Platform/UniqueHandle.h"
 #include "vpn/Common/Xml/MSSaxErrorHandlerImpl.h"
 #include "vpn/Common/Xml/PWCMSSaxParser.h"
@@ -82,8 +83,11 @@ VARIANT ObjectVariant(IUnknown* object, VARTYPE type)
 
 // Hands the reader the schema through a schema cache, so that only this schema validates the
 // document and the schema location that the document names is never followed. The schema is loaded
-// from its bytes with DTDs prohibited and nothing outside it resolved. A step that fails is one
-// warning, and the reader then parses without validation.
+// from its bytes with DTDs prohibited and neither validated nor resolved against anything outside it,
+// and is used only when it names no other schema (the cache would load that from wherever it lies)
+// and is for the policy's own namespace (one for another would validate nothing and say nothing). A
+// schema that is not used, or a step that fails, is one warning, and the reader then parses without
+// validation.
 void UseSchema(ISAXXMLReader& reader, const std::string& schema, const wchar_t* schemaNamespace)
 {
     constexpr char kWithout[] = "The policy is read without its schema";
@@ -99,14 +103,25 @@ void UseSchema(ISAXXMLReader& reader, const std::string& schema, const wchar_t* 
         return;
     }
     const CUniqueBstr prohibitDtd(pw::Api().SysAllocString(L"ProhibitDTD"));
-    const CUniqueBstr target(pw::Api().SysAllocString(schemaNamespace));
+    const CUniqueBstr selectionNamespaces(pw::Api().SysAllocString(L"SelectionNamespaces"));
+    const CUniqueBstr schemaPrefix(pw::Api().SysAllocString(L"xmlns:xs='http://www.w3.org/2001/XMLSchema'"));
+    const CUniqueBstr otherSchemas(pw::Api().SysAllocString(L"//xs:include | //xs:import | //xs:redefine"));
+    const CUniqueBstr targetAttribute(pw::Api().SysAllocString(L"/xs:schema/@targetNamespace"));
     VARIANT yes = {};
     yes.vt = VT_BOOL;
     yes.boolVal = VARIANT_TRUE;
-    if (failed(LogNames::Invoked::kSysAllocString,
-               prohibitDtd.valid() && target.valid() ? S_OK : E_OUTOFMEMORY) ||
+    VARIANT prefix = {};
+    prefix.vt = VT_BSTR;
+    prefix.bstrVal = schemaPrefix.get();
+    if (failed(LogNames::Invoked::kSysAllocString, prohibitDtd.valid() && selectionNamespaces.valid() &&
+                                                           schemaPrefix.valid() && otherSchemas.valid() &&
+                                                           targetAttribute.valid()
+                                                       ? S_OK
+                                                       : E_OUTOFMEMORY) ||
         failed(LogNames::Invoked::kIXMLDOMDocument2SetProperty,
                document->setProperty(prohibitDtd.get(), yes)) ||
+        failed(LogNames::Invoked::kIXMLDOMDocumentPutValidateOnParse,
+               document->put_validateOnParse(VARIANT_FALSE)) ||
         failed(LogNames::Invoked::kIXMLDOMDocumentPutResolveExternals,
                document->put_resolveExternals(VARIANT_FALSE)) ||
         failed(LogNames::Invoked::kIXMLDOMDocumentPutAsync, document->put_async(VARIANT_FALSE)))
@@ -120,15 +135,42 @@ void UseSchema(ISAXXMLReader& reader, const std::string& schema, const wchar_t* 
         return;
     }
     const HRESULT load = document->load(ObjectVariant(bytes.get(), VT_UNKNOWN), &loaded);
-    CComHolder<IXMLDOMSchemaCollection2> cache;
+    CComHolder<IXMLDOMNode> other;
+    CComHolder<IXMLDOMNode> target;
+    // Null, the empty namespace, when the schema has no targetNamespace.
+    CUniqueBstr targetNamespace;
     if (failed(LogNames::Invoked::kIXMLDOMDocumentLoad,
                SUCCEEDED(load) && loaded != VARIANT_TRUE ? E_FAIL : load) ||
-        failed(LogNames::Invoked::kIXMLDOMSchemaCollection2CoCreateInstance,
+        failed(LogNames::Invoked::kIXMLDOMDocument2SetProperty,
+               document->setProperty(selectionNamespaces.get(), prefix)) ||
+        failed(LogNames::Invoked::kIXMLDOMNodeSelectSingleNode,
+               document->selectSingleNode(otherSchemas.get(), other.put())) ||
+        failed(LogNames::Invoked::kIXMLDOMNodeSelectSingleNode,
+               document->selectSingleNode(targetAttribute.get(), target.put())) ||
+        (target && failed(LogNames::Invoked::kIXMLDOMNodeGetText, target->get_text(targetNamespace.put()))))
+    {
+        return;
+    }
+    if (other)
+    {
+        PW_LOG_DEBUG(kFunction, 'W',
+                     "%s: it includes, imports or redefines another schema, which is not read", kWithout);
+        return;
+    }
+    const std::wstring ownNamespace = targetNamespace.valid() ? targetNamespace.get() : L"";
+    if (ownNamespace != schemaNamespace)
+    {
+        PW_LOG_DEBUG(kFunction, 'W', "%s: it is for the namespace \"%s\", not \"%s\"", kWithout,
+                     CNarrowText(ownNamespace).c_str(), CNarrowText(schemaNamespace).c_str());
+        return;
+    }
+    CComHolder<IXMLDOMSchemaCollection2> cache;
+    if (failed(LogNames::Invoked::kIXMLDOMSchemaCollection2CoCreateInstance,
                pw::Api().CoCreateInstance(kCLSID_XMLSchemaCache60, nullptr, CLSCTX_INPROC_SERVER,
                                           kIID_IXMLDOMSchemaCollection2,
                                           reinterpret_cast<void**>(cache.put()))) ||
         failed(LogNames::Invoked::kIXMLDOMSchemaCollectionAdd,
-               cache->add(target.get(), ObjectVariant(document.get(), VT_DISPATCH))) ||
+               cache->add(targetNamespace.get(), ObjectVariant(document.get(), VT_DISPATCH))) ||
         failed(LogNames::Invoked::kISAXXMLReaderPutProperty,
                reader.putProperty(L"schemas", ObjectVariant(cache.get(), VT_DISPATCH))) ||
         failed(LogNames::Invoked::kISAXXMLReaderPutFeature,

@@ -65,6 +65,14 @@ TEST(LogReturnCodeText, OwnCodeShowsSignedDecimalHexAndName)
         OnlyText(log));
 }
 
+// Regression: a caller's null name went to a "%s", which the C runtime's formatting does not define.
+TEST(LogReturnCodeText, NullNamesShowAsNothing)
+{
+    RecordingEventLog log;
+    LogReturnCode(nullptr, nullptr, 10, 'E', nullptr, 0xFE000009, nullptr, nullptr);
+    EXPECT_THAT(OnlyText(log), HasSubstr("Function: \nFile: \nLine: 10\nInvoked Function: \nReturn Code: "));
+}
+
 TEST(LogReturnCodeText, DescriptionIsTheGivenOneTheTextOfCodeZeroOrUnknown)
 {
     const struct

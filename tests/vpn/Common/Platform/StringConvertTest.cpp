@@ -25,4 +25,6 @@ TEST(NarrowTextConversion, IsSizedByWhatTheCodePageNeeds)
     // Regression: two bytes per UTF-16 unit were reserved, too few where a character takes three
     // (an ANSI code page of UTF-8), and the text was logged as "(null)".
     EXPECT_STREQ("\xE4\xB8\xAD\xE6\x96\x87", CNarrowText(L"\u4E2D\u6587", CP_UTF8).c_str());
+    // A text that cannot be converted (here, to a code page that does not exist) is never a null text.
+    EXPECT_STREQ("?", CNarrowText(L"a", 12345).c_str());
 }

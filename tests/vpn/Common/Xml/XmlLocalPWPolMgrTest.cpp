@@ -1079,10 +1079,17 @@ class PolicyFoundFiles : public PolicyManager, public ::testing::WithParamInterf
 const std::string kNotTrusted = " belongs to S-1-5-21-7-7-7-1001, not to SYSTEM, Administrators, "
                                 "TrustedInstaller or the user running this tool";
 
+// A schema whose root goes on with rest, written as a plain file.
+std::shared_ptr<void> SchemaText(const std::wstring& schema, const char* rest)
+{
+    EXPECT_TRUE(WriteFileBytes(
+        schema, std::string("<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"") + rest));
+    return nullptr;
+}
+
 std::shared_ptr<void> PlainSchema(const std::wstring& schema)
 {
-    EXPECT_TRUE(WriteFileBytes(schema, "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>"));
-    return nullptr;
+    return SchemaText(schema, " targetNamespace=\"http://www.veskar.com/pathweave/LocalPolicy\"/>");
 }
 
 // A plain schema whose owner and DACL are reported as sddl, or the policy file's when schema is empty.
@@ -1100,6 +1107,11 @@ std::shared_ptr<void> Reported(const std::wstring& schema, const wchar_t* sddl)
 std::shared_ptr<void> ReparsePoint(const std::wstring& suffix)
 {
     return std::shared_ptr<void>(new decltype(ReportAsReparsePoint(suffix))(ReportAsReparsePoint(suffix)));
+}
+
+std::shared_ptr<void> LinkedElsewhere(const std::wstring& suffix)
+{
+    return std::shared_ptr<void>(new decltype(ReportLinkedElsewhere(suffix))(ReportLinkedElsewhere(suffix)));
 }
 
 const std::string kNotReadForItsFolder = "E {P} is not read: a folder on its way is not trusted";
@@ -1178,6 +1190,31 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    false,
                    {"W The policy is read without its schema: {S}: it is a folder or a link, not a file"}},
+        FoundFiles{
+            "SchemaNamingAnother",
+            [](const std::wstring& schema)
+            { return SchemaText(schema, "><xs:include schemaLocation=\"\\\\s\\x.xsd\"/></xs:schema>"); },
+            0,
+            false,
+            {"W The policy is read without its schema: it includes, imports or redefines another schema, "
+             "which is not read"}},
+        FoundFiles{"SchemaOfAnotherNamespace",
+                   [](const std::wstring& schema)
+                   { return SchemaText(schema, " targetNamespace=\"urn:x\"/>"); },
+                   0,
+                   false,
+                   {"W The policy is read without its schema: it is for the namespace \"urn:x\", not "
+                    "\"http://www.veskar.com/pathweave/LocalPolicy\""}},
+        FoundFiles{"SchemaLinkedElsewhere",
+                   [](const std::wstring& schema)
+                   {
+                       PlainSchema(schema);
+                       return LinkedElsewhere(L".xsd");
+                   },
+                   0,
+                   false,
+                   {"W The policy is read without its schema: {S}: it is a link: it leads to "
+                    "\\\\?\\C:\\Users\\Public\\x.xsd"}},
         FoundFiles{"SchemaFolder",
                    [](const std::wstring& schema)
                    {

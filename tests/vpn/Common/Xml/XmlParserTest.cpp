@@ -19,6 +19,7 @@
 #include "support/PolicyDocument.h"
 #include "support/RecordingEventLog.h"
 #include "support/TempDirectory.h"
+#include "vpn/Common/Platform/ComObject.h"
 #include "vpn/Common/Xml/SaxIdentifiers.h"
 
 namespace
@@ -471,6 +472,7 @@ protected:
 
     const std::string kDocument = "<x:root xmlns:x=\"urn:x\"/>";
     bool schemaClasses = false; // the real DOM document and schema cache, else none registered
+    CComHolder<IXMLDOMDocument2> schemaDocument; // the last real DOM document made
     RecordingEventLog log;
     RecordingXmlMgr manager;
     ::testing::NiceMock<MockSaxReader> reader;
@@ -487,7 +489,16 @@ protected:
             if (IsEqualCLSID(clsid, kCLSID_DOMDocument60) || IsEqualCLSID(clsid, kCLSID_XMLSchemaCache60))
             {
                 *out = nullptr;
-                return schemaClasses ? real(clsid, outer, context, iid, out) : REGDB_E_CLASSNOTREG;
+                const HRESULT hr =
+                    schemaClasses ? real(clsid, outer, context, iid, out) : REGDB_E_CLASSNOTREG;
+                if (SUCCEEDED(hr) && IsEqualCLSID(clsid, kCLSID_DOMDocument60))
+                {
+                    static_cast<IUnknown*>(*out)->AddRef();
+                    schemaDocument.reset(static_cast<IXMLDOMDocument2*>(*out));
+                    // Windows' default, which Wine's document does not have.
+                    schemaDocument->put_validateOnParse(VARIANT_TRUE);
+                }
+                return hr;
             }
             if (!msxml6 && IsEqualCLSID(clsid, kCLSID_SAXXMLReader60))
             {
@@ -600,8 +611,45 @@ TEST_F(XmlParserReaderCalls, SchemaIsGivenThroughACacheAndARefusedStepIsOneWarni
         EXPECT_CALL(reader, parse(StreamOf(kDocument)));
         EXPECT_EQ(0u, parse(&schema));
         EXPECT_EQ(entries, LoggedEntries(log));
+        // Nothing outside the schema's bytes is validated against or loaded, as a cache loads a schema.
+        VARIANT_BOOL validates = VARIANT_TRUE;
+        VARIANT_BOOL resolves = VARIANT_TRUE;
+        EXPECT_TRUE(!classes || (SUCCEEDED(schemaDocument->get_validateOnParse(&validates)) &&
+                                 SUCCEEDED(schemaDocument->get_resolveExternals(&resolves)) &&
+                                 validates == VARIANT_FALSE && resolves == VARIANT_FALSE));
+        schemaDocument.reset();
     }
     ::CoUninitialize();
+}
+
+// A stream that takes half of what it is given.
+class ShortStream : public ComObject<IStream, IID_IStream>
+{
+public:
+    STDMETHODIMP Write(const void*, ULONG size, ULONG* written) override { return *written = size / 2, S_OK; }
+    STDMETHODIMP Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return S_OK; }
+    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Revert() override { return E_NOTIMPL; }
+    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+};
+
+TEST_F(XmlParserReaderCalls, AStreamThatTakesPartOfTheDocumentIsAFailure)
+{
+    const auto shortStream =
+        OverrideApi(&pw::PlatformApi::CreateStreamOnHGlobal, [](HGLOBAL, BOOL, LPSTREAM* stream)
+                    { return (*stream = new ShortStream())->AddRef(), S_OK; });
+    EXPECT_CALL(reader, parse).Times(0);
+    EXPECT_EQ(kFailed, parse());
+    EXPECT_EQ(1u, EntriesInvoking(log, "IStream::Write").size());
 }
 
 // What parse returns, and the result of the read.

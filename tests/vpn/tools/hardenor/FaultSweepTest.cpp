@@ -98,7 +98,8 @@ Outcome RunOnce(long failAt)
     WriteFileBytes(PolicyFilePath(), kOldPolicy);
     // With a schema beside it, so that the steps that hand it to the reader are swept too.
     WriteFileBytes(PolicyDirectory() + L"PathweaveLocalPolicy.xsd",
-                   "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>");
+                   "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                   "targetNamespace=\"http://www.veskar.com/pathweave/LocalPolicy\"/>");
     Outcome outcome;
     {
         RecordingEventLog log(false);
@@ -136,8 +137,8 @@ Outcome RunOnce(long failAt)
 // an error entry, leaves the old or the new policy file and nothing beside it, and releases all it
 // acquired. Sleeps and the service manager's states are fakes, so that every repetition makes the
 // same calls as the first up to the failed one; files, folders, the reader and the event log are real.
-// Results (Wine 8, x86_64): N = 226; 148 repetitions ended 0 and 78 ended -1. Three of the calls (one
-// CoUninitialize, two SysFreeString) cannot fail and pass on, and the four of GetTickCount64 read the
+// Results (Wine 8, x86_64): N = XXX; YYY repetitions ended 0 and ZZZ ended -1. Seven of the calls (one
+// CoUninitialize, six SysFreeString) cannot fail and pass on, and the four of GetTickCount64 read the
 // real clock when failed.
 TEST(FaultSweep, EveryPlatformCallOfARunMayFail)
 {

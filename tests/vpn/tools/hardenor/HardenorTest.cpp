@@ -410,6 +410,13 @@ TEST_F(HardenorStatus, UntrustedFileIsNotOnAndUnknownIsNotOff)
         EXPECT_EQ(1, RunInProcess({L"/status"}, console));
         EXPECT_EQ(notWritten, console.written);
     }
+    {
+        // A file that a link made after the folder check leads to is not the file in that folder.
+        const auto elsewhere = ReportLinkedElsewhere(L".xml");
+        ScriptedConsole console("");
+        EXPECT_EQ(1, RunInProcess({L"/status"}, console));
+        EXPECT_EQ(notWritten, console.written);
+    }
     // A file of a user, which Wine cannot show: /status says so, a run's read-back refuses it; a data
     // folder that Windows cannot tell is no "off".
     RecordingEventLog log(false);

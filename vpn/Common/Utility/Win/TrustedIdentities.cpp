@@ -117,5 +117,5 @@ std::string CTrustedIdentities::AccountText(PSID sid)
     const std::wstring account =
         domain[0] != L'\0' ? std::wstring(domain) + L'\\' + name : std::wstring(name);
     const CNarrowText narrow(account);
-    return narrow.c_str() != nullptr ? std::string(narrow.c_str()) + " (" + sidText + ")" : sidText;
+    return narrow.converted() ? std::string(narrow.c_str()) + " (" + sidText + ")" : sidText;
 }

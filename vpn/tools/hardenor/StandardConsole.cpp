@@ -10,7 +10,7 @@
 namespace
 {
 // WriteConsoleW takes a buffer of up to 64 KiB: longer text goes in parts.
-constexpr size_t kConsoleChunk = 16 * 1024;
+constexpr size_t kConsoleChunk = size_t{16} * 1024;
 
 void WriteToConsole(HANDLE output, const std::wstring& text)
 {

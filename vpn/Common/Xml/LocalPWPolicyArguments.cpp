@@ -81,10 +81,15 @@ void LocalPWPolicyArguments::implyFipsMode(ParsedPolicyArguments& arguments)
     apply(kImpliedFipsMode, arguments, false);
 }
 
-bool LocalPWPolicyArguments::keep(const std::vector<FiledPolicy>& filed, ParsedPolicyArguments& arguments,
+bool LocalPWPolicyArguments::keep(const FiledPolicies& filed, ParsedPolicyArguments& arguments,
                                   std::wstring& cause)
 {
-    for (const FiledPolicy& policy : filed)
+    if (!filed.foreign.empty())
+    {
+        cause = filed.foreign;
+        return false;
+    }
+    for (const FiledPolicy& policy : filed.policies)
     {
         const PolicyDefinition* definition = LocalPWPolicyTable::findByName(policy.name);
         if (definition == nullptr)

@@ -44,10 +44,10 @@ public:
     // them, so that a value they gave wins and the implied one draws the duplicate warning.
     static void implyFipsMode(ParsedPolicyArguments& arguments);
     // Adds the filed policies that arguments do not give, with their values in their own form, and
-    // lists them in kept. False, with cause naming the first policy whose value the command line
-    // would not take, when one cannot be kept; arguments may then hold some of them.
-    static bool keep(const std::vector<FiledPolicy>& filed, ParsedPolicyArguments& arguments,
-                     std::wstring& cause);
+    // lists them in kept. False, with cause naming what the file holds that cannot be written back or
+    // the first policy whose value the command line would not take; arguments may then hold some of
+    // them.
+    static bool keep(const FiledPolicies& filed, ParsedPolicyArguments& arguments, std::wstring& cause);
     // Logs the warning of each skipped argument that draws one, in order, for the policy manager.
     static void logWarnings(const ParsedPolicyArguments& arguments);
 };

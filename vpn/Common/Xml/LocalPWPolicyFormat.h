@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "vpn/Common/ProductVersion.h"
 
@@ -29,4 +30,14 @@ struct FiledPolicy
 {
     std::wstring name;
     std::wstring value;
+};
+
+// What a file holds, as the tool would write it back: its policies in the file's order, and why it
+// cannot be written back as it is (empty when it can): the first element that is not a policy or the
+// file's structure where it stands, a policy given twice, or a server name that holds "," or ";" or
+// nothing.
+struct FiledPolicies
+{
+    std::vector<FiledPolicy> policies;
+    std::wstring foreign;
 };

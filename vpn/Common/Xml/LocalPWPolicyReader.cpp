@@ -90,7 +90,7 @@ void LocalPWPolicyReader::reset()
     openElements.clear();
     inAuthorizedServerList = false;
     inUpdatePolicy = false;
-    m_filed = Filed();
+    m_filed = FiledPolicies();
 }
 
 void LocalPWPolicyReader::startElement(const std::wstring& name)
@@ -179,16 +179,9 @@ void LocalPWPolicyReader::fileElement(const std::wstring& tag)
         (depth == 1 && (tag == kUpdatePolicyElement || (policy != nullptr && !policy->updateGroup))) ||
         (depth == 2 && parent == kUpdatePolicyElement && policy != nullptr && policy->updateGroup) ||
         (depth == 3 && parent == kAuthorizedServerListElement && tag == kServerNameElement);
-    const auto note = [this](std::wstring cause)
-    {
-        if (m_filed.foreign.empty())
-        {
-            m_filed.foreign = std::move(cause);
-        }
-    };
     if (!inPlace)
     {
-        note(L"the element " + tag + L", which is not a policy where it stands");
+        noteForeign(L"the element " + tag + L", which is not a policy where it stands");
         return;
     }
     if (policy == nullptr)
@@ -199,7 +192,7 @@ void LocalPWPolicyReader::fileElement(const std::wstring& tag)
     {
         if (filed.name == tag)
         {
-            note(L"the policy " + tag + L" twice");
+            noteForeign(L"the policy " + tag + L" twice");
             return;
         }
     }
@@ -218,10 +211,7 @@ void LocalPWPolicyReader::fileText(const OpenElement& element)
         // Names are joined with ";": a name that holds a separator, or nothing, would not come back.
         if (element.text.empty() || element.text.find_first_of(L",;") != std::wstring::npos)
         {
-            if (m_filed.foreign.empty())
-            {
-                m_filed.foreign = L"the server name \"" + element.text + L"\", which a list cannot hold";
-            }
+            noteForeign(L"the server name \"" + element.text + L"\", which a list cannot hold");
             return;
         }
         last.value += (last.value.empty() ? L"" : L";") + element.text;
@@ -229,6 +219,14 @@ void LocalPWPolicyReader::fileText(const OpenElement& element)
     else if (element.tag == last.name && element.tag != kAuthorizedServerListElement)
     {
         last.value = element.text;
+    }
+}
+
+void LocalPWPolicyReader::noteForeign(std::wstring cause)
+{
+    if (m_filed.foreign.empty())
+    {
+        m_filed.foreign = std::move(cause);
     }
 }
 

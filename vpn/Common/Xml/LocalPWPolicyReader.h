@@ -30,16 +30,8 @@ public:
     // An attribute of the element that started last.
     void attribute(const std::wstring& name, const std::wstring& value);
 
-    // What the file holds, as the tool would write it back: its policies in the file's order, and
-    // why it cannot be written back as it is (empty when it can): the first element that is not a
-    // policy or the file's structure where it stands, a policy given twice, or a server name that
-    // holds "," or ";" or nothing.
-    struct Filed
-    {
-        std::vector<FiledPolicy> policies;
-        std::wstring foreign;
-    };
-    const Filed& filed() const { return m_filed; }
+    // What the file read holds, as the tool would write it back.
+    const FiledPolicies& filed() const { return m_filed; }
 
     // What the read-back holds until the parse is done, so that the file checked is the file read:
     // the folders on the policy file's way, and the file itself, shared for reading only.
@@ -91,6 +83,8 @@ private:
     void fileElement(const std::wstring& tag);
     // Notes the whole text of a policy element or server name that has ended.
     void fileText(const OpenElement& element);
+    // Keeps the first reason why the file cannot be written back as it is.
+    void noteForeign(std::wstring cause);
 
     // Stores the whole text of an element that has ended into the record.
     void applyElementValue(const OpenElement& element);
@@ -100,5 +94,5 @@ private:
     std::vector<OpenElement> openElements;
     bool inAuthorizedServerList = false;
     bool inUpdatePolicy = false;
-    Filed m_filed;
+    FiledPolicies m_filed;
 };

@@ -110,24 +110,25 @@ const std::map<std::wstring, PolicyDefinition>& LocalPWPolicyTable::byAbbreviati
 
 const PolicyDefinition* LocalPWPolicyTable::findByName(const std::wstring& name)
 {
-    for (const auto& entry : byAbbreviation())
-    {
-        if (entry.second.policyName == name)
-        {
-            return &entry.second;
-        }
-    }
-    return nullptr;
+    const auto* entry = entryNamed(name);
+    return entry != nullptr ? &entry->second : nullptr;
 }
 
 std::wstring LocalPWPolicyTable::abbreviationOf(const std::wstring& name)
+{
+    const auto* entry = entryNamed(name);
+    return entry != nullptr ? entry->first : std::wstring();
+}
+
+const std::pair<const std::wstring, PolicyDefinition>* LocalPWPolicyTable::entryNamed(
+    const std::wstring& name)
 {
     for (const auto& entry : byAbbreviation())
     {
         if (entry.second.policyName == name)
         {
-            return entry.first;
+            return &entry;
         }
     }
-    return std::wstring();
+    return nullptr;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -65,4 +66,8 @@ public:
     static const PolicyDefinition* findByName(const std::wstring& name);
     // The abbreviation of the policy written under element name; empty when there is none.
     static std::wstring abbreviationOf(const std::wstring& name);
+
+private:
+    // The table's entry of the policy written under element name, or null.
+    static const std::pair<const std::wstring, PolicyDefinition>* entryNamed(const std::wstring& name);
 };

@@ -81,7 +81,7 @@ public:
     LocalPWPolicyInfo getLocalPolicyInfo() const { return LocalPWPolicyInfo(policyInfo); }
     // The policies of the file that loadLocalPolicy read, as the file holds them, and what keeps it
     // from being written back as it is.
-    const LocalPWPolicyReader::Filed& getFiledPolicies() const { return reader.filed(); }
+    const FiledPolicies& getFiledPolicies() const { return reader.filed(); }
 
     // The reader's callbacks go to the read-back.
     void startElement(const std::wstring& name) override { reader.startElement(name); }

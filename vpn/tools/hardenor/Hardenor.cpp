@@ -430,25 +430,17 @@ bool KeepFiledPolicies(XmlLocalPWPolMgr& manager, const LocalPolicyContext& cont
     {
         cause = L"it could not be read";
     }
-    else if (!exists)
+    else if (exists && !LocalPWPolicyArguments::keep(manager.getFiledPolicies(), policy, cause))
     {
-        return true;
+        cause = L"it holds " + cause;
     }
-    else if (!manager.getFiledPolicies().foreign.empty())
-    {
-        cause = L"it holds " + manager.getFiledPolicies().foreign;
-    }
-    else if (LocalPWPolicyArguments::keep(manager.getFiledPolicies().policies, policy, cause))
+    if (cause.empty())
     {
         for (const std::wstring& kept : policy.kept)
         {
             console.write(("Kept " + ToUtf8(kept) + "\n").c_str());
         }
         return true;
-    }
-    else
-    {
-        cause = L"it holds " + cause;
     }
     console.write(("The local policy file cannot be kept: " + ToUtf8(cause) +
                    ". Nothing was changed; a run without /keep replaces the file.\n")

@@ -744,10 +744,8 @@ TEST(PolicyArgumentsProperty, RandomListsThroughThePolicyFileReadBackAsTheRulesS
         }
         const std::string written = ReadFileBytes(folder.policyFile());
         ParsedPolicyArguments kept;
-        std::wstring cause = manager.getFiledPolicies().foreign;
-        ASSERT_TRUE(cause.empty() &&
-                    LocalPWPolicyArguments::keep(manager.getFiledPolicies().policies, kept, cause))
-            << ToUtf8(cause);
+        std::wstring cause;
+        ASSERT_TRUE(LocalPWPolicyArguments::keep(manager.getFiledPolicies(), kept, cause)) << ToUtf8(cause);
         ASSERT_TRUE(XmlLocalPWPolMgr::writeLocalPolicy(kept.top, kept.update));
         ASSERT_EQ(written, ReadFileBytes(folder.policyFile()));
     };
